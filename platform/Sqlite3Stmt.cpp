@@ -1,0 +1,201 @@
+#include "Sqlite3Stmt.h"
+
+#include <sqlite3.h>
+
+#include <stdexcept>
+
+#include "Sqlite3Sql.h"
+
+Sqlite3Stmt::Sqlite3Stmt(sqlite3 *db, const QString &sql)
+    : m_db(db)
+    , m_sql(sql)
+{
+    if (!db)
+        throw std::runtime_error("database is not open");
+    const QByteArray utf8 = sql.toUtf8();
+    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string msg = std::string(sqlite3_errmsg(db));
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        throw std::runtime_error(msg);
+    }
+    if (!m_stmt)
+        throw std::runtime_error("empty statement: " + sql.toStdString());
+    const int n = sqlite3_column_count(m_stmt);
+    m_lowerIndex.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const QString name = QString::fromUtf8(sqlite3_column_name(m_stmt, i)).toLower();
+        if (!m_lowerIndex.contains(name))
+            m_lowerIndex.insert(name, i);
+    }
+}
+
+Sqlite3Stmt::~Sqlite3Stmt()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+void Sqlite3Stmt::fail(const char *what) const
+{
+    Q_UNUSED(what);
+    throw std::runtime_error(std::string(sqlite3_errmsg(m_db)));
+}
+
+void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+    hasRow = false;
+    const QList<QVariant> &params = sql.params();
+    const int placeholders = sqlite3_bind_parameter_count(m_stmt);
+    if (params.size() > placeholders) {
+        throw std::runtime_error(QStringLiteral("%1 parameters given for %2 placeholders: %3")
+                                     .arg(params.size())
+                                     .arg(placeholders)
+                                     .arg(m_sql)
+                                     .toStdString());
+    }
+    for (int i = 0; i < params.size(); ++i) {
+        const QVariant &v = params.at(i);
+        const int pos = i + 1;
+        int rc = SQLITE_OK;
+        if (!v.isValid() || v.isNull()) {
+            // Texts and blobs were made non-null by Sqlite3Sql; what is null
+            // here was asked for as NULL.
+            if (v.typeId() == QMetaType::QString)
+                rc = sqlite3_bind_text(m_stmt, pos, "", 0, SQLITE_STATIC);
+            else if (v.typeId() == QMetaType::QByteArray)
+                rc = sqlite3_bind_zeroblob(m_stmt, pos, 0);
+            else
+                rc = sqlite3_bind_null(m_stmt, pos);
+        } else {
+            switch (v.typeId()) {
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::LongLong:
+            case QMetaType::ULongLong:
+            case QMetaType::Long:
+            case QMetaType::ULong:
+            case QMetaType::Short:
+            case QMetaType::UShort:
+            case QMetaType::Bool:
+                rc = sqlite3_bind_int64(m_stmt, pos, v.toLongLong());
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                rc = sqlite3_bind_double(m_stmt, pos, v.toDouble());
+                break;
+            case QMetaType::QByteArray: {
+                const QByteArray b = v.toByteArray();
+                rc = sqlite3_bind_blob64(m_stmt, pos, b.constData(), sqlite3_uint64(b.size()),
+                                         SQLITE_TRANSIENT);
+                break;
+            }
+            default: {
+                const QByteArray t = v.toString().toUtf8();
+                rc = sqlite3_bind_text64(m_stmt, pos, t.constData(), sqlite3_uint64(t.size()),
+                                         SQLITE_TRANSIENT, SQLITE_UTF8);
+                break;
+            }
+            }
+        }
+        if (rc != SQLITE_OK)
+            fail("bind");
+    }
+}
+
+bool Sqlite3Stmt::step()
+{
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) {
+        hasRow = true;
+        return true;
+    }
+    hasRow = false;
+    if (rc == SQLITE_DONE)
+        return false;
+    // Keep the message before reset() replaces it.
+    const std::string msg(sqlite3_errmsg(m_db));
+    sqlite3_reset(m_stmt);
+    throw std::runtime_error(msg);
+}
+
+void Sqlite3Stmt::reset()
+{
+    hasRow = false;
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+int Sqlite3Stmt::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
+
+int Sqlite3Stmt::columnIndex(const QString &name) const
+{
+    auto it = m_exactIndex.constFind(name);
+    if (it != m_exactIndex.constEnd())
+        return it.value();
+    const int index = m_lowerIndex.value(name.toLower(), -1);
+    m_exactIndex.insert(name, index);
+    return index;
+}
+
+QString Sqlite3Stmt::columnName(int index) const
+{
+    return QString::fromUtf8(sqlite3_column_name(m_stmt, index));
+}
+
+bool Sqlite3Stmt::isNull(int index) const
+{
+    return sqlite3_column_type(m_stmt, index) == SQLITE_NULL;
+}
+
+qint64 Sqlite3Stmt::int64At(int index) const
+{
+    return sqlite3_column_int64(m_stmt, index);
+}
+
+double Sqlite3Stmt::doubleAt(int index) const
+{
+    return sqlite3_column_double(m_stmt, index);
+}
+
+QString Sqlite3Stmt::textAt(int index) const
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index));
+    if (!text)
+        return QString();
+    return QString::fromUtf8(text, sqlite3_column_bytes(m_stmt, index));
+}
+
+QByteArray Sqlite3Stmt::blobAt(int index) const
+{
+    const void *data = sqlite3_column_blob(m_stmt, index);
+    const int size = sqlite3_column_bytes(m_stmt, index);
+    if (!data || size <= 0)
+        return QByteArray();
+    return QByteArray(static_cast<const char *>(data), size);
+}
+
+QVariant Sqlite3Stmt::valueAt(int index) const
+{
+    switch (sqlite3_column_type(m_stmt, index)) {
+    case SQLITE_INTEGER:
+        return QVariant(static_cast<qlonglong>(int64At(index)));
+    case SQLITE_FLOAT:
+        return QVariant(doubleAt(index));
+    case SQLITE_TEXT:
+        return QVariant(textAt(index));
+    case SQLITE_BLOB: {
+        QByteArray b = blobAt(index);
+        if (b.isNull())
+            b = QByteArray("");
+        return QVariant(b);
+    }
+    default:
+        return QVariant();
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+struct sqlite3;
+struct sqlite3_stmt;
+class Sqlite3Sql;
+
+// One prepared statement. Owns the SQLite statement and finalizes it when
+// destroyed. Column names are indexed once per preparation so that getters
+// by name cost a hash look-up.
+class Sqlite3Stmt
+{
+public:
+    // Prepares the statement; throws std::runtime_error with SQLite's message.
+    Sqlite3Stmt(sqlite3 *db, const QString &sql);
+    ~Sqlite3Stmt();
+    Sqlite3Stmt(const Sqlite3Stmt &) = delete;
+    Sqlite3Stmt &operator=(const Sqlite3Stmt &) = delete;
+
+    // Resets the statement and binds the parameters of sql in order; throws.
+    void bind(const Sqlite3Sql &sql);
+    // One step: true when a row is current, false when done; throws on error.
+    bool step();
+    void reset();
+
+    int columnCount() const;
+    // Index of a column by name in any letter case; -1 when the result has none.
+    int columnIndex(const QString &name) const;
+    QString columnName(int index) const;
+
+    bool isNull(int index) const;
+    qint64 int64At(int index) const;
+    double doubleAt(int index) const;
+    QString textAt(int index) const;
+    QByteArray blobAt(int index) const;
+    QVariant valueAt(int index) const;
+
+    const QString &sql() const { return m_sql; }
+    sqlite3_stmt *handle() const { return m_stmt; }
+
+    // Set while a cursor uses the statement, so that the connection's
+    // statement cache does not hand it out twice.
+    bool busy = false;
+    // Whether the current row is valid (a step returned a row).
+    bool hasRow = false;
+
+private:
+    [[noreturn]] void fail(const char *what) const;
+
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_stmt = nullptr;
+    QString m_sql;
+    QHash<QString, int> m_lowerIndex;
+    mutable QHash<QString, int> m_exactIndex;
+};

@@ -1,0 +1,6 @@
+#include "SqliteQtVersion.h"
+
+int sqlite_qt_version()
+{
+    return 5;
+}
