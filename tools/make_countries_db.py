@@ -25,6 +25,10 @@ Data sources (installed in a scratch place, never needed by the build):
     (cd /tmp/pn && npm install libphonenumber-js mcc-mnc-list)
     /usr/bin/python3 tools/make_countries_db.py --npm /tmp/pn/node_modules
 
+The committed file was built from iso-codes 4.15.0, libphonenumber-js
+1.13.18, mcc-mnc-list 1.1.11, mobile-broadband-provider-info 20230416-1 and
+python3-babel 2.10.3.
+
 It also writes tests/core/data/countries_mobile_samples.tsv: one sample
 mobile number per row whose pattern came from the numbering data, so that
 the tests can check each stored pattern the way the program runs it.
