@@ -62,34 +62,34 @@ void replaceInValidText(QString &out, const QString &source, qsizetype begin, qs
 {
     if (begin >= end)
         return;
-    // Scanning a copy of the piece keeps anchors and look-arounds from
-    // reaching into the broken parts around it.
-    const QString piece = (begin == 0 && end == source.size()) ? source : source.mid(begin, end - begin);
+    // Scanning a copy of the segment keeps anchors and look-arounds from
+    // reaching into the broken units around it.
+    const QString segment = (begin == 0 && end == source.size()) ? source : source.mid(begin, end - begin);
     qsizetype pos = 0;
-    while (pos < piece.size()) {
-        const QRegularExpressionMatch m = expression.match(piece, pos);
+    while (pos < segment.size()) {
+        const QRegularExpressionMatch m = expression.match(segment, pos);
         if (!m.hasMatch())
             break;
         const qsizetype start = m.capturedStart(0);
         const qsizetype length = m.capturedLength(0);
-        out += QStringView(piece).mid(pos, start - pos);
+        out += QStringView(segment).mid(pos, start - pos);
         pos = start;
         if (length == 0) {
             // Would never advance; copy one character and go on.
-            if (pos >= piece.size())
+            if (pos >= segment.size())
                 break;
-            const bool pair = pos + 1 < piece.size() && piece.at(pos).isHighSurrogate()
-                              && piece.at(pos + 1).isLowSurrogate();
+            const bool pair = pos + 1 < segment.size() && segment.at(pos).isHighSurrogate()
+                              && segment.at(pos + 1).isLowSurrogate();
             const qsizetype step = pair ? 2 : 1;
-            out += QStringView(piece).mid(pos, step);
+            out += QStringView(segment).mid(pos, step);
             pos += step;
             continue;
         }
         out += callback(m, data);
         pos += length;
     }
-    if (pos < piece.size())
-        out += QStringView(piece).mid(pos);
+    if (pos < segment.size())
+        out += QStringView(segment).mid(pos);
 }
 
 } // namespace
