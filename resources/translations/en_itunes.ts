@@ -27,5 +27,9 @@
         <source>Cannot write to %1.</source>
         <translation>Cannot write to %1.</translation>
     </message>
+    <message>
+        <source>An AES-256 key must be 32 bytes long.</source>
+        <translation>An AES-256 key must be 32 bytes long.</translation>
+    </message>
 </context>
 </TS>
