@@ -86,6 +86,36 @@ QByteArray manifestPlist(const BackupGenerator::Options &o, const QByteArray &ke
 
 } // namespace
 
+BackupGenerator::File BackupGenerator::file(const QString &domain, const QString &path, const QByteArray &content,
+                                            quint8 protectionClass)
+{
+    File f;
+    f.domain = domain;
+    f.path = path;
+    f.content = content;
+    f.protectionClass = protectionClass;
+    return f;
+}
+
+BackupGenerator::File BackupGenerator::folder(const QString &domain, const QString &path)
+{
+    File f;
+    f.domain = domain;
+    f.path = path;
+    f.mode = FolderMode;
+    return f;
+}
+
+BackupGenerator::File BackupGenerator::link(const QString &domain, const QString &path, const QByteArray &target)
+{
+    File f;
+    f.domain = domain;
+    f.path = path;
+    f.mode = LinkMode;
+    f.linkTarget = target;
+    return f;
+}
+
 QList<BackupGenerator::KeyClass> BackupGenerator::defaultClasses()
 {
     QList<KeyClass> classes;

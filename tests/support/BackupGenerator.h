@@ -87,6 +87,11 @@ public:
         QList<QPair<std::optional<QByteArray>, std::optional<QByteArray>>> properties;
     };
 
+    static File file(const QString &domain, const QString &path, const QByteArray &content,
+                     quint8 protectionClass = 3);
+    static File folder(const QString &domain, const QString &path);
+    static File link(const QString &domain, const QString &path, const QByteArray &target);
+
     static QList<KeyClass> defaultClasses();
 
     // Writes Manifest.plist, Manifest.mbdb and the stored files into folder
