@@ -24,4 +24,6 @@ QByteArray aesCbcDecrypt(mbedtls_aes_context &ctx, const char *data, int length,
 // The same into a caller's buffer of at least length bytes, for loops that
 // must not allocate per block; out may be data itself. False, with nothing
 // written and iv unchanged, when length is not a positive multiple of 16.
+// Decrypts several blocks at once with the processor's AES instructions
+// where it has them.
 bool aesCbcDecrypt(mbedtls_aes_context &ctx, const char *data, int length, unsigned char iv[16], char *out);

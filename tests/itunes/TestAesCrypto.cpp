@@ -177,3 +177,40 @@ TEST(AesCbcDecrypt, LengthNotAWholeNumberOfBlocksIsRefused)
             EXPECT_EQ(b, 0x33);
     }
 }
+
+TEST(AesCbcDecrypt, AgreesWithTheLibrarysCbcForEveryBlockCountAndSplit)
+{
+    const QByteArray key = pattern(32).toHex().left(32);
+    QByteArray data(16 * 40, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char((i * 131 + 17) ^ (i >> 3));
+    mbedtls_aes_context lib;
+    mbedtls_aes_init(&lib);
+    mbedtls_aes_setkey_dec(&lib, reinterpret_cast<const unsigned char *>(key.constData()), 256);
+    AesContext aes;
+    aesSetDecryptKey(aes.ctx, key);
+    for (int blocks = 1; blocks <= 40; ++blocks) {
+        for (const int first : {blocks, blocks / 2, 1, 9}) {
+            if (first < 1 || first > blocks)
+                continue;
+            SCOPED_TRACE(std::to_string(blocks) + " blocks, first call " + std::to_string(first));
+            const int length = 16 * blocks;
+            unsigned char libIv[16], iv[16];
+            std::memset(libIv, 0xC3, 16);
+            std::memset(iv, 0xC3, 16);
+            QByteArray expected(length, '\0');
+            mbedtls_aes_crypt_cbc(&lib, MBEDTLS_AES_DECRYPT, size_t(length), libIv,
+                                  reinterpret_cast<const unsigned char *>(data.constData()),
+                                  reinterpret_cast<unsigned char *>(expected.data()));
+            QByteArray out = data.left(length); // decrypted in place
+            ASSERT_TRUE(aesCbcDecrypt(aes.ctx, out.constData(), 16 * first, iv, out.data()));
+            if (first < blocks) {
+                ASSERT_TRUE(aesCbcDecrypt(aes.ctx, out.constData() + 16 * first, 16 * (blocks - first), iv,
+                                          out.data() + 16 * first));
+            }
+            EXPECT_EQ(out, expected);
+            EXPECT_EQ(std::memcmp(iv, libIv, 16), 0);
+        }
+    }
+    mbedtls_aes_free(&lib);
+}
