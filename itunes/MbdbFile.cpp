@@ -138,7 +138,7 @@ QHash<QString, MbdbRecord> readMbdb(const QString &path)
 
     QBuffer in;
     in.setData(bytes);
-    in.open(QIODevice::ReadOnly);
+    in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     in.seek(sizeof kHeader);
     QHash<QString, MbdbRecord> records;
     try {

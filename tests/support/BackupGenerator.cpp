@@ -60,8 +60,8 @@ QByteArray manifestPlist(const BackupGenerator::Options &o, const QByteArray &ke
     plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(o.productVersion.toUtf8().constData()));
     plist_dict_set_item(lockdown, "SerialNumber", plist_new_string(o.serialNumber.toUtf8().constData()));
     plist_dict_set_item(root, "Lockdown", lockdown);
-    const QDateTime appleEpoch(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
-    plist_dict_set_item(root, "Date", plist_new_date(int32_t(appleEpoch.secsTo(o.date)), 0));
+    const QDateTime plistEpoch(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    plist_dict_set_item(root, "Date", plist_new_date(int32_t(plistEpoch.secsTo(o.date)), 0));
     plist_dict_set_item(root, "IsEncrypted", plist_new_bool(o.encrypted ? 1 : 0));
     plist_dict_set_item(root, "WasPasscodeSet", plist_new_bool(0));
     if (o.encrypted)
