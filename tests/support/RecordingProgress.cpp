@@ -114,22 +114,23 @@ void RecordingProgress::updateProgress(QString status, int curProgress, QString 
     record({QStringLiteral("updateProgress"), status, curProgress, progressText});
 }
 
-void RecordingProgress::errorOccurred(QString err)
+void RecordingProgress::recordEnding(const QString &slot, const QString &text, int result)
 {
-    record({QStringLiteral("errorOccurred"), err, 0, QString()});
+    record({slot, text, 0, QString()});
     ++m_endings;
     if (m_result < 0)
-        m_errorText = err;
-    end(0);
+        (result == 1 ? m_successText : m_errorText) = text;
+    end(result);
+}
+
+void RecordingProgress::errorOccurred(QString err)
+{
+    recordEnding(QStringLiteral("errorOccurred"), err, 0);
 }
 
 void RecordingProgress::succeed(QString tipsStr)
 {
-    record({QStringLiteral("succeed"), tipsStr, 0, QString()});
-    ++m_endings;
-    if (m_result < 0)
-        m_successText = tipsStr;
-    end(1);
+    recordEnding(QStringLiteral("succeed"), tipsStr, 1);
 }
 
 void RecordingProgress::tipsWait(QString info)

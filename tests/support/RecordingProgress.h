@@ -76,6 +76,7 @@ private slots:
 private:
     Q_INVOKABLE void markWaiting();
     void record(const Post &post);
+    void recordEnding(const QString &slot, const QString &text, int result);
     void end(int result);
 
     QList<Post> m_posts;

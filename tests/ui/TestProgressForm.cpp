@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "AppStyleSheet.h"
+#include "CaseName.h"
 #include "HttpCaptureServer.h"
 #include "MessageBoxAnswerer.h"
 #include "ProgressForm.h"
@@ -171,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateProgressTest,
         // The bar cannot show more than all; its text must not claim it either.
         UpdateCase{"PastTheEndIsClamped", {{QString(), 150, QString()}}, QStringLiteral("Start"), 100,
             QStringLiteral("Progress:100%")}),
-    [](const ::testing::TestParamInfo<UpdateCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(ProgressFormTest, PostsFromAnotherThreadAreQueuedIntoTheDialogsThread)
 {
@@ -246,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgressFormRunTest,
         RunCase{"EmptySuccessShowsNoBox", 3, 0, QString(), 1, 0, QString()},
         RunCase{"ErrorShowsTheErrorBox", 5, 3, QString(), 0, QMessageBox::Critical,
             QStringLiteral("An Error Occurred. <br/><br/>unit \u00FC failed<br/><br/>")}),
-    [](const ::testing::TestParamInfo<RunCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(ProgressFormTest, ErrorRaisesTheCancelledFlagWhileTheBoxIsOpen)
 {
@@ -371,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(Attempts, StayOpenTest,
         // The Cancel button is no default button: Enter never cancels.
         StayOpenCase{"ReturnCancelEnabled", true, Attempt::Return},
         StayOpenCase{"KeypadEnterCancelEnabled", true, Attempt::Enter}),
-    [](const ::testing::TestParamInfo<StayOpenCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(ProgressFormTest, TipsWaitHoldsTheWorkerUntilTheNoteIsClosed)
 {
@@ -457,7 +458,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RecordingProgressTest,
         StandInCase{"ErrorSetsTheFlag", 5, 3, -1, {0, 20, 40}, 0, 2, true},
         StandInCase{"CancelAtTheThirdCheck", 10, 0, 2, {0, 10, 20}, -1, 2, true},
         StandInCase{"CancelledBeforeTheFirstUnit", 10, 0, 0, {0}, -1, 0, true}),
-    [](const ::testing::TestParamInfo<StandInCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(RecordingProgressTest, UserCancelReachesAReceiverConnectedByName)
 {
