@@ -1,6 +1,6 @@
 #include "IOSDevice.h"
 
-#include "DeviceAppDataDir.h"
+#include "AppFolders.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -32,7 +32,7 @@ QDir IOSDevice::cacheDir() const
                                     .arg(uniqueDeviceId.toHtmlEscaped());
         throw std::runtime_error(message.toUtf8().toStdString());
     }
-    const QDir dir(deviceAppDataDir().filePath(QStringLiteral("ios_cache/") + uniqueDeviceId));
+    const QDir dir(appDataDir().filePath(QStringLiteral("ios_cache/") + uniqueDeviceId));
     QDir().mkpath(dir.path());
     return dir;
 }

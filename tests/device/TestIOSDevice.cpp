@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "DeviceAppDataDir.h"
+#include "AppFolders.h"
 #include "IOSDevice.h"
 
 namespace
@@ -30,7 +30,7 @@ IOSDevice sampleDevice()
 
 QString iosCachePath()
 {
-    return deviceAppDataDir().filePath(QStringLiteral("ios_cache"));
+    return appDataDir().filePath(QStringLiteral("ios_cache"));
 }
 
 QStringList entriesOf(const QString &folder)
@@ -149,7 +149,7 @@ TEST(IOSDeviceTest, UnusualButSingleFolderNamesAreAccepted)
 
 TEST(IOSDeviceTest, IdentifiersThatDoNotNameOneFolderAreRefused)
 {
-    const QString appData = deviceAppDataDir().absolutePath();
+    const QString appData = appDataDir().absolutePath();
     const QStringList before = entriesOf(appData);
     const QString ids[] = {
         QString(),
