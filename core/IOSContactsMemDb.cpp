@@ -59,14 +59,18 @@ void copyFile(const QString &from, const QString &to)
 }
 
 // Reading a database with a write-ahead log writes beside it (the log index,
-// a checkpoint on close). The address book belongs to the user's backup or
-// device copy, so it is read from a private copy of the file and its log.
+// a checkpoint on close), and one with a leftover rollback journal is rolled
+// back in place. The address book belongs to the user's backup or device
+// copy, so it is read from a private copy of the file with its log or
+// journal.
 QString privateCopy(const QString &source, const QTemporaryDir &scratch)
 {
     const QString target = scratch.filePath(QFileInfo(source).fileName());
     copyFile(source, target);
-    if (QFileInfo::exists(walOf(source)))
-        copyFile(walOf(source), walOf(target));
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-journal")}) {
+        if (QFileInfo::exists(source + suffix))
+            copyFile(source + suffix, target + suffix);
+    }
     return target;
 }
 
