@@ -8,6 +8,7 @@
 
 #include "MessageOrder.h"
 #include "_ChatSessionItemNode.h"
+#include "_IOSDeviceItemNode.h"
 #include "_LocalDBItemNode.h"
 #include "_RootDeviceItemNode.h"
 #include "_RootLocalDBItemNode.h"
@@ -137,6 +138,14 @@ QVariant ItemModelMain::data(const QModelIndex &index, int role) const
     default:
         return QVariant();
     }
+}
+
+_IOSDeviceItemNode *ItemModelMain::addDevice(QSharedPointer<AbsMessageDb> db, QSharedPointer<const IOSDevice> device,
+                                             const QString &name)
+{
+    auto *node = new _IOSDeviceItemNode(m_deviceRoot, name, std::move(device), std::move(db));
+    appendNode(m_deviceRoot, node);
+    return node;
 }
 
 _LocalDBItemNode *ItemModelMain::addLocalDb(QSharedPointer<AbsMessageDb> db, const QString &name)

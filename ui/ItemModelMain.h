@@ -5,7 +5,9 @@
 #include "AbsMessageDb.h"
 #include "AbsTreeItemModel.h"
 
+class IOSDevice;
 class _AbsDBItemNode;
+class _IOSDeviceItemNode;
 class _LocalDBItemNode;
 class _RootDeviceItemNode;
 class _RootLocalDBItemNode;
@@ -26,6 +28,11 @@ public:
     _RootDeviceItemNode *deviceRoot() const { return m_deviceRoot; }
     _RootLocalDBItemNode *localDbRoot() const { return m_localDbRoot; }
 
+    // Appends a device under the device root. device is the node's own copy
+    // of the device record and name the device's name (the record's
+    // deviceName).
+    _IOSDeviceItemNode *addDevice(QSharedPointer<AbsMessageDb> db, QSharedPointer<const IOSDevice> device,
+                                  const QString &name);
     // Appends a local database under the local-databases root.
     _LocalDBItemNode *addLocalDb(QSharedPointer<AbsMessageDb> db, const QString &name);
 

@@ -10,6 +10,7 @@
 #include "ItemModelMain.h"
 #include "MsgSetBuilder.h"
 #include "_ChatSessionItemNode.h"
+#include "_IOSDeviceItemNode.h"
 #include "_LocalDBItemNode.h"
 #include "_RootDeviceItemNode.h"
 #include "_RootLocalDBItemNode.h"
@@ -312,6 +313,37 @@ TEST_F(ItemModelMainTest, LocalDatabasesAreAppendedAndAnnounced)
     EXPECT_EQ(inserted.at(1).at(1).toInt(), 1);
     EXPECT_EQ(model.indexOfNode(second).row(), 1);
     EXPECT_EQ(model.countChildrenOfType(model.localDbRoot(), 5), 2);
+}
+
+TEST_F(ItemModelMainTest, DevicesAreAppendedAndCounted)
+{
+    ItemModelMain model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    _IOSDeviceItemNode *phone = model.addDevice(QSharedPointer<AbsMessageDb>(), nullptr, QStringLiteral("Ann's phone"));
+    _IOSDeviceItemNode *stored = model.addDevice(QSharedPointer<AbsMessageDb>(), nullptr, QStringLiteral("stored"));
+    addSource(model);
+    EXPECT_EQ(phone->type, 3);
+    EXPECT_EQ(phone->parent, model.deviceRoot());
+    EXPECT_FALSE(phone->dataSet.isNull());
+    EXPECT_EQ(childNames(model.deviceRoot()), (QStringList{"Ann's phone", "stored"}));
+    EXPECT_EQ(model.countChildrenOfType(model.deviceRoot(), 3), 2);
+    EXPECT_EQ(model.countChildrenOfType(model.localDbRoot(), 3), 0);
+    ASSERT_EQ(inserted.size(), 3);
+    EXPECT_EQ(inserted.at(1).at(0).value<QModelIndex>(), model.indexOfNode(model.deviceRoot()));
+    EXPECT_EQ(inserted.at(1).at(1).toInt(), 1);
+    const QModelIndex index = model.indexOfNode(stored);
+    EXPECT_EQ(model.data(index).toString(), QStringLiteral("stored"));
+    EXPECT_EQ(model.data(index, Qt::DecorationRole).value<QImage>(), resourceAtWidth(QStringLiteral(":/res/iphone.png")));
+
+    // A device's conversations are built the same way as a database's.
+    MsgSetBuilder b(phone->dataSet);
+    b.chat(1, QStringLiteral("x"), 1);
+    model.loadChatSessions(phone);
+    EXPECT_EQ(model.rowCount(model.indexOfNode(phone)), 1);
+    model.removeNode(phone);
+    EXPECT_EQ(model.countChildrenOfType(model.deviceRoot(), 3), 1);
+    EXPECT_EQ(model.indexOfNode(stored).row(), 0);
 }
 
 TEST_F(ItemModelMainTest, RemovingAMiddleConversationKeepsTheOthersInPlace)
