@@ -18,8 +18,6 @@ namespace
 
 constexpr int kIconWidth = 18;
 constexpr int kRowHeight = 25;
-// Recycled conversations are given ids from one below this downwards.
-constexpr qint64 kRecycledChatIdBound = -1947483646;
 
 // A picture of the resources at tree size, decoded once per process.
 QImage treeIcon(const QString &path)
@@ -81,12 +79,6 @@ QImage sessionPicture(const _ChatSessionItemNode *session)
     return photo;
 }
 
-bool isRecycled(const _ChatSessionItemNode *session)
-{
-    const _MsgChat *chat = session->chats.isEmpty() ? nullptr : session->chats.first();
-    return chat && chat->rowid < kRecycledChatIdBound;
-}
-
 } // namespace
 
 ItemModelMain::ItemModelMain(QObject *parent)
@@ -130,7 +122,7 @@ QVariant ItemModelMain::data(const QModelIndex &index, int role) const
         return session->decoration.isNull() ? QVariant() : QVariant(session->decoration);
     }
     case Qt::ForegroundRole:
-        if (node->type == _ChatSessionItemNode::Type && isRecycled(static_cast<_ChatSessionItemNode *>(node)))
+        if (node->type == _ChatSessionItemNode::Type && static_cast<_ChatSessionItemNode *>(node)->recycled)
             return QBrush(QColor(255, 0, 0));
         return QVariant();
     case Qt::SizeHintRole:

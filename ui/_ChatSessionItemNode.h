@@ -19,6 +19,10 @@ public:
 
     QList<_MsgChat *> chats; // not owned
     int last;                // the newest _last of the chats
+    // The first chat came from the recycle database. Taken when the node is
+    // made, so that painting never needs the chats again: they may be freed
+    // just before the node is taken out of the tree.
+    bool recycled;
 
     // The picture the tree shows, made once: decoding a contact photo on
     // every paint would make scrolling a long list slow.

@@ -369,6 +369,38 @@ TEST_F(ItemModelMainTest, RemovingAMiddleConversationKeepsTheOthersInPlace)
     EXPECT_EQ(model.parent(model.indexOfNode(fourth)), model.indexOfNode(source));
 }
 
+TEST_F(ItemModelMainTest, ShownConversationOutlivesItsFreedChats)
+{
+    // Deleting a conversation frees its chat records and then takes its node
+    // out of the tree; whatever the views ask in between must not reach the
+    // freed records (the address sanitizer watches).
+    ItemModelMain model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    _LocalDBItemNode *source = addSource(model);
+    MsgSetBuilder b(source->dataSet);
+    _MsgChat *chat = b.chat(-1947483650, QStringLiteral("gone"), 5);
+    b.handle(chat, 1, QStringLiteral("+1555"));
+    model.loadChatSessions(source);
+    Node *session = source->children.first();
+    const QModelIndex index = model.indexOfNode(session);
+    const QImage shown = model.data(index, Qt::DecorationRole).value<QImage>();
+
+    source->dataSet.data()->chats.remove(chat->rowid);
+    delete chat;
+
+    QSignalSpy aboutToRemove(&model, &QAbstractItemModel::rowsAboutToBeRemoved);
+    QObject::connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, [&] {
+        for (int role : {int(Qt::DisplayRole), int(Qt::DecorationRole), int(Qt::ForegroundRole)})
+            model.data(index, role);
+    });
+    EXPECT_EQ(model.data(index).toString(), QStringLiteral("+1555"));
+    EXPECT_EQ(model.data(index, Qt::DecorationRole).value<QImage>(), shown);
+    EXPECT_EQ(model.data(index, Qt::ForegroundRole).value<QBrush>().color(), QColor(255, 0, 0));
+    model.removeNode(session);
+    EXPECT_EQ(aboutToRemove.size(), 1);
+    EXPECT_TRUE(source->children.isEmpty());
+}
+
 TEST_F(ItemModelMainTest, RemovingASourceFreesItsSessionsAndRecords)
 {
     // Run under the address sanitizer: the sessions point into the records
