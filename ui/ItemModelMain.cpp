@@ -18,6 +18,8 @@ namespace
 
 constexpr int kIconWidth = 18;
 constexpr int kRowHeight = 25;
+// No node of this type is made, but it keeps its picture.
+constexpr int kOtherPhoneType = 4;
 
 // A picture of the resources at tree size, decoded once per process.
 QImage treeIcon(const QString &path)
@@ -36,15 +38,15 @@ QImage treeIcon(const QString &path)
 QImage iconOfType(int type)
 {
     switch (type) {
-    case 1:
+    case _RootDeviceItemNode::Type:
         return treeIcon(QStringLiteral(":/res/devices.png"));
-    case 2:
+    case _RootLocalDBItemNode::Type:
         return treeIcon(QStringLiteral(":/res/databases.png"));
-    case 3:
+    case _IOSDeviceItemNode::Type:
         return treeIcon(QStringLiteral(":/res/iphone.png"));
-    case 4:
+    case kOtherPhoneType:
         return treeIcon(QStringLiteral(":/res/android.png"));
-    case 5:
+    case _LocalDBItemNode::Type:
         return treeIcon(QStringLiteral(":/res/database.png"));
     default:
         return QImage();
