@@ -231,8 +231,9 @@ TEST_F(SmsBrowserTest, ShowMessageGoesToItsPage)
         SCOPED_TRACE(s.position);
         browser.showMessage(s.position);
         EXPECT_EQ(browser.currentPage(), s.page);
-        if (s.position >= 0 && s.position < list.size())
+        if (s.position >= 0 && s.position < list.size()) {
             EXPECT_TRUE(browser.toPlainText().contains(QStringLiteral("text %1").arg(s.position + 1)));
+        }
     }
 }
 
