@@ -24,4 +24,35 @@
         <translation>Confirm to select %1?</translation>
     </message>
 </context>
+<context>
+    <name>LocalDbSelForm</name>
+    <message>
+        <source>选择要备份到哪个数据库</source>
+        <translation>Select one Database for backup</translation>
+    </message>
+    <message>
+        <source>选择或输入新的数据库名称:</source>
+        <translation>Select current database to merge or enter a new database name:</translation>
+    </message>
+    <message>
+        <source>选择现有的数据库会将短信息附加到里面,输入新的名字会创建新的本地数据库.</source>
+        <translation>Selecting current Database will merge messages;entering new DB name will create a new Database.</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME</source>
+        <translation>Select one Database or enter a new Database name</translation>
+    </message>
+    <message>
+        <source>IDS_INVALID_LOCALDB_NAME</source>
+        <translation>Invalid Local Database name(can&apos;t contain \ / : * ? &quot; &lt; &gt; |).</translation>
+    </message>
+</context>
 </TS>
