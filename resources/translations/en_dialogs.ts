@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>AboutUsForm</name>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Copyright © %1 Quenmarvile</source>
+        <translation>Copyright © %1 Quenmarvile</translation>
+    </message>
+</context>
+<context>
     <name>CountrySelForm</name>
     <message>
         <source>Dialog</source>
