@@ -31,7 +31,7 @@ const QString kApplications = QStringLiteral("Applications");
 // last is a whole number of cipher blocks, so the chaining value carries.
 constexpr qint64 kBlockSize = 8192;
 
-// A description larger than this is not read into memory: real ones stay
+// A Manifest.plist larger than this is not read into memory: real ones stay
 // far below it even with hundreds of applications listed.
 constexpr qint64 kMaxManifestPlistSize = qint64(256) << 20;
 
@@ -169,14 +169,14 @@ void BackupManifest::loadInfo()
     if (!file.open(QIODevice::ReadOnly))
         fail(file.errorString());
     if (file.size() > kMaxManifestPlistSize)
-        fail(tr("%1 is too large to be a backup description.").arg(QDir::toNativeSeparators(path)));
+        fail(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
     const QByteArray bytes = file.read(kMaxManifestPlistSize + 1);
     if (file.error() != QFileDevice::NoError)
         fail(file.errorString());
     if (bytes.size() > kMaxManifestPlistSize)
-        fail(tr("%1 is too large to be a backup description.").arg(QDir::toNativeSeparators(path)));
+        fail(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
 
-    // Without a readable description the backup would pass for an
+    // Without a readable Manifest.plist the backup would pass for an
     // unencrypted one and hand out its encrypted files as they are.
     const PlistNode plist = PlistNode::fromData(bytes);
     if (!plist.isDict())

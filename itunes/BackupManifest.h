@@ -10,7 +10,7 @@
 #include "BackupKeybag.h"
 #include "MbdbRecord.h"
 
-// One backup folder: its description (Manifest.plist), its keybag when it is
+// One backup folder: its summary (Manifest.plist), its keybag when it is
 // encrypted, the tree of the files it holds (Manifest.mbdb) and the copying
 // of one of those files out of its hashed storage.
 //

@@ -43,8 +43,8 @@
         <translation>Cannot find %1</translation>
     </message>
     <message>
-        <source>%1 is too large to be a backup description.</source>
-        <translation>%1 is too large to be a backup description.</translation>
+        <source>%1 is too large to be read.</source>
+        <translation>%1 is too large to be read.</translation>
     </message>
     <message>
         <source>%1 is not a valid property list.</source>

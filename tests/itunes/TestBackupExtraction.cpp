@@ -58,7 +58,7 @@ const Node *find(const Node &root, const QStringList &names)
 }
 
 // A generated backup with the message database in it, opened the way the
-// program opens one: described, unlocked, its files loaded.
+// program opens one: its Manifest.plist read, unlocked, its files loaded.
 struct Backup
 {
     QTemporaryDir dir;

@@ -45,7 +45,7 @@ QByteArray xmlPlist(const QByteArray &body)
 
 } // namespace
 
-TEST(BackupManifestInfo, ReadsTheDescriptionFromXmlAndBinaryLists)
+TEST(BackupManifestInfo, ReadsManifestPlistInXmlAndBinaryForm)
 {
     for (const bool binary : {false, true}) {
         SCOPED_TRACE(binary ? "binary" : "xml");
@@ -147,7 +147,7 @@ TEST(BackupManifestInfo, EachLoadOverwritesTheFields)
     EXPECT_FALSE(m.info.backupKeyBag.isEmpty());
 }
 
-TEST(BackupManifestInfo, MissingDescriptionNamesTheFile)
+TEST(BackupManifestInfo, MissingManifestPlistIsNamed)
 {
     QTemporaryDir dir;
     BackupManifest m(dir.filePath("gone"));
@@ -159,29 +159,29 @@ TEST(BackupManifestInfo, MissingDescriptionNamesTheFile)
 namespace
 {
 
-struct BadDescriptionCase
+struct BadPlistCase
 {
     std::string name;
     QByteArray plist;
     std::string error; // a part of the text
 };
 
-void PrintTo(const BadDescriptionCase &c, std::ostream *os)
+void PrintTo(const BadPlistCase &c, std::ostream *os)
 {
     *os << c.name;
 }
 
-class BackupManifestBadDescription : public ::testing::TestWithParam<BadDescriptionCase>
+class BackupManifestBadPlist : public ::testing::TestWithParam<BadPlistCase>
 {
 };
 
 } // namespace
 
-// A description that cannot be trusted is refused, and what was read before
+// A Manifest.plist that cannot be trusted is refused, and what was read before
 // stays as it was.
-TEST_P(BackupManifestBadDescription, IsRefusedAndKeepsTheEarlierInfo)
+TEST_P(BackupManifestBadPlist, IsRefusedAndKeepsTheEarlierInfo)
 {
-    const BadDescriptionCase &c = GetParam();
+    const BadPlistCase &c = GetParam();
     QTemporaryDir dir;
     G::Options o;
     o.encrypted = true;
@@ -204,24 +204,24 @@ static QByteArray withDeviceId(const QByteArray &id)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, BackupManifestBadDescription,
+    Cases, BackupManifestBadPlist,
     ::testing::Values(
         // would otherwise pass for an unencrypted backup
-        BadDescriptionCase{"NotAPropertyList", "this is not a property list", "is not a valid property list"},
-        BadDescriptionCase{"CutShort", xmlPlist("<dict><key>IsEncrypted</key><tr").left(120),
+        BadPlistCase{"NotAPropertyList", "this is not a property list", "is not a valid property list"},
+        BadPlistCase{"CutShort", xmlPlist("<dict><key>IsEncrypted</key><tr").left(120),
                            "is not a valid property list"},
-        BadDescriptionCase{"DamagedBinary", QByteArray("bplist00\x08\x00\x00\x00", 12), "is not a valid property list"},
-        BadDescriptionCase{"EmptyFile", "", "is not a valid property list"},
-        BadDescriptionCase{"NotADictionary", xmlPlist("<array><string>x</string></array>"),
+        BadPlistCase{"DamagedBinary", QByteArray("bplist00\x08\x00\x00\x00", 12), "is not a valid property list"},
+        BadPlistCase{"EmptyFile", "", "is not a valid property list"},
+        BadPlistCase{"NotADictionary", xmlPlist("<array><string>x</string></array>"),
                            "is not a valid property list"},
         // the identifier names folders of the device
-        BadDescriptionCase{"NoDeviceId", xmlPlist("<dict><key>IsEncrypted</key><true/></dict>"),
+        BadPlistCase{"NoDeviceId", xmlPlist("<dict><key>IsEncrypted</key><true/></dict>"),
                            "Invalid device identifier \"\""},
-        BadDescriptionCase{"EmptyDeviceId", withDeviceId(""), "Invalid device identifier"},
-        BadDescriptionCase{"DeviceIdWithSlash", withDeviceId("../x"), "Invalid device identifier \"../x\""},
-        BadDescriptionCase{"DeviceIdWithBackslash", withDeviceId("a\\b"), "Invalid device identifier"},
-        BadDescriptionCase{"DeviceIdDotDot", withDeviceId(".."), "Invalid device identifier"},
-        BadDescriptionCase{"DeviceIdDot", withDeviceId("."), "Invalid device identifier"}),
+        BadPlistCase{"EmptyDeviceId", withDeviceId(""), "Invalid device identifier"},
+        BadPlistCase{"DeviceIdWithSlash", withDeviceId("../x"), "Invalid device identifier \"../x\""},
+        BadPlistCase{"DeviceIdWithBackslash", withDeviceId("a\\b"), "Invalid device identifier"},
+        BadPlistCase{"DeviceIdDotDot", withDeviceId(".."), "Invalid device identifier"},
+        BadPlistCase{"DeviceIdDot", withDeviceId("."), "Invalid device identifier"}),
     CaseName());
 
 TEST(BackupManifestId, IsTheMd5OfTheAbsoluteFolderPath)
