@@ -3,17 +3,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QtDebug>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "CountryLibDb.h"
 #include "FileTimes.h"
+#include "PartialFile.h"
 #include "PhoneNumber.h"
 
 namespace
@@ -60,40 +59,20 @@ void copyFile(const QString &from, const QString &to)
 }
 
 // Reading a database with a write-ahead log writes beside it (the log index,
-// a checkpoint on close). The address book belongs to the user's backup or
-// device copy, so it is read from a private copy of the file and its log.
+// a checkpoint on close), and one with a leftover rollback journal is rolled
+// back in place. The address book belongs to the user's backup or device
+// copy, so it is read from a private copy of the file with its log or
+// journal.
 QString privateCopy(const QString &source, const QTemporaryDir &scratch)
 {
     const QString target = scratch.filePath(QFileInfo(source).fileName());
     copyFile(source, target);
-    if (QFileInfo::exists(walOf(source)))
-        copyFile(walOf(source), walOf(target));
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-journal")}) {
+        if (QFileInfo::exists(source + suffix))
+            copyFile(source + suffix, target + suffix);
+    }
     return target;
 }
-
-// Removes a database file that is being built, with its journal, unless the
-// build got as far as renaming it into place.
-class PartialFile
-{
-public:
-    explicit PartialFile(const QString &path)
-        : m_path(path)
-    {
-    }
-    ~PartialFile()
-    {
-        if (m_path.isEmpty())
-            return;
-        QFile::remove(m_path);
-        QFile::remove(m_path + QStringLiteral("-journal"));
-    }
-    PartialFile(const PartialFile &) = delete;
-    PartialFile &operator=(const PartialFile &) = delete;
-    void release() { m_path.clear(); }
-
-private:
-    QString m_path;
-};
 
 } // namespace
 
@@ -131,18 +110,10 @@ void IOSContactsMemDb::rebuild(const QString &target, const QString &addressBook
 
     // Built under a name of its own and renamed into place only when
     // complete: an interrupted build never passes for a current file.
-    QString partPath;
-    {
-        QTemporaryFile part(target + QStringLiteral(".XXXXXX"));
-        part.setAutoRemove(false);
-        if (!part.open())
-            throwCannotCreate(target, part.errorString());
-        partPath = part.fileName();
-    }
-    PartialFile partial(partPath);
+    PartialFile partial(target);
     {
         Sqlite3DB out;
-        out.openThrow(partPath, ReadWriteCreate);
+        out.openThrow(partial.path(), ReadWriteCreate);
         QString error;
         if (out.exec(QString::fromLatin1(kSchema), error) != 0)
             throw std::runtime_error(QStringLiteral("create IOSContactsMemDb error. %1").arg(error).toStdString());
@@ -191,11 +162,9 @@ void IOSContactsMemDb::rebuild(const QString &target, const QString &addressBook
         out.close();
     }
     // Stamped with the source's time: the next opening compares the two.
-    if (!setFileTimes(partPath, sourceTime))
+    if (!setFileTimes(partial.path(), sourceTime))
         throwCannotCreate(target, QString::fromLocal8Bit(std::strerror(errno)));
-    if (std::rename(QFile::encodeName(partPath).constData(), QFile::encodeName(target).constData()) != 0)
-        throwCannotCreate(target, QString::fromLocal8Bit(std::strerror(errno)));
-    partial.release();
+    partial.commit();
 }
 
 IOSContactsMemDb::_Person IOSContactsMemDb::findPerson(const QString &number)
