@@ -73,6 +73,7 @@ QString trText(const char *source)
 IOS5MessageDb::IOS5MessageDb(const QDir &folder, const QString &country)
     : m_root(folder.absoluteFilePath(QStringLiteral("file-relay")))
     , m_contacts(folder, country)
+    , m_recycle(folder.absoluteFilePath(QStringLiteral("recycle.db")))
     , m_countries(country)
 {
     m_dbPath = m_root.absoluteFilePath(QString::fromLatin1(kSmsPath));
@@ -507,4 +508,12 @@ qint64 IOS5MessageDb::messageCount()
     ensureOpen();
     Sqlite3Cursor c = queryThrow(Sqlite3Sql("select count(*) from message"));
     return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+void IOS5MessageDb::recycledMessages(MsgDataSet &set)
+{
+    ensureOpen();
+    if (!set.data())
+        throw std::runtime_error("IOS5MessageDb::recycledMessages: no message set");
+    MessageRecycleDb::loadInto(set, m_recycle.readMessages());
 }

@@ -9,6 +9,7 @@
 #include "Country.h"
 #include "CountryLibDb.h"
 #include "IOSContactsMemDb.h"
+#include "MessageRecycleDb.h"
 #include "MsgDataSet.h"
 
 struct sqlite3_value;
@@ -52,6 +53,14 @@ public:
     // Rows of the message table.
     qint64 messageCount();
 
+    // The messages of the recycle database, marked deleted, added to the set
+    // in the conversations it holds of the same identifier and kind (others
+    // are made up for them). Loading twice adds nothing.
+    void recycledMessages(MsgDataSet &set);
+    // "recycle.db" of the source folder, where the deleted-record scan
+    // stores what it finds.
+    MessageRecycleDb *recycleDb() { return &m_recycle; }
+
     // The sms.db path that ensureOpen opens.
     const QString &dbFilePath() const { return m_dbPath; }
     // folder/"file-relay": the device's file system in the source folder.
@@ -81,6 +90,7 @@ private:
 
     QDir m_root;
     IOSContactsMemDb m_contacts;
+    MessageRecycleDb m_recycle;
     CountryLibDb m_countries;
     QHash<QString, QString> m_tableSql;
     QString m_dbPath;

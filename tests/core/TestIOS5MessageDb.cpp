@@ -912,4 +912,74 @@ TEST(IOS5MessageDbMessages, AHundredThousandMessagesLoadInOnePass)
     RecordProperty("load_ms", int(elapsed));
 }
 
+// ---------------------------------------------------------------------------
+// Recycled messages
+
+TEST(IOS5MessageDbRecycle, RecycledMessagesJoinTheConversationsOfTheSameIdentifierAndKind)
+{
+    Source s;
+    s.fx.addGroup(1, 1, 10);
+    s.fx.addMember(1, 1, kAsha, QStringLiteral("in"));
+    s.fx.addSms(sms(10, 1, kUnix2001 + 5));
+    s.fx.addMadridChat(1, kFriend, IOS5DbFixture::participants({kFriend}, IOS5DbFixture::Binary));
+    s.fx.addIMessage(iMessage(11, 6, kFriend));
+
+    MessageRecycleDb *recycle = s.reader().recycleDb();
+    ASSERT_NE(recycle, nullptr);
+    EXPECT_EQ(recycle->path(), QDir(s.dir.path()).absoluteFilePath(QStringLiteral("recycle.db")));
+    EXPECT_FALSE(QFileInfo::exists(recycle->path()));
+
+    struct Case
+    {
+        const char *name;
+        QString service;
+        QString identifier;
+        int date;
+        qint64 chat; // 0: a conversation made up for it
+        QString sender;
+    };
+    const Case cases[] = {
+        {"an SMS of a known conversation", "SMS", kAshaId, 3, 1, kAshaId},
+        {"an iMessage of a known conversation", "iMessage", kFriend, 4, -1, kFriend},
+        {"an SMS of a conversation that is gone", "SMS", kChandraId, 2, 0, kChandraId},
+    };
+    QList<qint64> stored;
+    for (const Case &c : cases) {
+        _MsgMessage m;
+        m.guid = newGuid();
+        m.service = c.service;
+        m.date = c.date;
+        m.text = QString::fromLatin1(c.name);
+        stored.append(recycle->insertMessage(m, c.identifier, c.identifier, 0));
+    }
+
+    MsgDataSet set = s.loadAll();
+    s.reader().recycledMessages(set);
+    s.reader().recycledMessages(set);
+    const auto &d = *set.data();
+    EXPECT_EQ(d.messages.size(), 2 + int(std::size(cases)));
+    EXPECT_EQ(d.chats.size(), 3);
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.name);
+        const _MsgMessage *m = d.messages.value(2047483648LL + stored.at(i));
+        ASSERT_NE(m, nullptr);
+        EXPECT_TRUE(m->_deleted);
+        EXPECT_EQ(m->text, QString::fromLatin1(c.name));
+        ASSERT_NE(m->chat, nullptr);
+        if (c.chat) {
+            EXPECT_EQ(m->chat, d.chats.value(c.chat));
+        } else {
+            EXPECT_LT(m->chat->rowid, -1947483646);
+            EXPECT_EQ(m->chat->chat_identifier, c.identifier);
+        }
+        ASSERT_NE(m->sender, nullptr);
+        EXPECT_EQ(m->sender->id, c.sender);
+    }
+    // The messages of the database itself are not touched.
+    EXPECT_FALSE(d.messages.value(10)->_deleted);
+    EXPECT_EQ(d.chats.value(1)->messages.size(), 2);
+    EXPECT_EQ(d.chats.value(-1)->messages.size(), 2);
+}
+
 } // namespace
