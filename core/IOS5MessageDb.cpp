@@ -199,10 +199,15 @@ void IOS5MessageDb::chats(MsgDataSet &set)
     MsgDataSet::Data *d = set.data();
     if (!d)
         throw std::runtime_error("IOS5MessageDb::chats: no message set");
-    try {
-        m_contacts.ensureOpen();
-    } catch (const std::exception &) {
-        // Conversations load without contact names.
+    // Conversations load without contact names when the contacts cannot be
+    // had. Every load of a conversation comes here, and a failing rebuild
+    // copies the whole address book first, so it is tried once.
+    if (!m_contactsFailed) {
+        try {
+            m_contacts.ensureOpen();
+        } catch (const std::exception &) {
+            m_contactsFailed = true;
+        }
     }
     smsChats(*d);
     smsMembers(*d);

@@ -98,6 +98,7 @@ private:
     // Whether iMessage conversations can be read: the madrid_chat table and
     // the message columns that name a message's conversation.
     bool m_madrid = false;
+    bool m_contactsFailed = false;
     // The select list of the message query, with NULL for madrid columns a
     // file of an older release lacks.
     QString m_messageColumns;

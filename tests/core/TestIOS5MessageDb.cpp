@@ -68,6 +68,28 @@ std::string errorOf(const std::function<void()> &call)
     return std::string();
 }
 
+// Counts the rebuilds that the contacts database announces in the log.
+class RebuildCounter
+{
+public:
+    RebuildCounter()
+    {
+        s_count = 0;
+        m_previous = qInstallMessageHandler(&RebuildCounter::handler);
+    }
+    ~RebuildCounter() { qInstallMessageHandler(m_previous); }
+    int count() const { return s_count; }
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &, const QString &text)
+    {
+        if (type == QtDebugMsg && text == QLatin1String("rebuild IOSContactsMemDb."))
+            ++s_count;
+    }
+    static inline int s_count = 0;
+    QtMessageHandler m_previous = nullptr;
+};
+
 // One message source folder with an iOS 5 sms.db and the reader over it.
 class Source
 {
@@ -647,10 +669,15 @@ TEST(IOS5MessageDbChats, AnUnusableAddressBookLeavesTheNamesEmpty)
     s.fx.addGroup(1, 1, 10);
     s.fx.addSms(sms(10, 1, kUnix2001));
     s.fx.addMember(1, 1, kAsha, QStringLiteral("in"));
+    RebuildCounter rebuilds;
     MsgDataSet set = MsgDataSet::create();
     EXPECT_EQ(errorOf([&] { s.reader().chats(set); }), "");
     ASSERT_TRUE(set.data()->chats.contains(1));
     EXPECT_TRUE(set.data()->chats.value(1)->handles.value(kAshaId)->_ct_name.isEmpty());
+    // Loading conversation after conversation does not build it again each time.
+    for (qint64 chatId : {qint64(1), qint64(0), qint64(1)})
+        EXPECT_EQ(errorOf([&] { s.reader().messages(set, chatId); }), "");
+    EXPECT_EQ(rebuilds.count(), 1);
 }
 
 // ---------------------------------------------------------------------------
