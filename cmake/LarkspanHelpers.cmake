@@ -20,9 +20,20 @@ function(larkspan_add_library name)
     target_include_directories(${name} PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}")
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
     set_target_properties(${name} PROPERTIES AUTOUIC_SEARCH_PATHS "${CMAKE_CURRENT_SOURCE_DIR}")
+    larkspan_autogen_follows_sources(${name} "${sources}")
   else()
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE "${CMAKE_CURRENT_SOURCE_DIR}")
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
   endif()
+endfunction()
+
+# Qt's automatic moc/uic does not notice files that a glob adds to an existing
+# build tree. A list of the target's sources, rewritten only when it changes,
+# is made a dependency of the target's autogen step so that it runs again.
+function(larkspan_autogen_follows_sources target sources)
+  set(list_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt")
+  string(REPLACE ";" "\n" content "${sources}")
+  file(CONFIGURE OUTPUT "${list_file}" CONTENT "${content}\n" @ONLY)
+  set_property(TARGET ${target} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS "${list_file}")
 endfunction()

@@ -1,6 +1,7 @@
 #include "SmsBrowser.h"
 
-#include <QDesktopServices>
+#include "ShellUtils.h"
+
 #include <QLocale>
 #include <QTextDocument>
 
@@ -20,10 +21,6 @@ const QString kPrevPagePath = QStringLiteral("/pre_page");
 const QString kNextPagePath = QStringLiteral("/next_page");
 
 // Shows a local file or folder in the desktop's file manager.
-void openInFileManager(const QString &path)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
 
 } // namespace
 
@@ -180,5 +177,5 @@ void SmsBrowser::onAnchorClicked(const QUrl &link)
     else if (path == kNextPagePath)
         nextPage();
     else if (link.isLocalFile())
-        openInFileManager(link.toLocalFile());
+        openFolderInExplorer(link.toLocalFile());
 }

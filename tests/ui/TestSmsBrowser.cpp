@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "MsgSetBuilder.h"
+#include "RecordingShellOpener.h"
 #include "SmsBrowser.h"
 
 namespace
@@ -17,28 +18,6 @@ namespace
 
 const QString kNextLink = QStringLiteral("<p><a href=\"/next_page\">&gt;&gt;Next Page</a></p>");
 const QString kPrevLink = QStringLiteral("<p><a href=\"/pre_page\">&lt;&lt;Previous Page</a></p>");
-
-// Stands in for the desktop for one URL scheme while it lives.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit UrlRecorder(const QString &scheme)
-        : m_scheme(scheme)
-    {
-        QDesktopServices::setUrlHandler(m_scheme, this, "open");
-    }
-    ~UrlRecorder() override { QDesktopServices::unsetUrlHandler(m_scheme); }
-
-    QList<QUrl> urls;
-
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-
-private:
-    QString m_scheme;
-};
 
 // Every link target of the laid-out document.
 QStringList documentLinks(const QTextDocument *document)
@@ -311,8 +290,7 @@ TEST_F(SmsBrowserTest, NewListStartsOnTheFirstPage)
 
 TEST_F(SmsBrowserTest, LinkRule)
 {
-    UrlRecorder files(QStringLiteral("file"));
-    UrlRecorder web(QStringLiteral("https"));
+    RecordingShellOpener desktop;
     SmsBrowser browser;
     browser.setMessages(messages(120));
 
@@ -325,13 +303,12 @@ TEST_F(SmsBrowserTest, LinkRule)
 
     emit browser.anchorClicked(QUrl(QStringLiteral("https://example.org/x")));
     emit browser.anchorClicked(QUrl(QStringLiteral("#sms_3")));
-    EXPECT_TRUE(web.urls.isEmpty());
-    EXPECT_TRUE(files.urls.isEmpty());
+    EXPECT_TRUE(desktop.urls().isEmpty());
     EXPECT_EQ(browser.currentPage(), 2);
 
     const QUrl file = QUrl::fromLocalFile(QStringLiteral("/tmp/some folder/picture.jpg"));
     emit browser.anchorClicked(file);
-    EXPECT_EQ(files.urls, QList<QUrl>{file});
+    EXPECT_EQ(desktop.urls(), QList<QUrl>{file});
     EXPECT_EQ(browser.currentPage(), 2);
 }
 
@@ -353,4 +330,3 @@ TEST_F(SmsBrowserTest, ScrollsToTheMessageFromTheEventLoop)
 
 } // namespace
 
-#include "TestSmsBrowser.moc"
