@@ -366,17 +366,6 @@ bool IOS6MessageDb::deleteMessage(const _MsgMessage *message)
         return false;
     ensureOpen();
 
-    // The conversations the row is joined to here, and the record's own.
-    QList<qint64> chatIds;
-    {
-        Sqlite3Cursor c = queryThrow(
-            Sqlite3Sql("select chat_id from chat_message_join where message_id=?").addInt64Param(message->rowid));
-        while (c.moveNext())
-            chatIds.append(c.getInt64(0));
-    }
-    if (message->chat && message->chat->rowid > 0 && !chatIds.contains(message->chat->rowid))
-        chatIds.append(message->chat->rowid);
-
     // The guid makes sure the rowid names this message and not another one
     // that happens to have the same rowid in this file.
     executeThrow(
@@ -386,7 +375,8 @@ bool IOS6MessageDb::deleteMessage(const _MsgMessage *message)
     executeThrow(Sqlite3Sql("DELETE FROM chat_message_join where message_id=?").addInt64Param(message->rowid));
     executeThrow(Sqlite3Sql("DELETE FROM message_attachment_join where message_id=?").addInt64Param(message->rowid));
 
-    for (qint64 chatId : std::as_const(chatIds)) {
+    if (message->chat && message->chat->rowid > 0) {
+        const qint64 chatId = message->chat->rowid;
         executeThrow(
             Sqlite3Sql("DELETE FROM chat WHERE rowid=? and (SELECT 1 from chat_message_join WHERE chat_id=? LIMIT 1) IS NULL")
                 .addInt64Param(chatId)
