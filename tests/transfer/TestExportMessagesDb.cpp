@@ -12,7 +12,6 @@
 #include "IOS6SmsDbFixture.h"
 #include "MessageIdentity.h"
 #include "MsgSetBuilder.h"
-#include "QtGTestPrinters.h"
 #include "SampleConversations.h"
 
 namespace
