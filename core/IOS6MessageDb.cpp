@@ -64,6 +64,8 @@ QSet<QString> lowerColumnNames(Sqlite3DB &db, const QString &table)
 
 IOS6MessageDb::IOS6MessageDb(const QDir &root, const QString &country, bool allowUpgrade)
     : m_rootDir(root)
+    , m_contacts(root, country)
+    , m_recycle(root.absoluteFilePath(QStringLiteral("recycle.db")))
     , m_countries(country)
     , m_allowUpgrade(allowUpgrade)
 {

@@ -6,6 +6,8 @@
 
 #include "AbsIOSMessageDb.h"
 #include "CountryLibDb.h"
+#include "IOSContactsMemDb.h"
+#include "MessageRecycleDb.h"
 #include "MsgDataSet.h"
 
 // A message database in the iOS 6 sms.db layout under a message source folder
@@ -50,6 +52,8 @@ public:
     // root/"file-relay": where copied attachment files are kept.
     QDir srcDir() const { return m_srcDir; }
     CountryLibDb &countryLib() { return m_countries; }
+    // "recycle.db" of the source folder; the object keeps ownership.
+    MessageRecycleDb *recycleDb() { return &m_recycle; }
 
     // The CREATE statement stored for a table; empty when the table is absent
     // or the database has not been opened.
@@ -57,8 +61,10 @@ public:
 
     // --- reading -----------------------------------------------------------
 
-    // Every conversation with its handles. Existing records of the set are
-    // reused and only linked again.
+    // Every conversation with its handles, each handle's number normalised
+    // and, where the source folder has the device's address book, its contact
+    // name and picture. Existing records of the set are reused and only
+    // linked again.
     void chats(MsgDataSet &set) override;
     // The conversation-joined messages of chatId, of every conversation for
     // chatId <= 0; location-sharing events are left out. Calls chats first.
@@ -68,6 +74,9 @@ public:
     bool hasItemType() const;
     // The number of conversation-joined messages, location sharing excluded.
     qint64 messageCount();
+    // The messages of the source folder's recycle database that this
+    // database no longer holds (by guid), as deleted messages.
+    void recycledMessages(MsgDataSet &set);
 
     // --- look-ups (0 or false: not found) ------------------------------------
 
@@ -120,6 +129,8 @@ private:
 
     QDir m_rootDir;
     QDir m_srcDir;
+    IOSContactsMemDb m_contacts;
+    MessageRecycleDb m_recycle;
     CountryLibDb m_countries;
     QHash<QString, QString> m_tableSql;
     QString m_dbPath;

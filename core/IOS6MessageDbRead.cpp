@@ -1,5 +1,7 @@
 #include "IOS6MessageDb.h"
 
+#include <QDebug>
+
 #include <stdexcept>
 
 #include "PhoneNumber.h"
@@ -20,6 +22,12 @@ void IOS6MessageDb::chats(MsgDataSet &set)
 {
     ensureOpen();
     MsgDataSet::Data *d = setData(set);
+    // Without the device's address book the connection stays closed, and
+    // names and pictures stored with the handles (local databases) stand.
+    try {
+        m_contacts.ensureOpen();
+    } catch (const std::exception &) {
+    }
 
     {
         Sqlite3Cursor c = queryThrow(Sqlite3Sql("select * from chat"));
@@ -84,6 +92,16 @@ void IOS6MessageDb::chats(MsgDataSet &set)
                 if (it == countries.constEnd())
                     it = countries.insert(h->country, m_countries.countryBySn(h->country));
                 h->id = normalizePhoneNumber(it.value(), h->id);
+            }
+            if (m_contacts.isOpen()) {
+                try {
+                    const IOSContactsMemDb::_Person person = m_contacts.findPerson(h->id);
+                    const QString name = IOSContactsMemDb::personName(person);
+                    h->_ct_name = name;
+                    h->_photo = person.photo;
+                } catch (const std::exception &e) {
+                    qWarning("IOS6MessageDb::chats, IOSContactsMemDb error. %s", e.what());
+                }
             }
         }
         if (_MsgChat *chat = d->chats.value(c.getInt64(QStringLiteral("chat_id"))))
@@ -192,4 +210,18 @@ qint64 IOS6MessageDb::messageCount()
         sql.appendSql(QStringLiteral(" and m.item_type <> 4"));
     Sqlite3Cursor c = queryThrow(sql);
     return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+void IOS6MessageDb::recycledMessages(MsgDataSet &set)
+{
+    ensureOpen();
+    setData(set);
+    QList<_MsgRecycledMessage> kept = m_recycle.readMessages();
+    for (auto it = kept.begin(); it != kept.end();) {
+        if (messageRowid(it->guid) != 0)
+            it = kept.erase(it);
+        else
+            ++it;
+    }
+    MessageRecycleDb::loadInto(set, kept);
 }
