@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+
+#include "IOS6MessageDb.h"
+#include "_MsgMessage.h"
+
+// Writes messages into a local database, one at a time, with whatever of
+// their conversation, handles and attachments the database lacks, and never
+// a message it already holds (same fingerprint, or same guid). Attachment
+// files are copied into the database's "file-relay" folder.
+//
+// begin opens (creating when needed) the database and starts one
+// transaction; end commits it and closes; abort rolls it back, closes and
+// removes the attachment files this run copied, so that a cancelled or failed
+// run leaves the folder as it was.
+class ExportMessagesDb
+{
+public:
+    // folder: the local database's source folder; country: the mobile
+    // country code for its number normalisation. Opens nothing.
+    ExportMessagesDb(const QDir &folder, const QString &country);
+    ~ExportMessagesDb();
+    ExportMessagesDb(const ExportMessagesDb &) = delete;
+    ExportMessagesDb &operator=(const ExportMessagesDb &) = delete;
+
+    void begin();
+    // Throws std::runtime_error from the database (an invalid chat service
+    // among them); the caller aborts the run then.
+    void write(const _MsgMessage *message);
+    void end();
+    // Never throws.
+    void abort();
+
+    IOS6MessageDb &db() { return m_db; }
+
+    // Where under the files folder an attachment of this device file name is
+    // kept: one leading "/" dropped, a leading "~/" made "var/mobile/", and
+    // the characters \ : * ? " < > | removed. Empty when the result would not
+    // stay inside the folder (absolute, or with a ".." component) or names no
+    // file.
+    static QString attachmentRelativePath(const QString &filename);
+
+private:
+    qint64 chatHandleId(qint64 chatId, const _MsgHandle *handle);
+    void copyAttachmentFile(const _MsgAttachment *attachment);
+
+    IOS6MessageDb m_db;
+    QStringList m_copiedFiles;
+};
