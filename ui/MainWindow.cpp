@@ -8,10 +8,13 @@
 
 #include "AppFolders.h"
 #include "AppStyleSheet.h"
+#include "IOS6MessageDb.h"
 #include "IOSDevice.h"
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
+#include "MessageBoxes.h"
 #include "ShellUtils.h"
+#include "_IOSDeviceItemNode.h"
 #include "_RootLocalDBItemNode.h"
 
 namespace
@@ -102,10 +105,33 @@ void MainWindow::createMenus()
 
 void MainWindow::openLocalDatabases()
 {
+    // Listed only: a database is opened and read when its node is selected,
+    // so a damaged one does not stand in the way of the start.
+    const QFileInfoList folders = localDatabasesDir().entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &folder : folders) {
+        QSharedPointer<AbsMessageDb> db(new IOS6MessageDb(QDir(folder.absoluteFilePath()), QString(), true));
+        m_mainModel->addLocalDb(db, folder.fileName());
+    }
 }
 
 void MainWindow::openStoredDevices()
 {
+    // Each folder stands for a device that needs no hardware: its folder is
+    // its message source, and its path its identifier.
+    const QFileInfoList folders = QDir(storedDevicesPath()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &folder : folders) {
+        auto device = QSharedPointer<IOSDevice>::create();
+        device->deviceName = folder.fileName();
+        device->uniqueDeviceId = folder.absoluteFilePath();
+        QSharedPointer<AbsMessageDb> db(new IOS6MessageDb(QDir(folder.absoluteFilePath()), QString(), true));
+        _IOSDeviceItemNode *node = m_mainModel->addDevice(db, device, device->deviceName);
+        try {
+            db->chats(node->dataSet);
+            m_mainModel->loadChatSessions(node);
+        } catch (const std::exception &e) {
+            showError(QString::fromUtf8(e.what()));
+        }
+    }
 }
 
 void MainWindow::miCheckUpdate()

@@ -3,11 +3,15 @@
 #include <QApplication>
 #include <QTranslator>
 
+#include <memory>
+
 #include "AppFolders.h"
+#include "LocalDbUpdateThread.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 #include "MobileDeviceFramework.h"
+#include "ProgressForm.h"
 #include "ServiceUrl.h"
 
 namespace
@@ -25,6 +29,13 @@ QString frameworkMissingText()
     if (text.contains(QLatin1String("%1")))
         text = text.arg(serviceUrl(QLatin1String(kFrameworkHelpPath)).toString(QUrl::FullyEncoded).toHtmlEscaped());
     return text;
+}
+
+// Plain files in the local-databases folder are databases of the old
+// single-file format; current ones are folders.
+bool hasOldLocalDatabases()
+{
+    return !localDatabasesDir().entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort).isEmpty();
 }
 
 } // namespace
@@ -53,5 +64,29 @@ int runApplication(QApplication &app, int wrapperVersion)
     if (!mobiledevice_frameworks_loaded())
         showWarning(frameworkMissingText());
 
-    return app.exec();
+    // Declared after the window, so that they go before it.
+    std::unique_ptr<ProgressForm> upgradeForm;
+    std::unique_ptr<LocalDbUpdateThread> upgradeWorker;
+    if (hasOldLocalDatabases()) {
+        upgradeForm = std::make_unique<ProgressForm>(QString());
+        upgradeForm->setCancelEnabled(false);
+        upgradeWorker = std::make_unique<LocalDbUpdateThread>(upgradeForm.get());
+        upgradeWorker->start(QThread::InheritPriority);
+        const int result = upgradeForm->exec();
+        const bool converted = result == 1 && !upgradeForm->isCancelled();
+        upgradeWorker->wait();
+        if (converted) {
+            // The converted databases are listed at the next start: the user
+            // has just been told to restart, and the window closes by itself.
+            QMetaObject::invokeMethod(&window, "close", Qt::QueuedConnection);
+        } else {
+            upgradeWorker.reset();
+            upgradeForm.reset();
+        }
+    }
+
+    const int result = app.exec();
+    upgradeWorker.reset();
+    upgradeForm.reset();
+    return result;
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
@@ -12,6 +13,11 @@
 #include <functional>
 
 #include "AppFolders.h"
+#include "AppHomeFixture.h"
+#include "IOS6SmsDbFixture.h"
+#include "LocalDbUpdateThread.h"
+#include "OldLocalDbFixture.h"
+#include "ProgressForm.h"
 #include "HttpCaptureServer.h"
 #include "MainWindow.h"
 #include "MessageBoxAnswerer.h"
@@ -148,6 +154,89 @@ TEST_F(StartupTest, StartsTheLogInQlogsKeepingTheTenNewest)
     QFile today(logs.filePath(QStringLiteral("log-%1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))));
     ASSERT_TRUE(today.open(QIODevice::ReadOnly));
     EXPECT_TRUE(today.readAll().contains(") probe line"));
+}
+
+// --- old local databases ---------------------------------------------------------
+
+ProgressForm *aliveProgressForm()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *form = qobject_cast<ProgressForm *>(w))
+            return form;
+    }
+    return nullptr;
+}
+
+void writeOldLocalDatabase(const QString &name)
+{
+    OldLocalDbFixture old(localDatabasesDir().filePath(name), LocalDbUpdateThread::bodyKey());
+    old.add(QStringLiteral("+15550000001"), QStringLiteral("Hello"), QStringLiteral("Ann"), 1300000000, 0);
+    old.add(QStringLiteral("+15550000001"), QStringLiteral("Bye"), QStringLiteral("Ann"), 1300000100, 1);
+    old.close();
+}
+
+TEST_F(StartupTest, CurrentLocalDatabasesNeedNoUpgrade)
+{
+    AppHomeFixture::addLocalDatabase(QStringLiteral("Current"));
+    bool formSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&]() { formSeen = formSeen || aliveProgressForm(); });
+    watch.start(5);
+    boxes.click(QMessageBox::Ok);
+    EXPECT_EQ(runUntilShown(kSqliteWrapperVersion), 0);
+    EXPECT_FALSE(formSeen);
+    // Only the framework warning.
+    EXPECT_EQ(boxes.shown().size(), 1);
+}
+
+TEST_F(StartupTest, ASuccessfulUpgradeClosesTheWindowRightAfterTheDialog)
+{
+    writeOldLocalDatabase(QStringLiteral("Old Phone"));
+    bool cancelEnabled = true;
+    bool windowShownDuringUpgrade = false;
+    boxes.setInspector([&](QMessageBox &) {
+        if (ProgressForm *form = aliveProgressForm()) {
+            if (auto *cancel = form->findChild<QPushButton *>(QStringLiteral("btnCancel")))
+                cancelEnabled = cancel->isEnabled();
+            windowShownDuringUpgrade = shownMainWindow() != nullptr;
+        }
+    });
+    boxes.setDefaultAnswer(QMessageBox::Ok);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, []() {
+        ADD_FAILURE() << "the window did not close by itself";
+        QApplication::exit(99);
+    });
+    guard.start(30000);
+
+    EXPECT_EQ(runApplication(*qApp, kSqliteWrapperVersion), 0);
+
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Information);
+    EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("Successfully updated local database. Please restart software."));
+    EXPECT_FALSE(cancelEnabled);
+    EXPECT_TRUE(windowShownDuringUpgrade);
+    EXPECT_EQ(shownMainWindow(), nullptr);
+    // Converted into a folder; nothing of the old file is left.
+    EXPECT_TRUE(QFileInfo(localDatabasesDir().filePath(QStringLiteral("Old Phone"))).isDir());
+    EXPECT_TRUE(localDatabasesDir().entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(IOS6SmsDbFixture::smsDbPath(localDatabasesDir().filePath(QStringLiteral("Old Phone")))));
+}
+
+TEST_F(StartupTest, AFailedUpgradeLeavesTheWindowOpen)
+{
+    {
+        QFile notADatabase(localDatabasesDir().filePath(QStringLiteral("Damaged")));
+        ASSERT_TRUE(notADatabase.open(QIODevice::WriteOnly));
+        notADatabase.write(QByteArray("no database here\n").repeated(100));
+    }
+    boxes.setDefaultAnswer(QMessageBox::Ok);
+    EXPECT_EQ(runUntilShown(kSqliteWrapperVersion), 0);
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Critical);
 }
 
 } // namespace
