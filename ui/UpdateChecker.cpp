@@ -71,7 +71,13 @@ UpdateChecker::UpdateChecker(QWidget *window, QObject *parent)
     connect(&m_httpAdv, &QNetworkAccessManager::finished, this, &UpdateChecker::onGetAdvLinkRead);
 }
 
-UpdateChecker::~UpdateChecker() = default;
+UpdateChecker::~UpdateChecker()
+{
+    // Replies still under way are dropped with their clients below; none of
+    // them may reach the slots of a checker that is going.
+    m_httpCheckVersion.disconnect(this);
+    m_httpAdv.disconnect(this);
+}
 
 void UpdateChecker::attachNewsLabel(QLabel *label)
 {

@@ -2,6 +2,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QWidget>
 
@@ -226,6 +228,26 @@ TEST(UpdateCheckOffline, LeavesTheCheckTimeWhenNoServiceAnswers)
     ASSERT_TRUE(checker.sendRequests());
     ASSERT_TRUE(handled.wait(10000));
     EXPECT_EQ(readAppFile("last-check-version-time"), stored);
+}
+
+TEST(UpdateCheckPending, GoingAwayWhileTheServiceIsSilentReadsNothing)
+{
+    // A service that takes the connections and never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    ServiceUrlScope url(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+    auto checker = std::make_unique<UpdateChecker>();
+    QSignalSpy handled(checker.get(), &UpdateChecker::repliesHandled);
+    ASSERT_TRUE(checker->sendRequests());
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        while (QTcpSocket *s = silent.nextPendingConnection())
+            s->setParent(&silent);
+        return silent.findChildren<QTcpSocket *>().size() >= 2;
+    }));
+    checker.reset();
+    QTest::qWait(200);
+    EXPECT_EQ(handled.size(), 0);
+    EXPECT_FALSE(QFile::exists(appFile("last-check-version-time")));
 }
 
 // --- the update offer ------------------------------------------------------------
