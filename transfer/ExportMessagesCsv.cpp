@@ -1,7 +1,6 @@
 #include "ExportMessagesCsv.h"
 
 #include "ExportFile.h"
-#include "MessageIdentity.h"
 #include "MessageText.h"
 
 namespace
@@ -32,6 +31,31 @@ void appendCsvField(QString &out, const QString &value)
     out += QLatin1Char('"');
 }
 
+// The person and number fields of a conversation's messages: a group's
+// identifier twice; else its (only) member's contact name and address.
+QString chatFields(const _MsgChat *chat)
+{
+    QString person;
+    QString number;
+    if (chat) {
+        if (chat->isGroup()) {
+            person = chat->chat_identifier;
+            number = chat->chat_identifier;
+        } else {
+            const QList<_MsgHandle *> handles = chat->handleList();
+            if (!handles.isEmpty()) {
+                person = handles.first()->_ct_name;
+                number = handles.first()->id;
+            }
+        }
+    }
+    QString out;
+    appendCsvField(out, person);
+    out += QLatin1Char(',');
+    appendCsvField(out, number);
+    return out;
+}
+
 } // namespace
 
 QString csvField(const QString &value)
@@ -43,6 +67,9 @@ QString csvField(const QString &value)
 
 ExportMessagesCsv::ExportMessagesCsv(const QString &path)
     : m_file(path)
+    // A fixed pattern, independent of the locale, so that spreadsheets read
+    // the column as dates.
+    , m_dates(QLocale::c(), QStringLiteral("yyyy-MM-dd hh:mm:ss"))
 {
 }
 
@@ -58,29 +85,14 @@ void ExportMessagesCsv::write(const _MsgMessage *message)
 {
     if (!message)
         return;
-    QString person;
-    QString number;
-    if (const _MsgChat *chat = message->chat) {
-        if (chat->isGroup()) {
-            person = chat->chat_identifier;
-            number = chat->chat_identifier;
-        } else if (!chat->handles.isEmpty()) {
-            const QList<_MsgHandle *> handles = chat->handleList();
-            if (!handles.isEmpty()) {
-                person = handles.first()->_ct_name;
-                number = handles.first()->id;
-            }
-        }
-    }
+    auto fields = m_chatFields.constFind(message->chat);
+    if (fields == m_chatFields.cend())
+        fields = m_chatFields.insert(message->chat, chatFields(message->chat));
 
-    // The date is written with a fixed pattern, independent of the locale, so
-    // that spreadsheets read it as a date.
     m_line.clear();
-    m_line += appleTimeToDateTime(message->date).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    m_dates.appendTo(m_line, message->date);
     m_line += message->is_from_me ? QLatin1String(",1,") : QLatin1String(",0,");
-    appendCsvField(m_line, person);
-    m_line += QLatin1Char(',');
-    appendCsvField(m_line, number);
+    m_line += *fields;
     m_line += QLatin1Char(',');
     appendCsvField(m_line, messageText(message));
     m_line += QLatin1Char('\n');

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QFile>
+#include <QHash>
 #include <QString>
 #include <QTextStream>
 
 #include "AbsFormatExport.h"
+#include "MessageDateFormat.h"
 #include "_MsgMessage.h"
 
 // Comma-separated values, one message a line under the header
@@ -22,6 +24,9 @@ public:
 private:
     QFile m_file;
     QTextStream m_stream;
+    MessageDateFormat m_dates;
+    // Each conversation's person and number fields, quoted, built once per export.
+    QHash<const _MsgChat *, QString> m_chatFields;
     QString m_line;
 };
 

@@ -25,6 +25,7 @@ void appendPadded(QString &out, QStringView value, int width)
 
 ExportMessagesTxt::ExportMessagesTxt(const QString &path)
     : m_file(path)
+    , m_dates(MessageDateFormat::systemShort())
 {
 }
 
@@ -52,17 +53,20 @@ void ExportMessagesTxt::write(const _MsgMessage *message)
     if (message->item_type == 0)
         flag = message->is_from_me ? QStringView(u"To") : QStringView(u"From");
 
-    if (!m_hasChatName || message->chat != m_lastChat) {
-        m_lastChat = message->chat;
-        m_hasChatName = true;
-        m_lastChatName = m_lastChat ? m_lastChat->displayName(false)
-                                    : QCoreApplication::translate("ExportMessagesTxt", "Unknown");
+    auto name = m_chatNames.constFind(message->chat);
+    if (name == m_chatNames.cend()) {
+        name = m_chatNames.insert(message->chat,
+                                  message->chat ? message->chat->displayName(false)
+                                                : QCoreApplication::translate("ExportMessagesTxt", "Unknown"));
     }
 
     m_line.clear();
-    appendPadded(m_line, m_dates(message->date), kDateWidth);
+    const qsizetype start = m_line.size();
+    m_dates.appendTo(m_line, message->date);
+    if (m_line.size() - start < kDateWidth)
+        m_line.resize(start + kDateWidth, QLatin1Char(' '));
     appendPadded(m_line, flag, kFlagWidth);
-    appendPadded(m_line, m_lastChatName, kNameWidth);
+    appendPadded(m_line, *name, kNameWidth);
     m_line += text;
     m_line += QLatin1Char('\n');
     m_stream << m_line;

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QFile>
+#include <QHash>
 #include <QString>
 #include <QTextStream>
 
 #include "AbsFormatExport.h"
-#include "ShortDateText.h"
+#include "MessageDateFormat.h"
 #include "_MsgMessage.h"
 
 // Plain text in left-aligned columns: the date in 30 characters, the
@@ -24,10 +25,8 @@ public:
 private:
     QFile m_file;
     QTextStream m_stream;
-    ShortDateText m_dates;
-    // Messages come conversation by conversation; the name is built once each.
-    bool m_hasChatName = false;
-    const _MsgChat *m_lastChat = nullptr;
-    QString m_lastChatName;
+    MessageDateFormat m_dates;
+    // Each conversation's name, built once per export.
+    QHash<const _MsgChat *, QString> m_chatNames;
     QString m_line;
 };

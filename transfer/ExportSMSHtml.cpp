@@ -6,8 +6,28 @@
 #include "HtmlEscape.h"
 #include "MessageText.h"
 
+namespace
+{
+
+// Most texts hold nothing to escape; those are appended as they are rather
+// than copied through htmlEscape.
+void appendEscaped(QString &out, const QString &text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'&' || u == u'<' || u == u'>' || u == u'\n') {
+            out += htmlEscape(text);
+            return;
+        }
+    }
+    out += text;
+}
+
+} // namespace
+
 ExportSMSHtml::ExportSMSHtml(const QString &path)
     : m_file(path)
+    , m_dates(MessageDateFormat::systemShort())
 {
 }
 
@@ -29,11 +49,9 @@ void ExportSMSHtml::write(const _MsgMessage *message)
 {
     if (!message)
         return;
-    if (!m_hasChatName || message->chat != m_lastChat) {
-        m_lastChat = message->chat;
-        m_hasChatName = true;
-        m_lastChatName = m_lastChat ? htmlEscape(m_lastChat->displayName(true)) : QString();
-    }
+    auto name = m_chatNames.constFind(message->chat);
+    if (name == m_chatNames.cend())
+        name = m_chatNames.insert(message->chat, message->chat ? htmlEscape(message->chat->displayName(true)) : QString());
 
     // Built piece by piece rather than by filling placeholders one after the
     // other, so that a "%1" in a name or a text stays as it is.
@@ -43,12 +61,12 @@ void ExportSMSHtml::write(const _MsgMessage *message)
     m_entry += QLatin1String("\"></a><div style=\"color:");
     m_entry += message->is_from_me ? QLatin1String("#008040") : QLatin1String("#0000FF");
     m_entry += QLatin1String(";font-size:16px;\"><div>");
-    m_entry += m_dates(message->date);
+    m_dates.appendTo(m_entry, message->date);
     m_entry += QLatin1String("</div><div>");
     m_entry += message->is_from_me ? QLatin1String("To: ") : QLatin1String("From: ");
-    m_entry += m_lastChatName;
+    m_entry += *name;
     m_entry += QLatin1String("</div></div><div style=\"font-size:14px;\">");
-    m_entry += htmlEscape(messageText(message));
+    appendEscaped(m_entry, messageText(message));
     m_entry += QLatin1String("</div><br/><br/>\n");
     m_stream << m_entry;
     checkExportWrite(m_file, m_stream);

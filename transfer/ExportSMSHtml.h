@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QFile>
+#include <QHash>
 #include <QString>
 #include <QTextStream>
 
 #include "AbsFormatExport.h"
-#include "ShortDateText.h"
+#include "MessageDateFormat.h"
 #include "_MsgMessage.h"
 
 // An XHTML page with one entry per message: an anchor "sms<rowid>", the date
@@ -24,9 +25,8 @@ public:
 private:
     QFile m_file;
     QTextStream m_stream;
-    ShortDateText m_dates;
-    bool m_hasChatName = false;
-    const _MsgChat *m_lastChat = nullptr;
-    QString m_lastChatName; // escaped
+    MessageDateFormat m_dates;
+    // Each conversation's escaped name, built once per file.
+    QHash<const _MsgChat *, QString> m_chatNames;
     QString m_entry;
 };

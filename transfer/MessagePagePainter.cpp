@@ -14,7 +14,10 @@ const QColor kTextColor(0, 0, 0);
 
 } // namespace
 
-MessagePagePainter::MessagePagePainter() = default;
+MessagePagePainter::MessagePagePainter()
+    : m_dates(MessageDateFormat::systemShort())
+{
+}
 
 MessagePagePainter::~MessagePagePainter()
 {
@@ -74,7 +77,7 @@ void MessagePagePainter::drawMessage(const _MsgMessage *message)
     if (!message || !m_painter.isActive())
         return;
     const int width = m_layout.width();
-    const WrappedText date(m_dates(message->date), width);
+    const WrappedText date(m_dates.format(message->date), width);
     QString header = message->is_from_me ? QStringLiteral("To: ") : QStringLiteral("From: ");
     if (message->chat)
         header += message->chat->displayName(true);

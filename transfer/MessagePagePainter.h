@@ -6,7 +6,7 @@
 #include <QPainter>
 
 #include "MessagePageLayout.h"
-#include "ShortDateText.h"
+#include "MessageDateFormat.h"
 #include "_MsgMessage.h"
 
 class QPagedPaintDevice;
@@ -55,5 +55,5 @@ private:
     QPainter m_painter;
     MessagePageLayout m_layout;
     bool m_feedFailed = false;
-    ShortDateText m_dates;
+    MessageDateFormat m_dates;
 };
