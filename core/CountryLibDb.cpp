@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "CountryLibDbPaths.h"
+#include "AppFolders.h"
 
 namespace
 {
@@ -66,7 +66,7 @@ void CountryLibDb::ensureOpen()
 {
     if (isOpen())
         return;
-    const QString folder = m_folder.isEmpty() ? countryLibDbFolder() : m_folder;
+    const QString folder = m_folder.isEmpty() ? appDataDir().absolutePath() : m_folder;
     const QString target = QDir(folder).filePath(QStringLiteral("countries.db"));
     if (!QFileInfo::exists(target))
         installLibrary(target);

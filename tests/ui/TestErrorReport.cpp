@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CaseName.h"
 #include "ErrorReport.h"
 #include "HttpCaptureServer.h"
 #include "MessageBoxAnswerer.h"
@@ -91,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, EncodeReportFieldTest,
         EncodeCase{"SlashBecomesBang", QStringLiteral("???"), QStringLiteral("Pz8!")},
         EncodeCase{"PlusStays", QStringLiteral(">>>"), QStringLiteral("Pj4+")},
         EncodeCase{"Utf8", QStringLiteral("\u00E9"), QStringLiteral("w6k-")}),
-    [](const ::testing::TestParamInfo<EncodeCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 struct UrlCase
 {
@@ -132,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServiceUrlTest,
         UrlCase{"Trimmed", QStringLiteral("  http://h.example  "), QStringLiteral("/a"), QStringLiteral("http://h.example/a")},
         UrlCase{"NotHttp", QStringLiteral("ftp://h.example"), QStringLiteral("/a"), QString()},
         UrlCase{"NoHost", QStringLiteral("not a url"), QStringLiteral("/a"), QString()}),
-    [](const ::testing::TestParamInfo<UrlCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 struct ReportCase
 {
@@ -185,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SendErrorReportTest,
         ReportCase{"LoneBrackets", QStringLiteral("1 < 2 > 0"), QStringLiteral("1 &lt; 2 &gt; 0")},
         ReportCase{"AmpersandKept", QStringLiteral("a&b=c"), QStringLiteral("a&b=c")},
         ReportCase{"NonAscii", QStringLiteral("Fehler: Datei \u00FCber \U0001F600"), QStringLiteral("Fehler: Datei \u00FCber \U0001F600")}),
-    [](const ::testing::TestParamInfo<ReportCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(SendErrorReportTest, BasePathPrefixesTheReportPath)
 {

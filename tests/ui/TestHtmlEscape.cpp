@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "CaseName.h"
 #include "HtmlEscape.h"
 
 namespace
@@ -38,6 +39,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, HtmlEscapeTest,
         EscapeCase{"LoneCarriageReturnKept", QStringLiteral("a\rb"), QStringLiteral("a\rb")},
         EscapeCase{"QuotesKept", QStringLiteral("\"it's\""), QStringLiteral("\"it's\"")},
         EscapeCase{"NonAscii", QStringLiteral("Grüße <3 \U0001F600"), QStringLiteral("Grüße &lt;3 \U0001F600")}),
-    [](const ::testing::TestParamInfo<EscapeCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 } // namespace

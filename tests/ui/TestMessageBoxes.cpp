@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "AppStyleSheet.h"
+#include "CaseName.h"
 #include "HttpCaptureServer.h"
 #include "MessageBoxAnswerer.h"
 #include "MessageBoxes.h"
@@ -59,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Boxes, StandardBoxTest,
         BoxCase{"Question", [](const QString &t) { askQuestion(t); }, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No},
         BoxCase{"Error", showError, QMessageBox::Critical, QMessageBox::Ok},
         BoxCase{"ErrorAndReport", showErrorAndReport, QMessageBox::Critical, QMessageBox::Ok}),
-    [](const ::testing::TestParamInfo<BoxCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 struct MaskCase
 {
@@ -93,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Masks, ButtonMaskTest,
         MaskCase{"AllFour", 0x400000 | 0x400 | 0x10000 | 0x4000, 0x400000 | 0x400 | 0x10000 | 0x4000, QMessageBox::Ok},
         // Bits that are none of the four are left out.
         MaskCase{"OtherBitsIgnored", 0x400 | 0x800 | 0x2000, 0x400, QMessageBox::Ok}),
-    [](const ::testing::TestParamInfo<MaskCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(MessageBoxTest, EmptyMaskStillGivesAButtonToCloseIt)
 {
@@ -133,7 +134,7 @@ TEST_P(AskQuestionTest, TrueOnlyForYes)
 INSTANTIATE_TEST_SUITE_P(Answers, AskQuestionTest,
     ::testing::Values(QuestionCase{"Yes", false, QMessageBox::Yes, true}, QuestionCase{"No", false, QMessageBox::No, false},
         QuestionCase{"Escape", true, QMessageBox::NoButton, false}),
-    [](const ::testing::TestParamInfo<QuestionCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(MessageBoxTest, EscapeClosesAnOkBox)
 {
@@ -203,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, ShowErrorTest,
     ::testing::Values(ErrorCase{"Plain", QStringLiteral("Cannot open file.")},
         // Placeholders inside the error text must survive the framing.
         ErrorCase{"Placeholders", QStringLiteral("bad value %1 and %2%")}, ErrorCase{"Empty", QString()}),
-    [](const ::testing::TestParamInfo<ErrorCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(MessageBoxTest, ErrorAndReportShowsTheBareText)
 {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CaseName.h"
 #include "WinMovable.h"
 
 namespace
@@ -95,6 +96,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, WinMovableTest,
         DragCase{"RightPressAfterLeftDragStopsIt",
             {{Press, {10, 10}, Qt::LeftButton}, {Press, {10, 10}, Qt::RightButton}, {Move, {40, 10}, Qt::LeftButton}},
             {0, 0}}),
-    [](const ::testing::TestParamInfo<DragCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 } // namespace

@@ -1,0 +1,458 @@
+#include "PlistNode.h"
+
+
+#include <cstdlib>
+#include <limits>
+
+#include "PlistBounds.h"
+
+namespace
+{
+
+// 2001-01-01 00:00:00 UTC, where property-list dates count from.
+constexpr qint64 kPlistEpochSecs = 978307200;
+
+int clampToInt(quint64 value)
+{
+    return value > quint64(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max() : int(value);
+}
+
+bool isAncestorOrSelf(plist_t ancestor, plist_t node)
+{
+    for (plist_t n = node; n; n = plist_get_parent(n)) {
+        if (n == ancestor)
+            return true;
+    }
+    return false;
+}
+
+quint64 bigEndian(const uchar *p, int width)
+{
+    quint64 v = 0;
+    for (int i = 0; i < width; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+// The library hands a date out as seconds cut toward zero and the fraction
+// as a magnitude, which loses the sign of a date less than one second before
+// 2001. Its binary form keeps the value as it is.
+bool dateIsNegative(plist_t date)
+{
+    char *buffer = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(date, &buffer, &length);
+    if (!buffer)
+        return false;
+    bool negative = false;
+    const auto *p = reinterpret_cast<const uchar *>(buffer);
+    if (length >= 8 + 9 + 1 + 32) {
+        const uchar *trailer = p + length - 32;
+        const int offsetSize = trailer[6];
+        const quint64 top = bigEndian(trailer + 16, 8);
+        const quint64 table = bigEndian(trailer + 24, 8);
+        if (offsetSize >= 1 && offsetSize <= 8 && table < length - 32
+            && top < (length - 32 - table) / quint64(offsetSize)) {
+            const quint64 at = bigEndian(p + table + top * quint64(offsetSize), offsetSize);
+            if (at + 9 <= table && p[at] == 0x33)
+                negative = (p[at + 1] & 0x80) != 0 && (bigEndian(p + at + 1, 8) << 1) != 0;
+        }
+    }
+    plist_to_bin_free(buffer);
+    return negative;
+}
+
+} // namespace
+
+PlistNode::_NodeOwner::_NodeOwner(plist_t node, bool owned)
+    : node(node)
+    , owned(owned)
+{
+}
+
+PlistNode::_NodeOwner::~_NodeOwner()
+{
+    // A node that sits in a container belongs to the container.
+    if (owned && node && !anchor && !plist_get_parent(node))
+        plist_free(node);
+}
+
+plist_t PlistNode::_NodeOwner::live() const
+{
+    if (!node)
+        return nullptr;
+    if (anchor && (takenAt != anchor->generation || !anchor->live()))
+        return nullptr;
+    return node;
+}
+
+void PlistNode::_NodeOwner::free()
+{
+    if (node && !anchor && !plist_get_parent(node)) {
+        plist_free(node);
+        ++generation;
+    }
+    node = nullptr;
+}
+
+PlistNode::PlistNode()
+    : PlistNode(nullptr, true)
+{
+}
+
+PlistNode::PlistNode(plist_t node, bool owned)
+    : m_owner(QSharedPointer<_NodeOwner>::create(node, owned))
+{
+}
+
+PlistNode::PlistNode(QSharedPointer<_NodeOwner> owner)
+    : m_owner(std::move(owner))
+{
+}
+
+plist_t PlistNode::node() const
+{
+    return m_owner ? m_owner->live() : nullptr;
+}
+
+void PlistNode::free()
+{
+    if (m_owner)
+        m_owner->free();
+}
+
+bool PlistNode::hasType(plist_type type) const
+{
+    const plist_t n = node();
+    return n && plist_get_node_type(n) == type;
+}
+
+bool PlistNode::isBool() const { return hasType(PLIST_BOOLEAN); }
+bool PlistNode::isUInt() const { return hasType(PLIST_UINT); }
+bool PlistNode::isReal() const { return hasType(PLIST_REAL); }
+bool PlistNode::isString() const { return hasType(PLIST_STRING); }
+bool PlistNode::isArray() const { return hasType(PLIST_ARRAY); }
+bool PlistNode::isDict() const { return hasType(PLIST_DICT); }
+bool PlistNode::isDate() const { return hasType(PLIST_DATE); }
+bool PlistNode::isData() const { return hasType(PLIST_DATA); }
+bool PlistNode::isKey() const { return hasType(PLIST_KEY); }
+
+bool PlistNode::isNull() const
+{
+    const plist_t n = node();
+    return !n || plist_get_node_type(n) == PLIST_NONE;
+}
+
+bool PlistNode::toBool() const
+{
+    if (!isBool())
+        return false;
+    uint8_t value = 0;
+    plist_get_bool_val(node(), &value);
+    return value != 0;
+}
+
+quint64 PlistNode::toUInt() const
+{
+    if (!isUInt())
+        return 0;
+    uint64_t value = 0;
+    plist_get_uint_val(node(), &value);
+    return value;
+}
+
+double PlistNode::toReal() const
+{
+    if (!isReal())
+        return 0.0;
+    double value = 0.0;
+    plist_get_real_val(node(), &value);
+    return value;
+}
+
+QString PlistNode::toString() const
+{
+    if (isString()) {
+        uint64_t length = 0;
+        const char *text = plist_get_string_ptr(node(), &length);
+        if (text && length > 0 && length <= quint64(std::numeric_limits<qsizetype>::max()))
+            return QString::fromUtf8(text, qsizetype(length));
+    }
+    return QStringLiteral("");
+}
+
+QString PlistNode::keyText() const
+{
+    QString result = QStringLiteral("");
+    if (isKey()) {
+        char *text = nullptr;
+        plist_get_key_val(node(), &text);
+        if (text) {
+            result = QString::fromUtf8(text);
+            std::free(text);
+        }
+    }
+    return result;
+}
+
+QByteArray PlistNode::toByteArray() const
+{
+    if (!isData())
+        return {};
+    uint64_t length = 0;
+    const char *bytes = plist_get_data_ptr(node(), &length);
+    if (!bytes || length == 0 || length > quint64(std::numeric_limits<qsizetype>::max()))
+        return QByteArray("", 0);
+    return QByteArray(bytes, qsizetype(length));
+}
+
+QDateTime PlistNode::toDateTime() const
+{
+    if (!isDate())
+        return {};
+    int32_t secs = 0;
+    int32_t usecs = 0;
+    plist_get_date_val(node(), &secs, &usecs);
+    const bool before = secs < 0 || (secs == 0 && usecs != 0 && dateIsNegative(node()));
+    qint64 msecs = std::llabs(qint64(secs)) * 1000 + std::llabs(qint64(usecs)) / 1000;
+    if (before)
+        msecs = -msecs;
+    return QDateTime::fromMSecsSinceEpoch(kPlistEpochSecs * 1000 + msecs);
+}
+
+QString PlistNode::toXml() const
+{
+    if (isNull())
+        return QStringLiteral("");
+    char *text = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node(), &text, &length);
+    if (!text)
+        return QStringLiteral("");
+    const QString result = QString::fromUtf8(text, qsizetype(length));
+    plist_to_xml_free(text);
+    return result;
+}
+
+QByteArray PlistNode::toBinary() const
+{
+    if (isNull())
+        return QByteArray("", 0);
+    char *bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node(), &bytes, &length);
+    if (!bytes)
+        return QByteArray("", 0);
+    const QByteArray result(bytes, qsizetype(length));
+    plist_to_bin_free(bytes);
+    return result;
+}
+
+QSharedPointer<PlistNode::_NodeOwner> PlistNode::treeOwner() const
+{
+    QSharedPointer<_NodeOwner> owner = m_owner;
+    while (owner->anchor)
+        owner = owner->anchor;
+    return owner;
+}
+
+PlistNode PlistNode::viewOf(plist_t child) const
+{
+    if (!child)
+        return PlistNode(nullptr, false);
+    auto view = QSharedPointer<_NodeOwner>::create(child, false);
+    view->anchor = treeOwner();
+    view->takenAt = view->anchor->generation;
+    return PlistNode(view);
+}
+
+int PlistNode::arraySize() const
+{
+    return isArray() ? clampToInt(plist_array_get_size(node())) : 0;
+}
+
+PlistNode PlistNode::arrayItem(int index) const
+{
+    if (index < 0 || index >= arraySize())
+        return PlistNode(nullptr, false);
+    return viewOf(plist_array_get_item(node(), uint32_t(index)));
+}
+
+plist_t PlistNode::nodeToInsert(const PlistNode &item, bool &takeOver) const
+{
+    takeOver = false;
+    const plist_t n = item.node();
+    if (!n)
+        return nullptr;
+    // Only a tree of its own can change hands; a node inside some tree, or
+    // one this container sits in, would end up in two places.
+    if (!item.m_owner->anchor && !plist_get_parent(n) && !isAncestorOrSelf(n, node())) {
+        takeOver = true;
+        return n;
+    }
+    return plist_copy(n);
+}
+
+void PlistNode::adopt(const PlistNode &item) const
+{
+    const QSharedPointer<_NodeOwner> top = treeOwner();
+    item.m_owner->owned = false;
+    item.m_owner->anchor = top;
+    item.m_owner->takenAt = top->generation;
+}
+
+PlistNode &PlistNode::arrayAppend(const PlistNode &item)
+{
+    if (!isArray())
+        return *this;
+    bool takeOver = false;
+    const plist_t child = nodeToInsert(item, takeOver);
+    if (!child)
+        return *this;
+    plist_array_append_item(node(), child);
+    if (takeOver)
+        adopt(item);
+    return *this;
+}
+
+int PlistNode::dictSize() const
+{
+    return isDict() ? clampToInt(plist_dict_get_size(node())) : 0;
+}
+
+PlistNode PlistNode::dictItem(const QString &key) const
+{
+    if (!isDict())
+        return PlistNode(nullptr, false);
+    return viewOf(plist_dict_get_item(node(), key.toUtf8().constData()));
+}
+
+PlistNode &PlistNode::dictSet(const QString &key, const PlistNode &item)
+{
+    if (!isDict())
+        return *this;
+    bool takeOver = false;
+    const plist_t child = nodeToInsert(item, takeOver);
+    if (!child)
+        return *this;
+    const plist_t dict = node();
+    const QByteArray utf8 = key.toUtf8();
+    if (plist_dict_get_item(dict, utf8.constData())) {
+        // The old entry is freed: every view taken of this tree so far stops
+        // seeing its node, and this dictionary starts afresh as a view.
+        const QSharedPointer<_NodeOwner> top = treeOwner();
+        ++top->generation;
+        if (m_owner != top) {
+            ++m_owner->generation;
+            m_owner->anchor = top;
+            m_owner->takenAt = top->generation;
+        }
+    }
+    plist_dict_set_item(dict, utf8.constData(), child);
+    if (takeOver)
+        adopt(item);
+    return *this;
+}
+
+QMap<QString, PlistNode> PlistNode::toMap() const
+{
+    QMap<QString, PlistNode> map;
+    if (!isDict())
+        return map;
+    const plist_t dict = node();
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(dict, &iter);
+    if (!iter)
+        return map;
+    for (;;) {
+        char *key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(dict, iter, &key, &value);
+        if (!key)
+            break;
+        if (value)
+            map.insert(QString::fromUtf8(key), PlistNode(plist_copy(value), true));
+        std::free(key);
+    }
+    std::free(iter);
+    return map;
+}
+
+PlistNode PlistNode::copy(bool owned) const
+{
+    const plist_t n = node();
+    return PlistNode(n ? plist_copy(n) : nullptr, owned);
+}
+
+PlistNode PlistNode::makeNull(bool owned)
+{
+    return PlistNode(nullptr, owned);
+}
+
+PlistNode PlistNode::fromBool(bool value, bool owned)
+{
+    return PlistNode(plist_new_bool(value ? 1 : 0), owned);
+}
+
+PlistNode PlistNode::fromUInt(quint64 value, bool owned)
+{
+    return PlistNode(plist_new_uint(value), owned);
+}
+
+PlistNode PlistNode::fromReal(double value, bool owned)
+{
+    return PlistNode(plist_new_real(value), owned);
+}
+
+PlistNode PlistNode::fromByteArray(const QByteArray &value, bool owned)
+{
+    return PlistNode(plist_new_data(value.constData(), uint64_t(value.size())), owned);
+}
+
+PlistNode PlistNode::fromDateTime(const QDateTime &value, bool owned)
+{
+    if (!value.isValid())
+        return PlistNode(nullptr, owned);
+    const qint64 secs = value.toSecsSinceEpoch() - kPlistEpochSecs;
+    if (secs < std::numeric_limits<int32_t>::min() || secs > std::numeric_limits<int32_t>::max())
+        return PlistNode(nullptr, owned);
+    return PlistNode(plist_new_date(int32_t(secs), 0), owned);
+}
+
+PlistNode PlistNode::fromString(const QString &value, bool owned)
+{
+    return PlistNode(plist_new_string(value.toUtf8().constData()), owned);
+}
+
+PlistNode PlistNode::newKey(const QString &value, bool owned)
+{
+    const QByteArray utf8 = value.toUtf8();
+    const plist_t key = plist_new_string(utf8.constData());
+    plist_set_key_val(key, utf8.constData());
+    return PlistNode(key, owned);
+}
+
+PlistNode PlistNode::newArray(bool owned)
+{
+    return PlistNode(plist_new_array(), owned);
+}
+
+PlistNode PlistNode::newDict(bool owned)
+{
+    return PlistNode(plist_new_dict(), owned);
+}
+
+PlistNode PlistNode::fromData(const QByteArray &bytes, bool owned)
+{
+    if (quint64(bytes.size()) > std::numeric_limits<uint32_t>::max())
+        return PlistNode(nullptr, owned);
+    const uint32_t length = uint32_t(bytes.size());
+    plist_t root = nullptr;
+    if (bytes.size() >= 9 && bytes.startsWith("bplist00")) {
+        if (binaryPlistWithinBounds(bytes))
+            plist_from_bin(bytes.constData(), length, &root);
+    } else if (xmlPlistWithinBounds(bytes)) {
+        plist_from_xml(bytes.constData(), length, &root);
+    }
+    return PlistNode(root, owned);
+}

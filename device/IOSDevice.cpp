@@ -1,0 +1,48 @@
+#include "IOSDevice.h"
+
+#include "AppFolders.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <stdexcept>
+
+namespace
+{
+
+// The identifier comes from the device (or from a folder name), so it must
+// name exactly one entry of ios_cache and nothing above or below it.
+bool isSingleFolderName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.isNull())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QDir IOSDevice::cacheDir() const
+{
+    if (!isSingleFolderName(uniqueDeviceId)) {
+        const QString message = QCoreApplication::translate("IOSDevice", "The device identifier \"%1\" cannot name a cache folder.")
+                                    .arg(uniqueDeviceId.toHtmlEscaped());
+        throw std::runtime_error(message.toUtf8().toStdString());
+    }
+    const QDir dir(appDataDir().filePath(QStringLiteral("ios_cache/") + uniqueDeviceId));
+    QDir().mkpath(dir.path());
+    return dir;
+}
+
+QList<int> IOSDevice::versionNumbers() const
+{
+    static const QRegularExpression number(QStringLiteral("\\.?(\\d+)"));
+    QList<int> numbers;
+    QRegularExpressionMatchIterator it = number.globalMatch(productVersion);
+    while (it.hasNext())
+        numbers.append(it.next().captured(1).toInt());
+    return numbers;
+}

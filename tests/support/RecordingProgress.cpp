@@ -1,0 +1,140 @@
+#include "RecordingProgress.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QThread>
+
+RecordingProgress::RecordingProgress(QObject *parent)
+    : QObject(parent)
+{
+}
+
+bool RecordingProgress::runWorker(QThread &worker, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    worker.start();
+    bool inTime = true;
+    while (!worker.wait(QDeadlineTimer(5))) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (inTime && clock.elapsed() > timeoutMs) {
+            inTime = false;
+            setCancelled(true);
+        }
+    }
+    // Everything the worker posted is queued by now.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return inTime;
+}
+
+QList<RecordingProgress::Post> RecordingProgress::updates() const
+{
+    QList<Post> list;
+    for (const Post &p : m_posts) {
+        if (p.slot == QLatin1String("updateProgress"))
+            list.append(p);
+    }
+    return list;
+}
+
+QList<int> RecordingProgress::progressValues() const
+{
+    QList<int> list;
+    for (const Post &p : updates())
+        list.append(p.progress);
+    return list;
+}
+
+QStringList RecordingProgress::statuses() const
+{
+    QStringList list;
+    for (const Post &p : updates()) {
+        if (!p.text.isEmpty())
+            list.append(p.text);
+    }
+    return list;
+}
+
+void RecordingProgress::setCancelled(bool cancelled)
+{
+    m_cancelled.store(cancelled);
+}
+
+void RecordingProgress::cancelAfterChecks(int n)
+{
+    m_checks.store(0);
+    m_cancelAfter.store(n);
+}
+
+void RecordingProgress::cancel()
+{
+    emit userCacel();
+    end(0);
+}
+
+bool RecordingProgress::isCancelled() const
+{
+    const int reads = ++m_checks;
+    const int after = m_cancelAfter.load();
+    if (after >= 0 && reads > after)
+        m_cancelled.store(true);
+    return m_cancelled.load();
+}
+
+bool RecordingProgress::isWaiting() const
+{
+    return m_waiting.load();
+}
+
+void RecordingProgress::markWaiting()
+{
+    m_waiting.store(true);
+}
+
+void RecordingProgress::record(const Post &post)
+{
+    if (m_result >= 0)
+        ++m_postsAfterEnd;
+    m_posts.append(post);
+}
+
+void RecordingProgress::end(int result)
+{
+    // Like the dialog, only the first ending counts.
+    if (m_result >= 0)
+        return;
+    m_result = result;
+    if (result == 0)
+        m_cancelled.store(true);
+}
+
+void RecordingProgress::updateProgress(QString status, int curProgress, QString progressText)
+{
+    record({QStringLiteral("updateProgress"), status, curProgress, progressText});
+}
+
+void RecordingProgress::recordEnding(const QString &slot, const QString &text, int result)
+{
+    record({slot, text, 0, QString()});
+    ++m_endings;
+    if (m_result < 0)
+        (result == 1 ? m_successText : m_errorText) = text;
+    end(result);
+}
+
+void RecordingProgress::errorOccurred(QString err)
+{
+    recordEnding(QStringLiteral("errorOccurred"), err, 0);
+}
+
+void RecordingProgress::succeed(QString tipsStr)
+{
+    recordEnding(QStringLiteral("succeed"), tipsStr, 1);
+}
+
+void RecordingProgress::tipsWait(QString info)
+{
+    record({QStringLiteral("tipsWait"), info, 0, QString()});
+    m_waiting.store(false);
+}
