@@ -1,35 +1,28 @@
-// Exports messages held in memory to CSV, TXT, HTML and PDF and prints the
-// rate of each. Text files take all messages in one file; HTML and PDF one
-// file per conversation, as the export command writes them.
+// Exports messages held in memory to CSV, TXT, HTML and PDF through the
+// export worker, as the export command runs it, and prints the rate of each:
+// text files take all messages in one file, HTML and PDF one file per
+// conversation.
 //
 //   bench_export [messages [conversations [formats]]]
 //
 // by default 100000 messages over 500 conversations in every format;
-// formats is a comma-separated choice of csv, txt, html and pdf.
+// formats is a comma-separated choice of csv, txt, html and pdf. The files
+// go to a temporary folder under TMPDIR.
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QObject>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <functional>
-#include <memory>
-#include <stdexcept>
 
-#include "AbsFormatExport.h"
-#include "ExportMessagesCsv.h"
-#include "ExportMessagesTxt.h"
-#include "ExportSMSHtml.h"
-#include "ExportSMSPdf.h"
-#include "MessageOrder.h"
+#include "ExportSMSThread.h"
 #include "MsgDataSet.h"
 
 namespace
 {
-
-using Exporter = AbsFormatExport<_MsgMessage>;
 
 const char *const kTexts[] = {
     "On my way, see you in ten minutes",
@@ -105,35 +98,24 @@ void build(Fixture &f, int messageCount, int chatCount)
     }
 }
 
-using Factory = std::function<std::unique_ptr<Exporter>(const QString &path)>;
-
-// Seconds for the export; one file for all, or one per conversation (the
-// messages are grouped by conversation first, as the export command does).
-double run(const QList<_MsgMessage *> &messages, const QDir &dir, const QString &ext, bool perChat,
-           const Factory &make)
-{
-    QElapsedTimer timer;
-    timer.start();
-    std::unique_ptr<Exporter> exporter;
-    const _MsgChat *current = nullptr;
-    for (const _MsgMessage *m : messages) {
-        if (!exporter || (perChat && m->chat != current)) {
-            if (exporter)
-                exporter->end();
-            current = m->chat;
-            const QString name = perChat ? QStringLiteral("chat-%1.%2").arg(m->chat->rowid).arg(ext)
-                                         : QStringLiteral("all.%1").arg(ext);
-            exporter = make(dir.filePath(name));
-            exporter->begin();
-        }
-        exporter->write(m);
-    }
-    if (exporter)
-        exporter->end();
-    return double(timer.nsecsElapsed()) / 1e9;
-}
-
 } // namespace
+
+// Stands in for the progress dialog: keeps the worker's ending.
+class BenchEnding : public QObject
+{
+    Q_OBJECT
+public:
+    QString error;
+    bool succeeded = false;
+    Q_INVOKABLE bool isCancelled() const { return false; }
+    Q_INVOKABLE bool isWaiting() const { return false; }
+
+private slots:
+    void updateProgress(QString, int, QString) {}
+    void errorOccurred(QString err) { error = err; }
+    void succeed(QString) { succeeded = true; }
+    void tipsWait(QString) {}
+};
 
 int main(int argc, char **argv)
 {
@@ -152,12 +134,6 @@ int main(int argc, char **argv)
 
     Fixture f;
     build(f, messageCount, chatCount);
-    QList<_MsgMessage *> byChat = f.messages;
-    std::stable_sort(byChat.begin(), byChat.end(), [](const _MsgMessage *a, const _MsgMessage *b) {
-        if (a->chat->rowid != b->chat->rowid)
-            return a->chat->rowid < b->chat->rowid;
-        return msgLessThan(a, b);
-    });
 
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -167,31 +143,32 @@ int main(int argc, char **argv)
     struct Format
     {
         const char *name;
-        const char *ext;
-        bool perChat;
-        Factory make;
+        int code;
+        const char *output;
     };
-    const Format formats[] = {
-        {"CSV", "csv", false, [](const QString &p) { return std::make_unique<ExportMessagesCsv>(p); }},
-        {"TXT", "txt", false, [](const QString &p) { return std::make_unique<ExportMessagesTxt>(p); }},
-        {"HTML", "html", true, [](const QString &p) { return std::make_unique<ExportSMSHtml>(p); }},
-        {"PDF", "pdf", true, [](const QString &p) { return std::make_unique<ExportSMSPdf>(p); }},
-    };
+    const Format formats[] = {{"csv", 1, "all.csv"}, {"txt", 0, "all.txt"}, {"html", 3, "all-html"}, {"pdf", 2, "all-pdf"}};
     std::printf("%d messages over %d conversations\n", messageCount, chatCount);
-    try {
-        for (const Format &format : formats) {
-            if (!chosen.contains(QString::fromLatin1(format.ext)))
-                continue;
-            const QDir out(dir.filePath(QString::fromLatin1(format.name)));
-            QDir().mkpath(out.path());
-            const double seconds = run(format.perChat ? byChat : f.messages, out, QString::fromLatin1(format.ext),
-                                       format.perChat, format.make);
-            std::printf("%-5s %9.3f s %12.0f messages/s\n", format.name, seconds, messageCount / seconds);
-            std::fflush(stdout);
+    for (const Format &format : formats) {
+        if (!chosen.contains(QString::fromLatin1(format.name)))
+            continue;
+        BenchEnding ending;
+        ExportSMSThread worker(f.messages, dir.filePath(QString::fromLatin1(format.output)), format.code, true, &ending);
+        QElapsedTimer timer;
+        timer.start();
+        worker.start();
+        worker.wait();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        // The worker's ending was posted to this thread.
+        QCoreApplication::sendPostedEvents(&ending);
+        if (!ending.succeeded) {
+            std::fprintf(stderr, "%s export failed: %s\n", format.name, qUtf8Printable(ending.error));
+            return 1;
         }
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "export failed: %s\n", e.what());
-        return 1;
+        std::printf("%-5s %9.3f s %12.0f messages/s\n", qPrintable(QString::fromLatin1(format.name).toUpper()),
+                    seconds, messageCount / seconds);
+        std::fflush(stdout);
     }
     return 0;
 }
+
+#include "BenchExport.moc"
