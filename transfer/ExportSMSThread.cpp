@@ -146,38 +146,55 @@ bool compareByChatDescending(const _MsgMessage *a, const _MsgMessage *b)
 
 void sortByConversation(QList<_MsgMessage *> &messages, bool ascending)
 {
-    struct Entry
+    struct Group
     {
-        int last;
         QString key;
-        _MsgMessage *message;
+        int last = 0;
+        QList<_MsgMessage *> members; // in the order given
     };
-    QHash<QString, int> newest;
-    std::vector<Entry> entries;
-    entries.reserve(size_t(messages.size()));
+    std::vector<Group> groups;
+    QHash<QString, int> groupOfKey;
+    // Most messages share their chat with the one before; the folded
+    // identifier is made once per chat.
+    QHash<const _MsgChat *, int> groupOfChat;
     for (_MsgMessage *m : std::as_const(messages)) {
-        const QString key = chatKey(m);
-        auto it = newest.find(key);
-        if (it == newest.end())
-            newest.insert(key, chatLast(m));
-        else
-            *it = qMax(*it, chatLast(m));
-        entries.push_back({0, key, m});
+        auto byChat = groupOfChat.constFind(m->chat);
+        if (byChat == groupOfChat.cend()) {
+            const QString key = chatKey(m);
+            auto byKey = groupOfKey.constFind(key);
+            if (byKey == groupOfKey.cend()) {
+                byKey = groupOfKey.insert(key, int(groups.size()));
+                groups.push_back({key, chatLast(m), {}});
+            }
+            byChat = groupOfChat.insert(m->chat, byKey.value());
+        }
+        Group &g = groups[size_t(byChat.value())];
+        g.last = qMax(g.last, chatLast(m));
+        g.members.append(m);
     }
-    for (Entry &e : entries)
-        e.last = newest.value(e.key);
-    const auto less = [](const Entry &x, const Entry &y) {
-        return lessByConversation(x.last, x.key, x.message, y.last, y.key, y.message);
-    };
-    // Descending swaps the arguments rather than negating the result, which
-    // would not be an order at all. The message order is not transitive
-    // between close messages, so only a merge sort may use it.
-    if (ascending)
-        std::stable_sort(entries.begin(), entries.end(), less);
-    else
-        std::stable_sort(entries.begin(), entries.end(), [&less](const Entry &x, const Entry &y) { return less(y, x); });
-    for (qsizetype i = 0; i < messages.size(); ++i)
-        messages[i] = entries[size_t(i)].message;
+
+    // Conversations by their newest message, then by identifier: keys are
+    // unique, so this is a strict order.
+    std::vector<int> order(groups.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = int(i);
+    std::sort(order.begin(), order.end(), [&groups](int x, int y) {
+        const Group &a = groups[size_t(x)];
+        const Group &b = groups[size_t(y)];
+        return a.last != b.last ? a.last < b.last : a.key < b.key;
+    });
+    if (!ascending)
+        std::reverse(order.begin(), order.end());
+
+    // Inside a conversation the message order, which is not transitive
+    // between close messages: sortMessages uses a merge sort, and
+    // "descending" swaps its arguments.
+    messages.clear();
+    for (int index : order) {
+        QList<_MsgMessage *> &members = groups[size_t(index)].members;
+        sortMessages(members, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+        messages += members;
+    }
 }
 
 QString conversationFileBase(const _MsgChat *chat)
@@ -243,6 +260,7 @@ void ExportSMSThread::run()
     ExportOutput output;
     std::unique_ptr<Exporter> exporter;
     QString currentKey;
+    const _MsgChat *currentChat = nullptr;
     bool picturesAdded = false;
     int n = 0;
     try {
@@ -264,7 +282,11 @@ void ExportSMSThread::run()
                     exporter->begin();
                 }
             } else if (perConversation) {
-                const QString key = chatKey(message);
+                // The messages of one chat come one after the other; only a
+                // change of chat may start another conversation.
+                const bool sameChat = exporter && message->chat == currentChat;
+                const QString key = sameChat ? currentKey : chatKey(message);
+                currentChat = message->chat;
                 if (!exporter || key != currentKey) {
                     if (exporter) {
                         exporter->end();
