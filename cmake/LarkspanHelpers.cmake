@@ -29,11 +29,18 @@ function(larkspan_add_library name)
 endfunction()
 
 # Qt's automatic moc/uic does not notice files that a glob adds to an existing
-# build tree. A list of the target's sources, rewritten only when it changes,
-# is made a dependency of the target's autogen step so that it runs again.
+# build tree: its timestamp only follows the files it already knew. When the
+# target's source list changes, the timestamp is removed so that the code
+# generators run again.
 function(larkspan_autogen_follows_sources target sources)
   set(list_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt")
   string(REPLACE ";" "\n" content "${sources}")
-  file(CONFIGURE OUTPUT "${list_file}" CONTENT "${content}\n" @ONLY)
-  set_property(TARGET ${target} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS "${list_file}")
+  set(old "")
+  if(EXISTS "${list_file}")
+    file(READ "${list_file}" old)
+  endif()
+  if(NOT old STREQUAL "${content}")
+    file(WRITE "${list_file}" "${content}")
+    file(REMOVE "${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp")
+  endif()
 endfunction()
