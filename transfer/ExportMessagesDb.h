@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QDir>
+#include <QHash>
+#include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -47,6 +50,21 @@ private:
     qint64 chatHandleId(qint64 chatId, const _MsgHandle *handle);
     void copyAttachmentFile(const _MsgAttachment *attachment);
 
+    void forgetRun();
+    void writeChatUpdates();
+
     IOS6MessageDb m_db;
     QStringList m_copiedFiles;
+    // Rows found or written during this run. Only this run writes the file
+    // inside its transaction, so what it has seen stays true until the end;
+    // a backup of a hundred thousand messages then looks each conversation
+    // and handle up once instead of once per message.
+    QHash<QString, qint64> m_chatIds;                   // chat guid
+    QHash<QPair<QString, QString>, qint64> m_handleIds; // (id, service)
+    QSet<QPair<qint64, qint64>> m_chatHandles;          // joined (chat, handle)
+    // Written once per conversation when the run ends: the newest date of
+    // the messages added, and the sender of the last group message.
+    QHash<qint64, int> m_chatLast;
+    QHash<qint64, QString> m_lastAddressed;
+    QSet<QString> m_folders;                            // attachment folders made
 };
