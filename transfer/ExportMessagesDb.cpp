@@ -15,11 +15,7 @@
 namespace
 {
 
-// Copies from to to, which must not exist. The bytes go to a name beside the
-// target that is renamed into place only when complete, so the target never
-// holds part of a file. Unlike QFile::copy this does not sync every file on
-// its own: a backup copies thousands of them, and end() syncs them all at
-// once before the rows that name them are committed.
+// Writes what the file system holds in memory for the folder's disk.
 void syncFolder(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -29,15 +25,20 @@ void syncFolder(const QString &path)
     ::close(fd);
 }
 
+// Copies from to to, which must not exist. The bytes go to a name beside the
+// target that is renamed into place only when complete, so the target never
+// holds part of a file. Unlike QFile::copy this does not sync every file on
+// its own: a backup copies thousands of them, and end() syncs them all at
+// once before the rows that name them are committed.
 bool copyFile(const QString &from, const QString &to)
 {
     QFile in(from);
     if (!in.open(QIODevice::ReadOnly))
         return false;
-    const QString part = to + QStringLiteral(".part");
+    const QString part = to + QStringLiteral(".larkspan-part");
     QFile out(part);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        // Left by a run that stopped half way.
+        // Left by a run that stopped half way; no attachment has this name.
         if (!QFile::remove(part) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return false;
     }

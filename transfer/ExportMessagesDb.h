@@ -16,9 +16,10 @@
 // files are copied into the database's "file-relay" folder.
 //
 // begin opens (creating when needed) the database and starts one
-// transaction; end commits it and closes; abort rolls it back, closes and
-// removes the attachment files this run copied, so that a cancelled or failed
-// run leaves the folder as it was.
+// transaction; write is called only between begin and end; end writes the
+// conversations' last dates and last addressed handles, commits and closes;
+// abort rolls back, closes and removes the attachment files this run copied,
+// so that a cancelled or failed run leaves the folder as it was.
 class ExportMessagesDb
 {
 public:

@@ -224,7 +224,7 @@ TEST_F(ExportMessagesDbTest, AttachmentFilesAreCopiedUnderTheFilesFolder)
         f.write("old copy");
     }
     // Part of a copy that a stopped run left behind is replaced.
-    const QString stale = files.absoluteFilePath(QStringLiteral("var/mobile/Library/SMS/Attachments/01/IMG_0001.JPG.part"));
+    const QString stale = files.absoluteFilePath(QStringLiteral("var/mobile/Library/SMS/Attachments/01/IMG_0001.JPG.larkspan-part"));
     QDir().mkpath(QFileInfo(stale).absolutePath());
     {
         QFile f(stale);
