@@ -1,0 +1,6 @@
+#include "_RootDeviceItemNode.h"
+
+_RootDeviceItemNode::_RootDeviceItemNode(const QString &name)
+    : _ItemNode(Type, name, nullptr)
+{
+}

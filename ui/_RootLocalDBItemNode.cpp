@@ -1,0 +1,6 @@
+#include "_RootLocalDBItemNode.h"
+
+_RootLocalDBItemNode::_RootLocalDBItemNode(const QString &name)
+    : _ItemNode(Type, name, nullptr)
+{
+}
