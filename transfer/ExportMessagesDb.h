@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "AbsFormatExport.h"
 #include "IOS6MessageDb.h"
 #include "_MsgMessage.h"
 
@@ -20,21 +21,19 @@
 // conversations' last dates and last addressed handles, commits and closes;
 // abort rolls back, closes and removes the attachment files this run copied,
 // so that a cancelled or failed run leaves the folder as it was.
-class ExportMessagesDb
+class ExportMessagesDb : public AbsFormatExport<_MsgMessage>
 {
 public:
     // folder: the local database's source folder; country: the mobile
     // country code for its number normalisation. Opens nothing.
     ExportMessagesDb(const QDir &folder, const QString &country);
-    ~ExportMessagesDb();
-    ExportMessagesDb(const ExportMessagesDb &) = delete;
-    ExportMessagesDb &operator=(const ExportMessagesDb &) = delete;
+    ~ExportMessagesDb() override;
 
-    void begin();
+    void begin() override;
     // Throws std::runtime_error from the database (an invalid chat service
     // among them); the caller aborts the run then.
-    void write(const _MsgMessage *message);
-    void end();
+    void write(const _MsgMessage *message) override;
+    void end() override;
     // Never throws.
     void abort();
 
