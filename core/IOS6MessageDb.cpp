@@ -98,6 +98,11 @@ void IOS6MessageDb::ensureOpen()
         }
         registerFunctions();
         readTableMap();
+        // A user's sms.db holds 100,000 messages and more; with SQLite's
+        // default of 2 MB the pages of a whole read or backup no longer fit
+        // and go back and forth to the file. The cache only grows as far as
+        // pages are used.
+        executeThrow(Sqlite3Sql("PRAGMA cache_size=-65536"));
     } catch (...) {
         // Without its table map and functions the connection would write the
         // wrong columns and fail on the device's triggers: close it, so that

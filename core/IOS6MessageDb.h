@@ -119,7 +119,21 @@ public:
     // a row here, deletes nothing. Returns whether a message row was deleted.
     bool deleteMessage(const _MsgMessage *message);
 
+    // Deleting many messages inside one transaction: the local schema's
+    // clean_orphaned_messages trigger sweeps the whole message table for
+    // every join row deleted, which makes a deletion cost a scan. Between
+    // these calls the trigger is held back and its sweep runs once, in
+    // endDeletes, which then puts the trigger back as it was; rolling the
+    // transaction back restores it as well (call deletesRolledBack then).
+    // Files whose trigger is not the local schema's are left as they are.
+    void beginDeletes();
+    void endDeletes();
+    void deletesRolledBack();
+
 private:
+    // chats, with the newest-message query for files without _last only when
+    // lastDates is set.
+    void readChats(MsgDataSet &set, bool lastDates);
     void createFromScript();
     void upgrade();
     void registerFunctions();
@@ -153,6 +167,8 @@ private:
         bool msgLater[12] = {};
     };
     Columns m_cols;
+    // The trigger text held back by beginDeletes; empty when none is.
+    QString m_heldTrigger;
     // Insert statements by the set of columns they write.
     QHash<quint64, QString> m_insertSql;
 };

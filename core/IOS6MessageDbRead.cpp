@@ -20,6 +20,11 @@ MsgDataSet::Data *setData(MsgDataSet &set)
 
 void IOS6MessageDb::chats(MsgDataSet &set)
 {
+    readChats(set, true);
+}
+
+void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
+{
     ensureOpen();
     MsgDataSet::Data *d = setData(set);
     // Without the device's address book the connection stays closed, and
@@ -56,7 +61,7 @@ void IOS6MessageDb::chats(MsgDataSet &set)
     }
 
     // A device's file keeps no last date: take the newest message's.
-    if (!m_cols.chatLast) {
+    if (!m_cols.chatLast && lastDates) {
         Sqlite3Cursor c = queryThrow(
             Sqlite3Sql("select chat_id, max(date) as last from ( select cm.chat_id, m.date from chat_message_join as cm "
                        "inner join message as m on cm.message_id=m.rowid ) as tmp group by chat_id"));
@@ -112,8 +117,15 @@ void IOS6MessageDb::chats(MsgDataSet &set)
 void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
 {
     ensureOpen();
-    chats(set);
+    // A file without _last gets each conversation's newest date from a
+    // query over every joined message. When all of them are read here anyway
+    // and none is left out (no item_type, so no location sharing), the dates
+    // are taken from the rows on the way, which saves a second pass over the
+    // largest table.
+    const bool lastFromRows = !m_cols.chatLast && !m_cols.msgItemType && chatId <= 0;
+    readChats(set, !lastFromRows);
     MsgDataSet::Data *d = setData(set);
+    QHash<qint64, int> newest;
 
     // One text per kind of query, so that each is prepared once.
     Sqlite3Sql sql("select j.chat_id, m.* from chat_message_join as j inner join message as m on j.message_id = m.rowid");
@@ -122,9 +134,42 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     if (chatId > 0)
         sql.appendSql(QStringLiteral(" and j.chat_id=?")).addInt64Param(chatId);
 
+    // The integer columns are read by their place in the result, found once
+    // from the first row's names: 40 look-ups by name per row add up over a
+    // hundred thousand messages. A column the file lacks has no place and
+    // reads as 0, as it would by name.
+    enum IntColumn {
+        RowId, ChatId, Replace, HandleId, Version, Type, Error, Date, DateRead, DateDelivered, IsDelivered,
+        IsFinished, IsEmote, IsFromMe, IsEmpty, IsDelayed, IsAutoReply, IsPrepared, IsRead, IsSystemMessage, IsSent,
+        HasDdResults, IsServiceMessage, IsForward, WasDowngraded, IsArchive, CacheHasAttachments, WasDataDetected,
+        WasDeduplicated, IsAudioMessage, IsPlayed, DatePlayed, ItemType, OtherHandle, GroupActionType, ShareStatus,
+        ShareDirection, IsExpirable, ExpireState, MessageActionType, IntColumnCount
+    };
+    static const char *const intNames[IntColumnCount] = {
+        "rowid", "chat_id", "replace", "handle_id", "version", "type", "error", "date", "date_read",
+        "date_delivered", "is_delivered", "is_finished", "is_emote", "is_from_me", "is_empty", "is_delayed",
+        "is_auto_reply", "is_prepared", "is_read", "is_system_message", "is_sent", "has_dd_results",
+        "is_service_message", "is_forward", "was_downgraded", "is_archive", "cache_has_attachments",
+        "was_data_detected", "was_deduplicated", "is_audio_message", "is_played", "date_played", "item_type",
+        "other_handle", "group_action_type", "share_status", "share_direction", "is_expirable", "expire_state",
+        "message_action_type"};
+    int at[IntColumnCount];
+    bool placed = false;
+
     Sqlite3Cursor c = queryThrow(sql);
     while (c.moveNext()) {
-        const qint64 id = c.getInt64(QStringLiteral("rowid"));
+        if (!placed) {
+            QHash<QString, int> places;
+            const QStringList names = c.getRow().columns();
+            // The first of equal names wins, as a look-up by name would.
+            for (int i = int(names.size()) - 1; i >= 0; --i)
+                places.insert(names.at(i).toLower(), i);
+            for (int i = 0; i < IntColumnCount; ++i)
+                at[i] = places.value(QLatin1String(intNames[i]), -1);
+            placed = true;
+        }
+        auto num = [&c, &at](IntColumn column) { return int(c.getInt64(at[column])); };
+        const qint64 id = c.getInt64(at[RowId]);
         _MsgMessage *m = d->messages.value(id);
         if (!m) {
             m = new _MsgMessage;
@@ -133,53 +178,53 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
             m->rowid = id;
             m->guid = c.getText(QStringLiteral("guid"));
             m->text = c.getText(QStringLiteral("text"));
-            m->replace = c.getInt(QStringLiteral("replace"));
+            m->replace = num(Replace);
             m->service_center = c.getText(QStringLiteral("service_center"));
-            m->handle_id = c.getInt64(QStringLiteral("handle_id"));
+            m->handle_id = c.getInt64(at[HandleId]);
             m->subject = c.getText(QStringLiteral("subject"));
             m->country = c.getText(QStringLiteral("country"));
             m->attributedBody = c.getBlob(QStringLiteral("attributedBody"));
-            m->version = c.getInt(QStringLiteral("version"));
-            m->type = c.getInt(QStringLiteral("type"));
+            m->version = num(Version);
+            m->type = num(Type);
             m->service = c.getText(QStringLiteral("service"));
             m->account = c.getText(QStringLiteral("account"));
             m->account_guid = c.getText(QStringLiteral("account_guid"));
-            m->error = c.getInt(QStringLiteral("error"));
-            m->date = c.getInt(QStringLiteral("date"));
-            m->date_read = c.getInt(QStringLiteral("date_read"));
-            m->date_delivered = c.getInt(QStringLiteral("date_delivered"));
-            m->is_delivered = c.getInt(QStringLiteral("is_delivered"));
-            m->is_finished = c.getInt(QStringLiteral("is_finished"));
-            m->is_emote = c.getInt(QStringLiteral("is_emote"));
-            m->is_from_me = c.getInt(QStringLiteral("is_from_me"));
-            m->is_empty = c.getInt(QStringLiteral("is_empty"));
-            m->is_delayed = c.getInt(QStringLiteral("is_delayed"));
-            m->is_auto_reply = c.getInt(QStringLiteral("is_auto_reply"));
-            m->is_prepared = c.getInt(QStringLiteral("is_prepared"));
-            m->is_read = c.getInt(QStringLiteral("is_read"));
-            m->is_system_message = c.getInt(QStringLiteral("is_system_message"));
-            m->is_sent = c.getInt(QStringLiteral("is_sent"));
-            m->has_dd_results = c.getInt(QStringLiteral("has_dd_results"));
-            m->is_service_message = c.getInt(QStringLiteral("is_service_message"));
-            m->is_forward = c.getInt(QStringLiteral("is_forward"));
-            m->was_downgraded = c.getInt(QStringLiteral("was_downgraded"));
-            m->is_archive = c.getInt(QStringLiteral("is_archive"));
-            m->cache_has_attachments = c.getInt(QStringLiteral("cache_has_attachments"));
+            m->error = num(Error);
+            m->date = num(Date);
+            m->date_read = num(DateRead);
+            m->date_delivered = num(DateDelivered);
+            m->is_delivered = num(IsDelivered);
+            m->is_finished = num(IsFinished);
+            m->is_emote = num(IsEmote);
+            m->is_from_me = num(IsFromMe);
+            m->is_empty = num(IsEmpty);
+            m->is_delayed = num(IsDelayed);
+            m->is_auto_reply = num(IsAutoReply);
+            m->is_prepared = num(IsPrepared);
+            m->is_read = num(IsRead);
+            m->is_system_message = num(IsSystemMessage);
+            m->is_sent = num(IsSent);
+            m->has_dd_results = num(HasDdResults);
+            m->is_service_message = num(IsServiceMessage);
+            m->is_forward = num(IsForward);
+            m->was_downgraded = num(WasDowngraded);
+            m->is_archive = num(IsArchive);
+            m->cache_has_attachments = num(CacheHasAttachments);
             m->cache_roomnames = c.getText(QStringLiteral("cache_roomnames"));
-            m->was_data_detected = c.getInt(QStringLiteral("was_data_detected"));
-            m->was_deduplicated = c.getInt(QStringLiteral("was_deduplicated"));
-            m->is_audio_message = c.getInt(QStringLiteral("is_audio_message"));
-            m->is_played = c.getInt(QStringLiteral("is_played"));
-            m->date_played = c.getInt(QStringLiteral("date_played"));
-            m->item_type = c.getInt(QStringLiteral("item_type"));
-            m->other_handle = c.getInt(QStringLiteral("other_handle"));
+            m->was_data_detected = num(WasDataDetected);
+            m->was_deduplicated = num(WasDeduplicated);
+            m->is_audio_message = num(IsAudioMessage);
+            m->is_played = num(IsPlayed);
+            m->date_played = num(DatePlayed);
+            m->item_type = num(ItemType);
+            m->other_handle = num(OtherHandle);
             m->group_title = c.getText(QStringLiteral("group_title"));
-            m->group_action_type = c.getInt(QStringLiteral("group_action_type"));
-            m->share_status = c.getInt(QStringLiteral("share_status"));
-            m->share_direction = c.getInt(QStringLiteral("share_direction"));
-            m->is_expirable = c.getInt(QStringLiteral("is_expirable"));
-            m->expire_state = c.getInt(QStringLiteral("expire_state"));
-            m->message_action_type = c.getInt(QStringLiteral("message_action_type"));
+            m->group_action_type = num(GroupActionType);
+            m->share_status = num(ShareStatus);
+            m->share_direction = num(ShareDirection);
+            m->is_expirable = num(IsExpirable);
+            m->expire_state = num(ExpireState);
+            m->message_action_type = num(MessageActionType);
         }
         if (_MsgHandle *sender = d->handles.value(m->handle_id)) {
             m->sender = sender;
@@ -190,10 +235,23 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
             if (_MsgHandle *other = d->handles.value(m->other_handle))
                 m->other = other;
         }
-        if (_MsgChat *chat = d->chats.value(c.getInt64(QStringLiteral("chat_id")))) {
+        const qint64 chatOfRow = c.getInt64(at[ChatId]);
+        if (_MsgChat *chat = d->chats.value(chatOfRow)) {
             m->chat = chat;
             chat->messages.insert(QString::number(id), m);
         }
+        if (lastFromRows) {
+            const int date = num(Date);
+            auto it = newest.find(chatOfRow);
+            if (it == newest.end())
+                newest.insert(chatOfRow, date);
+            else if (date > it.value())
+                it.value() = date;
+        }
+    }
+    for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
+        if (_MsgChat *chat = d->chats.value(it.key()))
+            chat->_last = it.value();
     }
 }
 

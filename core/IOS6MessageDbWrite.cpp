@@ -3,6 +3,7 @@
 #include <QList>
 
 #include <stdexcept>
+#include <utility>
 
 #include "MessageIdentity.h"
 
@@ -94,9 +95,9 @@ public:
             }
             it = cache.insert(key, QStringLiteral("insert into %1(%2) values(%3)").arg(tableName(), names, marks));
         }
-        Sqlite3Sql sql(it.value());
-        for (const QVariant &v : m_sql.params())
-            sql.addParam(v);
+        // The values are bound already; the text follows them.
+        Sqlite3Sql sql = std::move(m_sql);
+        sql.appendSql(it.value());
         return sql;
     }
 
@@ -388,4 +389,48 @@ bool IOS6MessageDb::deleteMessage(const _MsgMessage *message)
             executeThrow(Sqlite3Sql("DELETE FROM chat_handle_join WHERE chat_id=?").addInt64Param(chatId));
     }
     return true;
+}
+
+// --- batches of deletions ----------------------------------------------------
+
+namespace
+{
+// The trigger as the local-database schema creates it, and what it runs.
+const char kOrphanTrigger[] =
+    "CREATE TRIGGER clean_orphaned_messages AFTER DELETE ON chat_message_join BEGIN DELETE FROM message WHERE "
+    "(SELECT 1 FROM chat_message_join WHERE message_id = message.ROWID LIMIT 1) IS NULL; END";
+const char kOrphanSweep[] =
+    "DELETE FROM message WHERE (SELECT 1 FROM chat_message_join WHERE message_id = message.ROWID LIMIT 1) IS NULL";
+} // namespace
+
+void IOS6MessageDb::beginDeletes()
+{
+    ensureOpen();
+    if (!inTransaction() || !m_heldTrigger.isEmpty())
+        return;
+    QString sql;
+    {
+        Sqlite3Cursor c = queryThrow(
+            Sqlite3Sql("select sql from sqlite_master where type='trigger' and name='clean_orphaned_messages'"));
+        if (c.moveNext())
+            sql = c.getText(QStringLiteral("sql"));
+    }
+    if (sql != QLatin1String(kOrphanTrigger))
+        return;
+    executeThrow(Sqlite3Sql("DROP TRIGGER clean_orphaned_messages"));
+    m_heldTrigger = sql;
+}
+
+void IOS6MessageDb::endDeletes()
+{
+    if (m_heldTrigger.isEmpty())
+        return;
+    executeThrow(Sqlite3Sql(kOrphanSweep));
+    executeThrow(Sqlite3Sql(m_heldTrigger));
+    m_heldTrigger.clear();
+}
+
+void IOS6MessageDb::deletesRolledBack()
+{
+    m_heldTrigger.clear();
 }

@@ -23,6 +23,7 @@ void DeleteMessagesThread::run()
     WorkerProgress progress(total);
     int deleted = 0;
     auto rollback = [this] {
+        m_db->deletesRolledBack();
         try {
             m_db->endTransaction(false);
         } catch (const std::exception &e) {
@@ -34,6 +35,7 @@ void DeleteMessagesThread::run()
     };
     try {
         m_db->beginTransaction();
+        m_db->beginDeletes();
         for (int n = 1; n <= total; ++n) {
             if (ProgressForm::isCancelled(m_form))
                 throw -1;
@@ -42,6 +44,7 @@ void DeleteMessagesThread::run()
             if (m_db->deleteMessage(m_messages->at(n - 1)))
                 ++deleted;
         }
+        m_db->endDeletes();
         m_db->endTransaction(true);
     } catch (int) {
         rollback();

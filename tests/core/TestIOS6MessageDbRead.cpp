@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -301,6 +302,55 @@ TEST_F(IOS6MessageDbReadTest, RecycledMessagesAreThoseNoLongerInTheDatabase)
     const _MsgMessage *carved = set.data()->messages.value(2047483650);
     ASSERT_NE(carved, nullptr);
     EXPECT_EQ(carved->chat, set.data()->chats.value(1));
+}
+
+} // namespace
+
+namespace
+{
+
+// Without _last the newest date comes from the messages: by a query, or,
+// when every message is read and none is left out, from the rows read.
+TEST_F(IOS6MessageDbReadTest, LastDatesAreTheSameHoweverTheyAreFound)
+{
+    for (bool later : {false, true}) {
+        SCOPED_TRACE(later ? "with item_type" : "without item_type");
+        {
+            IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device, later);
+            const qint64 h = sms.addHandle(QStringLiteral("+15550000001"));
+            const qint64 a = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+            const qint64 b = sms.addChat(QStringLiteral("SMS;-;+15550000002"), QStringLiteral("+15550000002"));
+            sms.addChat(QStringLiteral("SMS;-;+15550000003"), QStringLiteral("+15550000003"));
+            sms.joinChatHandle(a, h);
+            sms.addMessage(a, h, QStringLiteral("A1"), QStringLiteral("x"), 900, 0);
+            sms.addMessage(a, h, QStringLiteral("A2"), QStringLiteral("x"), 300, 0);
+            sms.addMessage(b, h, QStringLiteral("B1"), QStringLiteral("x"), 50, 0);
+            // Joined to both: counts for both.
+            const qint64 shared = sms.addMessage(b, h, QStringLiteral("S"), QStringLiteral("x"), 1200, 0);
+            sms.joinChatMessage(a, shared);
+            // Not in any conversation: counts for none.
+            sms.addMessage(0, h, QStringLiteral("N"), QStringLiteral("x"), 5000, 0);
+        }
+        const QList<int> expected = {1200, 1200, 0};
+        struct Way
+        {
+            const char *label;
+            qint64 chatId; // -100: chats() alone
+        };
+        for (const Way &way : {Way{"chats alone", -100}, Way{"all messages", 0}, Way{"one conversation", 2}}) {
+            IOS6MessageDb db(root(), QString(), false);
+            MsgDataSet set = MsgDataSet::create();
+            if (way.chatId == -100)
+                db.chats(set);
+            else
+                db.messages(set, way.chatId);
+            QList<int> lasts;
+            for (const _MsgChat *c : set.chatList())
+                lasts.append(c->_last);
+            EXPECT_EQ(lasts, expected) << way.label;
+        }
+        QFile::remove(smsDb());
+    }
 }
 
 } // namespace

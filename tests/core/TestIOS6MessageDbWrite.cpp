@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -460,6 +461,70 @@ TEST_F(IOS6MessageDbWriteTest, DeletingFromADeviceFileRunsItsTriggers)
     EXPECT_EQ(count(*db, QStringLiteral("attachment")), 0);
     EXPECT_EQ(count(*db, QStringLiteral("chat")), 0);
     EXPECT_EQ(count(*db, QStringLiteral("handle")), 0);
+}
+
+} // namespace
+
+namespace
+{
+
+// Deleting in a batch holds the orphan trigger back and sweeps once; the
+// file must end up exactly as deleting one by one with the trigger leaves it.
+TEST_F(IOS6MessageDbDeleteTest, ABatchOfDeletionsEndsLikeOneByOne)
+{
+    // A message joined to no conversation: the trigger sweeps it away with
+    // the first deletion of a join row.
+    db->executeThrow("insert into message(guid, text, handle_id, date) values('ORPHAN', 'x', 2, 1)");
+    const QString path = db->dbFilePath();
+    const QString copy = dir.filePath(QStringLiteral("copy.db"));
+    db->close();
+    ASSERT_TRUE(QFile::copy(path, copy));
+    auto dump = [](IOS6MessageDb &d) {
+        QStringList all;
+        for (const char *table : {"message", "chat", "handle", "chat_handle_join", "chat_message_join",
+                                  "message_attachment_join", "attachment"}) {
+            Sqlite3Cursor c = d.queryThrow(Sqlite3Sql(QStringLiteral("select * from %1").arg(QLatin1String(table))));
+            while (c.moveNext()) {
+                QStringList values;
+                const Sqlite3Row r = c.getRow();
+                for (const auto &item : r.items())
+                    values.append(item.second.toString());
+                all.append(QLatin1String(table) + QLatin1Char(':') + values.join(QLatin1Char('|')));
+            }
+        }
+        Sqlite3Cursor t = d.queryThrow(Sqlite3Sql("select sql from sqlite_master where name='clean_orphaned_messages'"));
+        all.append(t.moveNext() ? t.getText(QStringLiteral("sql")) : QStringLiteral("no trigger"));
+        return all;
+    };
+
+    const QList<_MsgMessage *> doomed = {loadedMessage(1), loadedMessage(2)};
+    db->beginTransaction();
+    for (_MsgMessage *m : doomed)
+        EXPECT_TRUE(db->deleteMessage(m));
+    db->endTransaction(true);
+    const QStringList oneByOne = dump(*db);
+    EXPECT_FALSE(oneByOne.join(QLatin1Char('\n')).contains(QStringLiteral("ORPHAN")));
+
+    IOS6MessageDb batch(QDir(dir.path()), QString(), true);
+    batch.setDbPath(copy);
+    batch.beginTransaction();
+    batch.beginDeletes();
+    EXPECT_EQ(batch.queryThrow(Sqlite3Sql("select 1 from sqlite_master where name='clean_orphaned_messages'")).moveNext(),
+              false)
+        << "held back while the batch runs";
+    for (_MsgMessage *m : doomed)
+        EXPECT_TRUE(batch.deleteMessage(m));
+    batch.endDeletes();
+    batch.endTransaction(true);
+    EXPECT_EQ(dump(batch), oneByOne);
+
+    // Rolled back, the trigger is there again as it was.
+    batch.beginTransaction();
+    batch.beginDeletes();
+    batch.deleteMessage(loadedMessage(3));
+    batch.endTransaction(false);
+    batch.deletesRolledBack();
+    EXPECT_EQ(dump(batch), oneByOne);
 }
 
 } // namespace

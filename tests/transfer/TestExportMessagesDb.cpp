@@ -223,7 +223,16 @@ TEST_F(ExportMessagesDbTest, AttachmentFilesAreCopiedUnderTheFilesFolder)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("old copy");
     }
+    // Part of a copy that a stopped run left behind is replaced.
+    const QString stale = files.absoluteFilePath(QStringLiteral("var/mobile/Library/SMS/Attachments/01/IMG_0001.JPG.larkspan-part"));
+    QDir().mkpath(QFileInfo(stale).absolutePath());
+    {
+        QFile f(stale);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("half");
+    }
     backUp(sample.messages());
+    EXPECT_FALSE(QFileInfo::exists(stale));
 
     QFile copied(files.absoluteFilePath(QStringLiteral("var/mobile/Library/SMS/Attachments/01/IMG_0001.JPG")));
     ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
