@@ -310,7 +310,7 @@ BackupGenerator::Result BackupGenerator::write(const QString &folder, const QLis
         e.inode = inode++;
         e.userId = e.groupId = 501;
         e.mtime = e.atime = e.ctime = f.mtime;
-        e.size = stored ? quint64(f.content.size()) : 0;
+        e.size = f.recordSize ? *f.recordSize : stored ? quint64(f.content.size()) : 0;
         e.protectionClass = f.protectionClass;
         for (const auto &p : f.properties)
             e.properties.append({p.first, p.second});
@@ -321,7 +321,11 @@ BackupGenerator::Result BackupGenerator::write(const QString &folder, const QLis
             if (classKey.isEmpty())
                 throw std::invalid_argument("file of a class the keybag does not hold");
             fileKey = randomBytes(rng, 32);
-            e.encryptionKey = le32(f.protectionClass) + rfc3394Wrap(classKey, fileKey);
+            const QByteArray wrapped = rfc3394Wrap(classKey, fileKey);
+            if (f.keyForm == KeyForm::Wrapped)
+                e.encryptionKey = le32(f.protectionClass) + wrapped;
+            else if (f.keyForm == KeyForm::WithoutPrefix)
+                e.encryptionKey = wrapped;
         }
         result.fileKeys.append(fileKey);
         mbdb += mbdbRecord(e);

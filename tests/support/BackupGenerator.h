@@ -20,6 +20,14 @@ public:
     static constexpr quint16 FolderMode = 0x41ED; // folder, rwxr-xr-x
     static constexpr quint16 LinkMode = 0xA1ED;   // symbolic link
 
+    // How the key of an encrypted file appears in its record.
+    enum class KeyForm
+    {
+        Wrapped,       // four bytes of class, then the 40-byte wrapped key
+        Absent,        // no key at all (the contents are still encrypted)
+        WithoutPrefix, // the 40-byte wrapped key alone
+    };
+
     // One entry of the backup. Folders (mode 0x4xxx) and links have no
     // stored file; regular files are stored under their file id.
     struct File
@@ -32,6 +40,9 @@ public:
         quint32 mtime = 1357000000;
         QByteArray linkTarget;
         QList<QPair<QByteArray, QByteArray>> properties;
+        // The size the record gives, when it should not be the content's.
+        std::optional<quint64> recordSize;
+        KeyForm keyForm = KeyForm::Wrapped;
     };
 
     // A protection class of the keybag. wrap 2 means the class key is

@@ -1,0 +1,302 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "BackupGenerator.h"
+#include "BackupManifest.h"
+#include "CaseName.h"
+
+namespace
+{
+
+using G = BackupGenerator;
+using Node = BackupManifest::_FileNode;
+
+const QString kSmsPath = QStringLiteral("Library/SMS/sms.db");
+constexpr quint32 kMtime = 1234567890;
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+QByteArray randomBytes(qsizetype n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray out(n, '\0');
+    for (char &c : out)
+        c = char(rng.bounded(256));
+    return out;
+}
+
+const Node *find(const Node &root, const QStringList &names)
+{
+    const Node *node = &root;
+    for (const QString &name : names) {
+        const Node *next = nullptr;
+        for (const Node *child : node->children)
+            if (child->name == name)
+                next = child;
+        if (!next)
+            return nullptr;
+        node = next;
+    }
+    return node;
+}
+
+// A generated backup with the message database in it, opened the way the
+// program opens one: its Manifest.plist read, unlocked, its files loaded.
+struct Backup
+{
+    QTemporaryDir dir;
+    G::Options options;
+    G::Result result;
+    std::unique_ptr<BackupManifest> manifest;
+
+    QString folder() const { return dir.filePath("backup"); }
+    QString target() const { return dir.filePath("out/sms.db"); }
+    QString storedSms() const { return QDir(folder()).filePath(G::storedName("HomeDomain", kSmsPath)); }
+
+    void write(const G::File &sms, bool encrypted, QList<G::KeyClass> classes = G::defaultClasses())
+    {
+        options.encrypted = encrypted;
+        options.classes = classes;
+        result = G::write(folder(), {G::folder("HomeDomain", "Library"), G::folder("HomeDomain", "Library/SMS"), sms},
+                          options);
+        QDir(dir.path()).mkpath("out");
+    }
+
+    void open(bool unlock = true)
+    {
+        manifest = std::make_unique<BackupManifest>(folder());
+        manifest->loadInfo();
+        if (manifest->info.isEncrypted && unlock) {
+            ASSERT_TRUE(manifest->unlock(QString::fromUtf8(options.password)));
+        }
+        manifest->loadFiles();
+    }
+
+    const Node *sms() const { return find(manifest->root, {"Library", "SMS", "sms.db"}); }
+
+    std::string extractError()
+    {
+        try {
+            manifest->extractFile(sms(), target());
+        } catch (const std::runtime_error &e) {
+            return e.what();
+        }
+        return "(no error)";
+    }
+};
+
+G::File smsFile(const QByteArray &content)
+{
+    G::File f = G::file("HomeDomain", kSmsPath, content, 4);
+    f.mtime = kMtime;
+    return f;
+}
+
+// Nothing but the listed names in the folder: no temporary file is left.
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+class BackupExtractionSize : public ::testing::TestWithParam<int>
+{
+};
+
+} // namespace
+
+// A database whose size is a multiple of the cipher block has a whole block
+// of padding after it, which must not end up in the copy.
+TEST_P(BackupExtractionSize, ComesOutByteExact)
+{
+    const int size = GetParam();
+    const QByteArray content = randomBytes(size, quint32(size) + 7);
+    for (const bool encrypted : {false, true}) {
+        SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+        Backup b;
+        b.write(smsFile(content), encrypted);
+        b.open();
+        ASSERT_NE(b.sms(), nullptr);
+        b.manifest->extractFile(b.sms(), b.target());
+
+        const QFileInfo out(b.target());
+        EXPECT_EQ(out.lastModified().toSecsSinceEpoch(), kMtime);
+        EXPECT_EQ(out.lastRead().toSecsSinceEpoch(), kMtime);
+        EXPECT_EQ(out.size(), size);
+        EXPECT_TRUE(readAll(b.target()) == content);
+        EXPECT_EQ(entries(b.dir.filePath("out")), QStringList{"sms.db"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BackupExtractionSize,
+                         ::testing::Values(0, 1, 15, 16, 17, 32, 8191, 8192, 8200, 8192 + 16, 100000),
+                         [](const ::testing::TestParamInfo<int> &info) { return std::to_string(info.param); });
+
+TEST(BackupExtraction, DecryptedFileIsCutToTheRecordedSize)
+{
+    // The stored file carries more than one block past the recorded size:
+    // only the recorded bytes are the file.
+    const QByteArray content = randomBytes(100, 3);
+    G::File sms = smsFile(content);
+    sms.recordSize = 50;
+    Backup b;
+    b.write(sms, true);
+    b.open();
+    b.manifest->extractFile(b.sms(), b.target());
+    EXPECT_TRUE(readAll(b.target()) == content.left(50));
+}
+
+TEST(BackupExtraction, PlainFileIsCopiedAsStored)
+{
+    const QByteArray content = randomBytes(70000, 4);
+    Backup b;
+    b.write(smsFile(content), false);
+    b.open();
+    EXPECT_FALSE(b.manifest->info.isEncrypted);
+    b.manifest->extractFile(b.sms(), b.target());
+    EXPECT_TRUE(readAll(b.target()) == content);
+}
+
+TEST(BackupExtraction, ReplacesAnEarlierCopy)
+{
+    Backup b;
+    b.write(smsFile("new contents"), true);
+    b.open();
+    QFile old(b.target());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(5000, 'o'));
+    old.close();
+    b.manifest->extractFile(b.sms(), b.target());
+    EXPECT_EQ(readAll(b.target()), "new contents");
+}
+
+namespace
+{
+
+struct FailureCase
+{
+    std::string name;
+    std::function<void(G::File &sms, QList<G::KeyClass> &classes)> prepare;
+    std::function<void(Backup &b)> spoil; // after writing, before opening
+    bool unlock;
+    std::string error; // a part of the text
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BackupExtractionFailure : public ::testing::TestWithParam<FailureCase>
+{
+};
+
+} // namespace
+
+// A failed extraction is an error, and it leaves an earlier copy as it was:
+// no ciphertext, no cut-short file, no temporary file.
+TEST_P(BackupExtractionFailure, IsAnErrorAndLeavesTheEarlierCopy)
+{
+    const FailureCase &c = GetParam();
+    G::File sms = smsFile(randomBytes(20000, 5));
+    QList<G::KeyClass> classes = G::defaultClasses();
+    if (c.prepare)
+        c.prepare(sms, classes);
+    Backup b;
+    b.write(sms, true, classes);
+    if (c.spoil)
+        c.spoil(b);
+    b.open(c.unlock);
+    ASSERT_NE(b.sms(), nullptr);
+
+    QFile old(b.target());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("earlier copy");
+    old.close();
+
+    const std::string error = b.extractError();
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_EQ(readAll(b.target()), "earlier copy");
+    EXPECT_EQ(entries(b.dir.filePath("out")), QStringList{"sms.db"});
+}
+
+static void resizeStored(Backup &b, qint64 delta)
+{
+    QFile f(b.storedSms());
+    ASSERT_TRUE(f.resize(f.size() + delta));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BackupExtractionFailure,
+    ::testing::Values(
+        FailureCase{"KeybagStillLocked", nullptr, nullptr, false, "cannot be unwrapped"},
+        FailureCase{"NoKeyInTheRecord", [](G::File &f, QList<G::KeyClass> &) { f.keyForm = G::KeyForm::Absent; },
+                    nullptr, true, "cannot be unwrapped"},
+        FailureCase{"KeyWithoutItsPrefix",
+                    [](G::File &f, QList<G::KeyClass> &) { f.keyForm = G::KeyForm::WithoutPrefix; }, nullptr, true,
+                    "cannot be unwrapped"},
+        FailureCase{"ClassThePasswordDoesNotOpen",
+                    [](G::File &, QList<G::KeyClass> &classes) { classes[3].wrap = 1; }, nullptr, true,
+                    "cannot be unwrapped"},
+        FailureCase{"StoredLengthNotWholeBlocks", nullptr, [](Backup &b) { resizeStored(b, -1); }, true,
+                    "POLARSSL_ERR_AES_INVALID_INPUT_LENGTH."},
+        FailureCase{"StoredFileShorterThanTheFile",
+                    [](G::File &f, QList<G::KeyClass> &) { f.recordSize = f.content.size() + 17; }, nullptr, true,
+                    "fewer than the 20017 bytes"},
+        FailureCase{"StoredFileMissing", nullptr, [](Backup &b) { QFile::remove(b.storedSms()); }, true,
+                    "No such file"}),
+    CaseName());
+
+TEST(BackupExtraction, MissingTargetFolderIsAnError)
+{
+    Backup b;
+    b.write(smsFile("x"), false);
+    b.open();
+    EXPECT_THROW(b.manifest->extractFile(b.sms(), b.dir.filePath("nowhere/sms.db")), std::runtime_error);
+    EXPECT_FALSE(QFileInfo::exists(b.dir.filePath("nowhere")));
+}
+
+TEST(BackupExtraction, StoredFileThatIsNoRegularFileIsRefused)
+{
+    Backup b;
+    b.write(smsFile("x"), false);
+    b.open();
+    ASSERT_TRUE(QFile::remove(b.storedSms()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(b.storedSms()).constData(), 0600), 0);
+    EXPECT_NE(b.extractError().find("is not a regular file"), std::string::npos);
+    EXPECT_FALSE(QFileInfo::exists(b.target()));
+}
+
+TEST(BackupExtraction, NodeWhoseNameIsNoFileNameIsRefused)
+{
+    Backup b;
+    b.write(smsFile("x"), false);
+    b.open();
+    for (const QString &name : {QString(""), QString("."), QString(".."), QString("a/b")}) {
+        SCOPED_TRACE(name.toStdString());
+        Node node(nullptr, b.sms()->record, name);
+        try {
+            b.manifest->extractFile(&node, b.target());
+            ADD_FAILURE() << "extracted";
+        } catch (const std::runtime_error &e) {
+            EXPECT_NE(std::string(e.what()).find("not a plain file name"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(QFileInfo::exists(b.target()));
+    }
+}
