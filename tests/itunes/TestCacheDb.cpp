@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include "CacheDb.h"
+#include "CacheRows.h"
 #include "CaseName.h"
 
 namespace
@@ -22,23 +23,9 @@ namespace
 const QString kIdA = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
 const QString kIdB = QStringLiteral("31bb7ba8914766d4ba40d6dfb6113c8b614be442");
 
-// The rows of the file as another connection sees them: only what was
-// committed.
 QMap<QString, qint64> committedRows(const QString &path)
 {
-    QMap<QString, qint64> rows;
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "select file_name, last_date from manifest", -1, &stmt, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(stmt) == SQLITE_ROW)
-                rows.insert(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))),
-                            sqlite3_column_int64(stmt, 1));
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rows;
+    return readCacheRows(path);
 }
 
 class CacheDbTest : public ::testing::Test
