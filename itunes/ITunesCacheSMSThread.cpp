@@ -81,11 +81,18 @@ QString joined(const QString &dir, const QString &name)
     return dir + QLatin1Char('/') + name;
 }
 
+// Every backup has its own cache folder, named by its id. Without a backup
+// there is none: the run then stops before it touches any folder.
+QDir backupCacheDir(const BackupManifest *backup)
+{
+    const QString id = backup ? backup->id() : QStringLiteral("none");
+    return QDir(appDataDir().absoluteFilePath(QStringLiteral("itunes_cache/") + id));
+}
+
 } // namespace
 
 ITunesCacheSMSThread::ITunesCacheSMSThread(BackupManifest *backup, QObject *form, QObject *parent)
-    : ITunesCacheSMSThread(backup, QDir(appDataDir().absoluteFilePath(QStringLiteral("itunes_cache/") + backup->id())),
-                           form, parent)
+    : ITunesCacheSMSThread(backup, backupCacheDir(backup), form, parent)
 {
 }
 
@@ -105,7 +112,7 @@ void ITunesCacheSMSThread::run()
 {
     ProgressForm::postUpdateProgress(m_form, tr("IDS_LOADING_ITUNES_BACKUP"), 99, QString());
 
-    const Node *library = childNamed(&m_backup->root, QStringLiteral("Library"), false);
+    const Node *library = m_backup ? childNamed(&m_backup->root, QStringLiteral("Library"), false) : nullptr;
     const Node *sms = childNamed(library, kSmsFolder, true);
     const Node *addressBook = childNamed(library, kAddressBookFolder, true);
     // Without the database itself there is nothing to read the messages

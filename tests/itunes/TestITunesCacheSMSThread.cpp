@@ -254,6 +254,19 @@ TEST_F(CacheThreadTest, TheFirstConstructorNamesTheCacheAfterTheBackupAndCreates
     EXPECT_EQ(readAll(QDir(expected).filePath(kLibrary + "/SMS/sms.db")), m_sample.smsDb);
 }
 
+TEST_F(CacheThreadTest, WithoutABackupNothingIsTouched)
+{
+    ASSERT_TRUE(QDir().mkpath(cacheFolder()));
+    writeAll(cacheFolder() + "/keep", "k");
+    RecordingProgress progress;
+    {
+        ITunesCacheSMSThread thread(nullptr, QDir(cacheFolder()), &progress);
+        ASSERT_TRUE(progress.runWorker(thread));
+    }
+    EXPECT_EQ(progress.errorText(), kNoDatabase);
+    EXPECT_EQ(listing(cacheFolder()), (QMap<QString, QByteArray>{{"keep", "k"}}));
+}
+
 namespace
 {
 
