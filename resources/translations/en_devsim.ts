@@ -20,4 +20,15 @@
         <translation>Please turn off Wifi Sync on iTunes to try again.&lt;br/&gt;To do this:  Launch iTunes -&amp;gt; Connect your device -&amp;gt; Go Summary -&amp;gt; Options -&amp;gt; Uncheck Sync with this device over Wi-Fi.&lt;br/&gt;&lt;br/&gt;</translation>
     </message>
 </context>
+<context>
+    <name>backup2tool</name>
+    <message>
+        <source>AppleMobileBackup stopped unexpectedly.</source>
+        <translation>AppleMobileBackup stopped unexpectedly.</translation>
+    </message>
+    <message>
+        <source>AppleMobileBackup ended with exit code %1.</source>
+        <translation>AppleMobileBackup ended with exit code %1.</translation>
+    </message>
+</context>
 </TS>
