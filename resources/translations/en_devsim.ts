@@ -31,4 +31,15 @@
         <translation>AppleMobileBackup ended with exit code %1.</translation>
     </message>
 </context>
+<context>
+    <name>IOSDevice</name>
+    <message>
+        <source>Failed to transfer data to device. Please turn off iCloud backup on your iPhone to try again.</source>
+        <translation>Failed to transfer data to device. Please turn off iCloud backup on your iPhone to try again.</translation>
+    </message>
+    <message>
+        <source>Failed to transfer data to device. Your iTunes backup is encrypted. Please run iTunes on computer and then uncheck &quot;Encrypt iPhone backup&quot; option to try again.</source>
+        <translation>Failed to transfer data to device. Your iTunes backup is encrypted. Please run iTunes on computer and then uncheck &quot;Encrypt iPhone backup&quot; option to try again.</translation>
+    </message>
+</context>
 </TS>
