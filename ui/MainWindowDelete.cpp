@@ -1,0 +1,17 @@
+#include "MainWindow.h"
+
+void MainWindow::miDel()
+{
+}
+
+void MainWindow::miDelSel()
+{
+}
+
+void MainWindow::miDelChat()
+{
+}
+
+void MainWindow::miDelAll()
+{
+}
