@@ -248,6 +248,33 @@ TEST_F(DeleteTest, ADatabaseFolderThatCannotBeRemovedIsReportedAndStaysListed)
     EXPECT_TRUE(sms->messages().isEmpty());
 }
 
+// After a failed read the list may still show another source's messages.
+TEST_F(DeleteTest, SelectedRowsOfAnotherSourceAreNeverDeletedFromTheCurrentDatabase)
+{
+    window->showChatMessages(spare()->dataSet.messageList());
+    selectGuids({"MSG-1", "MSG-2"});
+    window->miDelSel();
+    window->miDel();
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    EXPECT_EQ(fileGuids(), kAll);
+    EXPECT_EQ(SampleLocalDb::messageGuids(QStringLiteral("Spare")), kAll);
+    EXPECT_EQ(recordGuids(spare()), kAll);
+}
+
+TEST_F(DeleteTest, DeletingAConversationTakesItsOwnMessagesWhateverTheListShows)
+{
+    window->makeCurrent(weekend());
+    window->showChatMessages(spare()->dataSet.messageList());
+    boxes.click(QMessageBox::Yes).click(QMessageBox::Ok);
+    window->miDelChat();
+    EXPECT_EQ(boxTexts(),
+              (QStringList{"Confirm to delete SMS with this contact?", "Successfully Deleted 3 SMS."}));
+    EXPECT_EQ(fileGuids(), (QStringList{"MSG-1", "MSG-2", "MSG-3"}));
+    EXPECT_EQ(SampleLocalDb::messageGuids(QStringLiteral("Spare")), kAll);
+    EXPECT_EQ(recordGuids(spare()), kAll);
+    EXPECT_EQ(weekend(), nullptr);
+}
+
 struct RefusalCase
 {
     const char *name;
