@@ -54,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->splitter->setSizes({250, 750});
 
     m_mainModel = new ItemModelMain(this);
+    connect(m_mainModel, &QAbstractItemModel::rowsAboutToBeRemoved, this, &MainWindow::forgetRemovedRows);
     ui->treeViewDS->setModel(m_mainModel);
     ui->treeViewDS->expandAll();
 

@@ -24,6 +24,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class _AbsDBItemNode;
+class _IOSDeviceItemNode;
 
 // The application's one top-level window: the source tree on the left (its
 // devices, local databases and their conversations), the searchable message
@@ -160,6 +161,17 @@ protected:
     // The messages of the selected rows of the list, in selection order.
     QList<_MsgMessage *> selectedMessages() const;
 
+    // The dialogs that commands ask through, each run modally over the
+    // window. The name of the local database to write to (one listed or a
+    // new one), empty when cancelled:
+    QString askLocalDbName(const QString &defaultName);
+    // The country of a device's numbers; false (mmc unchanged) when the
+    // dialog ended without a choice:
+    bool askCountryCode(QString &mmc);
+    // A device to write to, other than source (null: any device listed);
+    // null when cancelled:
+    _IOSDeviceItemNode *askTargetDevice(const _IOSDeviceItemNode *source);
+
     // Backup, export and print of a list of messages (MainWindowTransfer.cpp).
     void backupMessages(const QList<_MsgMessage *> &messages);
     void backupMessagesToLocalDb(const QString &defaultName, const QList<_MsgMessage *> &messages);
@@ -203,6 +215,12 @@ protected:
     QAction *m_deleteAction = nullptr;
 
 private:
+    // Empties the list before nodes leave the tree that own what it shows.
+    void forgetRemovedRows(const QModelIndex &parent, int first, int last);
+
+    // The source whose records the list and the conversation view show.
+    const AbsTreeItemModel::_ItemNode *m_shownSource = nullptr;
+
     void openLocalDatabases();
     void openStoredDevices();
 };
