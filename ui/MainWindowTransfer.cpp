@@ -17,7 +17,6 @@
 #include "IOS6MessageDb.h"
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
-#include "LocalDbSelForm.h"
 #include "MessageBoxes.h"
 #include "ProgressForm.h"
 #include "SMSPrinter.h"
@@ -225,11 +224,7 @@ _LocalDBItemNode *MainWindow::findLocalDb(const QString &name) const
 
 void MainWindow::backupMessagesToLocalDb(const QString &defaultName, const QList<_MsgMessage *> &messages)
 {
-    QStringList names;
-    for (const Node *node : m_mainModel->localDbRoot()->children)
-        names.append(node->name);
-    LocalDbSelForm nameForm(names, defaultName, this);
-    const QString name = nameForm.getDbName();
+    const QString name = askLocalDbName(defaultName);
     if (name.isEmpty())
         return;
 

@@ -1,41 +1,10 @@
 #include "MainWindowProbe.h"
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QItemSelectionModel>
 #include <QMenu>
 #include <QMenuBar>
 
-#include "ItemModelMain.h"
-#include "ItemModelSms.h"
-#include "MyTreeView.h"
-
 MainWindowProbe::MainWindowProbe() = default;
-
-MyTreeView *MainWindowProbe::sourceTree() const
-{
-    return findChild<MyTreeView *>(QStringLiteral("treeViewDS"));
-}
-
-MyTreeView *MainWindowProbe::messageList() const
-{
-    return findChild<MyTreeView *>(QStringLiteral("treeViewSMS"));
-}
-
-void MainWindowProbe::makeCurrent(AbsTreeItemModel::_ItemNode *node)
-{
-    sourceTree()->setCurrentIndex(m_mainModel->indexOfNode(node));
-    // Queued work of the selection (expanding, making current) runs now.
-    QCoreApplication::processEvents();
-}
-
-void MainWindowProbe::selectRows(const QList<int> &rows)
-{
-    QItemSelectionModel *selection = messageList()->selectionModel();
-    selection->clearSelection();
-    for (int row : rows)
-        selection->select(m_smsModel->rowIndex(row), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-}
 
 void MainWindowProbe::invoke(const char *slot)
 {
@@ -59,35 +28,30 @@ bool MainWindowProbe::triggerFileMenuEntry(const QString &text)
     return false;
 }
 
+bool MainWindowProbe::triggerContextEntry(const char *slot, const QString &text)
+{
+    bool triggered = false;
+    onMenu = [&triggered, text](QMenu &menu) {
+        const QList<QAction *> entries = menu.actions();
+        for (QAction *entry : entries) {
+            if (entry->text() == text && entry->isEnabled()) {
+                triggered = true;
+                entry->trigger();
+                return;
+            }
+        }
+    };
+    invoke(slot);
+    onMenu = nullptr;
+    return triggered;
+}
+
 bool MainWindowProbe::triggerTreeContextEntry(const QString &text)
 {
-    m_wanted = text;
-    m_triggered = false;
-    m_lastEntries.clear();
-    QMetaObject::invokeMethod(this, "onMainTreeContextMenu", Qt::DirectConnection);
-    return m_triggered;
+    return triggerContextEntry("onMainTreeContextMenu", text);
 }
 
 bool MainWindowProbe::triggerListContextEntry(const QString &text)
 {
-    m_wanted = text;
-    m_triggered = false;
-    m_lastEntries.clear();
-    QMetaObject::invokeMethod(this, "onSMSContextMenu", Qt::DirectConnection);
-    return m_triggered;
-}
-
-void MainWindowProbe::execContextMenu(QMenu &menu)
-{
-    QAction *chosen = nullptr;
-    const QList<QAction *> entries = menu.actions();
-    for (QAction *entry : entries) {
-        m_lastEntries.append(entry->text());
-        if (!chosen && entry->text() == m_wanted && entry->isEnabled())
-            chosen = entry;
-    }
-    if (chosen) {
-        m_triggered = true;
-        chosen->trigger();
-    }
+    return triggerContextEntry("onSMSContextMenu", text);
 }

@@ -1,13 +1,8 @@
 #include <QCoreApplication>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QComboBox>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTranslator>
-#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +14,7 @@
 #include "BackupGenerator.h"
 #include "BackupManifest.h"
 #include "CaseName.h"
+#include "DialogSteps.h"
 #include "IOS5DbFixture.h"
 #include "IOS6MessageDb.h"
 #include "IOS6SmsDbFixture.h"
@@ -161,50 +157,9 @@ QString cacheFolderOf(const QString &backupFolder)
     return appDataDir().filePath(QStringLiteral("itunes_cache/") + BackupManifest(backupFolder).id());
 }
 
-// Dialog steps.
-std::function<bool(LoadItunesBackupDlg &)> loadBackup(const QString &folder)
-{
-    return [folder](LoadItunesBackupDlg &dlg) {
-        auto *list = dlg.findChild<QTreeView *>(QStringLiteral("listBackups"));
-        for (int row = 0; row < list->model()->rowCount(); ++row) {
-            const QModelIndex path = list->model()->index(row, 2);
-            if (path.data().toString() == folder) {
-                list->setCurrentIndex(list->model()->index(row, 0));
-                QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btnLoad")), Qt::LeftButton);
-                return true;
-            }
-        }
-        ADD_FAILURE() << "backup not listed: " << folder.toStdString();
-        dlg.reject();
-        return true;
-    };
-}
-
-std::function<bool(PasscodeDlg &)> typePassword(const QString &password)
-{
-    return [password](PasscodeDlg &dlg) {
-        // A password still being tried keeps the field disabled.
-        if (dlg.isUnlocking())
-            return false;
-        dlg.findChild<QLineEdit *>(QStringLiteral("txtPasscode"))->setText(password);
-        QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
-        return true;
-    };
-}
-
-// Takes the name the dialog proposes, or the one given.
-std::function<bool(LocalDbSelForm &)> confirmName(QString *proposed, const QString &name = QString())
-{
-    return [proposed, name](LocalDbSelForm &form) {
-        auto *box = form.findChild<QComboBox *>(QStringLiteral("cbLocalDbNames"));
-        if (proposed)
-            *proposed = box->currentText();
-        if (!name.isEmpty())
-            box->setEditText(name);
-        QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
-        return true;
-    };
-}
+using DialogSteps::confirmName;
+using DialogSteps::loadBackup;
+using DialogSteps::typePassword;
 
 class ImportItunesTest : public ::testing::Test
 {
