@@ -5,6 +5,7 @@
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QTranslator>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "IOS6SmsDbFixture.h"
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
+#include "LoadItunesBackupDlg.h"
 #include "LocalDbSelForm.h"
 #include "MainWindowProbe.h"
 #include "MessageBoxAnswerer.h"
@@ -600,5 +602,164 @@ TEST_F(ExportTest, PrintingAnEmptySelectionShowsOnePage)
     EXPECT_EQ(preview.pages, 1);
     EXPECT_TRUE(boxes.shown().isEmpty());
 }
+
+// --- the commands run from the menus, the tool bar and the context menus -------------
+
+enum class Menu
+{
+    File,
+    ToolBar,
+    Tree,
+    List
+};
+
+enum class Effect
+{
+    AsksForTheDatabase,
+    AsksWhereToSave,
+    ShowsThePreview,
+    ListsTheBackups
+};
+
+enum class Spot
+{
+    Device,
+    DeviceConversation,
+    LocalDb,
+    LocalDbConversation
+};
+
+struct EntryCase
+{
+    const char *name;
+    Spot spot;
+    Menu menu;
+    const char *entry;
+    Effect effect;
+};
+
+void PrintTo(const EntryCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class EntryTest : public TransferTest, public ::testing::WithParamInterface<EntryCase>
+{
+};
+
+TEST_P(EntryTest, RunsItsCommand)
+{
+    const EntryCase &c = GetParam();
+    AppHomeFixture::addStoredDevice(kDevice, 2);
+    SampleLocalDb::write(QStringLiteral("Sample"));
+    build();
+    Node *source = (c.spot == Spot::Device || c.spot == Spot::DeviceConversation)
+                       ? device(kDevice)
+                       : localDb(QStringLiteral("Sample"));
+    ASSERT_NE(source, nullptr);
+    if (c.spot == Spot::LocalDb || c.spot == Spot::LocalDbConversation) {
+        // Its conversations are listed once it has been selected.
+        makeCurrent(source);
+    }
+    Node *node = (c.spot == Spot::DeviceConversation || c.spot == Spot::LocalDbConversation)
+                     ? source->children.value(0)
+                     : source;
+    ASSERT_NE(node, nullptr);
+    makeCurrent(node);
+    if (c.menu == Menu::List)
+        window->selectRows({0});
+
+    PreviewRecorder preview(out.filePath("print.pdf"));
+    switch (c.effect) {
+    case Effect::AsksForTheDatabase:
+        driver.thenReject<LocalDbSelForm>();
+        break;
+    case Effect::AsksWhereToSave:
+        saves.cancel();
+        break;
+    case Effect::ShowsThePreview:
+        break;
+    case Effect::ListsTheBackups:
+        driver.thenReject<LoadItunesBackupDlg>();
+        break;
+    }
+
+    const QString entry = QLatin1String(c.entry);
+    bool triggered = false;
+    switch (c.menu) {
+    case Menu::File:
+        triggered = window->triggerFileMenuEntry(entry);
+        break;
+    case Menu::ToolBar: {
+        const QList<QAction *> actions = window->findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions();
+        for (QAction *a : actions) {
+            if (a->text() == entry && a->isEnabled()) {
+                a->trigger();
+                triggered = true;
+                break;
+            }
+        }
+        break;
+    }
+    case Menu::Tree:
+        triggered = window->triggerTreeContextEntry(entry);
+        break;
+    case Menu::List:
+        triggered = window->triggerListContextEntry(entry);
+        break;
+    }
+    ASSERT_TRUE(triggered) << c.entry;
+
+    EXPECT_EQ(saves.asked().size(), c.effect == Effect::AsksWhereToSave ? 1 : 0);
+    EXPECT_EQ(preview.runs, c.effect == Effect::ShowsThePreview ? 1 : 0);
+    QStringList dialogs;
+    if (c.effect == Effect::AsksForTheDatabase)
+        dialogs.append(QStringLiteral("LocalDbSelForm"));
+    if (c.effect == Effect::ListsTheBackups)
+        dialogs.append(QStringLiteral("LoadItunesBackupDlg"));
+    EXPECT_EQ(driver.handled(), dialogs);
+    EXPECT_TRUE(boxes.shown().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EntryTest,
+    ::testing::Values(
+        EntryCase{"FileBackup", Spot::Device, Menu::File, "Backup SMS to Local Database", Effect::AsksForTheDatabase},
+        EntryCase{"FileExport", Spot::LocalDb, Menu::File, "Export SMS to File", Effect::AsksWhereToSave},
+        EntryCase{"FilePrint", Spot::DeviceConversation, Menu::File, "Print SMS", Effect::ShowsThePreview},
+        EntryCase{"FileImport", Spot::Device, Menu::File, "Import SMS from iTunes Backup to Local Database",
+                  Effect::ListsTheBackups},
+        EntryCase{"ToolBarBackup", Spot::DeviceConversation, Menu::ToolBar, "Backup SMS to Local Database",
+                  Effect::AsksForTheDatabase},
+        EntryCase{"ToolBarExport", Spot::Device, Menu::ToolBar, "Export SMS to File", Effect::AsksWhereToSave},
+        EntryCase{"ToolBarPrint", Spot::LocalDbConversation, Menu::ToolBar, "Print SMS", Effect::ShowsThePreview},
+        EntryCase{"DeviceBackup", Spot::Device, Menu::Tree, "Backup SMS to Local Database",
+                  Effect::AsksForTheDatabase},
+        EntryCase{"DeviceExport", Spot::Device, Menu::Tree, "Export SMS to File", Effect::AsksWhereToSave},
+        EntryCase{"DevicePrint", Spot::Device, Menu::Tree, "Print SMS", Effect::ShowsThePreview},
+        EntryCase{"LocalDbExport", Spot::LocalDb, Menu::Tree, "Export SMS to File", Effect::AsksWhereToSave},
+        EntryCase{"LocalDbPrint", Spot::LocalDb, Menu::Tree, "Print SMS", Effect::ShowsThePreview},
+        EntryCase{"LocalDbImport", Spot::LocalDb, Menu::Tree, "Import SMS from iTunes Backup to this Local Database",
+                  Effect::ListsTheBackups},
+        EntryCase{"DeviceConversationBackup", Spot::DeviceConversation, Menu::Tree,
+                  "Backup SMS with this contact to Local Database", Effect::AsksForTheDatabase},
+        EntryCase{"DeviceConversationExport", Spot::DeviceConversation, Menu::Tree,
+                  "Export SMS with this contact to File", Effect::AsksWhereToSave},
+        EntryCase{"DeviceConversationPrint", Spot::DeviceConversation, Menu::Tree, "Print SMS with this contact",
+                  Effect::ShowsThePreview},
+        EntryCase{"LocalDbConversationExport", Spot::LocalDbConversation, Menu::Tree,
+                  "Export SMS with this contact to File", Effect::AsksWhereToSave},
+        EntryCase{"LocalDbConversationPrint", Spot::LocalDbConversation, Menu::Tree, "Print SMS with this contact",
+                  Effect::ShowsThePreview},
+        EntryCase{"DeviceListBackup", Spot::Device, Menu::List, "Backup Selected SMS to Local Database",
+                  Effect::AsksForTheDatabase},
+        EntryCase{"DeviceListExport", Spot::Device, Menu::List, "Export Selected SMS to File",
+                  Effect::AsksWhereToSave},
+        EntryCase{"DeviceListPrint", Spot::DeviceConversation, Menu::List, "Print Selected SMS",
+                  Effect::ShowsThePreview},
+        EntryCase{"LocalDbListExport", Spot::LocalDbConversation, Menu::List, "Export Selected SMS to File",
+                  Effect::AsksWhereToSave},
+        EntryCase{"LocalDbListPrint", Spot::LocalDb, Menu::List, "Print Selected SMS", Effect::ShowsThePreview}),
+    CaseName());
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "IOS6MessageDb.h"
 #include "IOS6SmsDbFixture.h"
 #include "ItemModelMain.h"
+#include "ItemModelSms.h"
 #include "LoadItunesBackupDlg.h"
 #include "LocalDbSelForm.h"
 #include "MainWindowProbe.h"
@@ -435,6 +436,10 @@ TEST_F(ImportItunesTest, FromALocalDatabasesMenuIntoThatDatabase)
     EXPECT_EQ(localDbNames(), QStringList{"Archive"});
     EXPECT_EQ(localDbContent(QStringLiteral("Archive")).size(), 4);
     EXPECT_EQ(archive->children.size(), 2);
+    // The database on show shows what it holds now.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->currentNode(), archive);
+    EXPECT_EQ(window->smsModel()->messages().size(), 4);
 }
 
 TEST_F(ImportItunesTest, FromTheLocalDatabaseRootsMenu)
