@@ -1,10 +1,14 @@
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QRegularExpression>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QTranslator>
 
@@ -27,6 +31,7 @@
 #include "MessageBoxAnswerer.h"
 #include "ModalDialogDriver.h"
 #include "MsgSetBuilder.h"
+#include "ProgressForm.h"
 #include "SMSPrinter.h"
 #include "SampleLocalDb.h"
 #include "SaveFileAnswerer.h"
@@ -405,6 +410,35 @@ TEST_F(BackupTest, AFailedBackupTakesAwayTheDatabaseItMade)
     EXPECT_TRUE(boxes.shown()[0].text.contains(QLatin1String("invalid chat"))) << boxes.shown()[0].text.toStdString();
     EXPECT_TRUE(localDbNames().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(localDatabasesDir().filePath(QStringLiteral("Made For It"))));
+}
+
+TEST_F(BackupTest, ACancelledBackupTakesAwayTheDatabaseItMade)
+{
+    build();
+    // Enough messages that the run is still going when Cancel is pressed.
+    MsgSetBuilder b;
+    _MsgChat *chat = b.chat(1, QStringLiteral("+15550000009"), 400000000);
+    chat->guid = QStringLiteral("SMS;-;+15550000009");
+    chat->service_name = QStringLiteral("SMS");
+    for (int i = 1; i <= 20000; ++i)
+        b.message(chat, i, 400000000 + i, QStringLiteral("m%1").arg(i))->guid = QStringLiteral("G%1").arg(i);
+    driver.then<LocalDbSelForm>(confirmName(nullptr, QStringLiteral("Cancelled")));
+    QTimer cancel;
+    bool pressed = false;
+    QObject::connect(&cancel, &QTimer::timeout, [&pressed] {
+        auto *form = qobject_cast<ProgressForm *>(QApplication::activeModalWidget());
+        if (!pressed && form && form->isVisible()) {
+            pressed = true;
+            QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("btnCancel")), Qt::LeftButton);
+        }
+    });
+    cancel.start(5);
+    window->backupMessagesToLocalDb(QString(), b.set().messageList());
+
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    EXPECT_TRUE(localDbNames().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(localDatabasesDir().filePath(QStringLiteral("Cancelled"))));
 }
 
 TEST_F(BackupTest, AFailedBackupLeavesAnExistingDatabaseAsItWas)
