@@ -119,7 +119,9 @@ void MainWindow::miBackupSel()
 
 void MainWindow::miBackupChat()
 {
-    backupMessages(m_smsModel->messages());
+    // A copy: the list on show may change while the command runs.
+    const QList<_MsgMessage *> messages = m_smsModel->messages();
+    backupMessages(messages);
 }
 
 void MainWindow::miBackupAll()
@@ -153,7 +155,9 @@ void MainWindow::miExportSel()
 
 void MainWindow::miExportChat()
 {
-    exportMessagesToFile(m_smsModel->messages());
+    // A copy: the list on show may change while the command runs.
+    const QList<_MsgMessage *> messages = m_smsModel->messages();
+    exportMessagesToFile(messages);
 }
 
 void MainWindow::miExportAll()
@@ -187,7 +191,9 @@ void MainWindow::miPrintSel()
 
 void MainWindow::miPrintChat()
 {
-    printMessages(m_smsModel->messages());
+    // A copy: the list on show may change while the command runs.
+    const QList<_MsgMessage *> messages = m_smsModel->messages();
+    printMessages(messages);
 }
 
 void MainWindow::miPrintAll()
@@ -260,6 +266,10 @@ void MainWindow::backupMessagesToLocalDb(const QString &defaultName, const QList
         thread.wait();
         succeeded = result == QDialog::Accepted && !form.isCancelled();
     }
+
+    // A node that left the tree while the dialog ran is not touched again.
+    if (!m_mainModel->localDbRoot()->children.contains(node))
+        return;
 
     if (!succeeded) {
         // A database made for this backup holds nothing the user had: it
