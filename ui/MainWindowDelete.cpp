@@ -2,6 +2,7 @@
 
 #include "ui_MainWindow.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QSet>
 
@@ -13,6 +14,7 @@
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
 #include "MessageBoxes.h"
+#include "MessageOrder.h"
 #include "ProgressForm.h"
 #include "_ChatSessionItemNode.h"
 #include "_LocalDBItemNode.h"
@@ -101,10 +103,16 @@ void MainWindow::miDelSel()
     auto *db = dynamic_cast<IOS6MessageDb *>(database->db.data());
     if (!db)
         return;
-    if (!askQuestion(tr("IDS_CONFIRM_DEL_SEL_MESSAGES")))
-        return;
-    const QList<_MsgMessage *> messages = selectedMessages();
+    // Only records of this database: after a failed read the list may still
+    // show another source.
+    QList<_MsgMessage *> messages;
+    for (_MsgMessage *m : selectedMessages()) {
+        if (database->dataSet.data()->messages.value(m->_key) == m)
+            messages.append(m);
+    }
     if (messages.isEmpty())
+        return;
+    if (!askQuestion(tr("IDS_CONFIRM_DEL_SEL_MESSAGES")))
         return;
     if (!runDeletion(this, db, messages))
         return;
@@ -129,7 +137,20 @@ void MainWindow::miDelChat()
         return;
     if (!askQuestion(tr("IDS_CONFIRM_DEL_THIS_CHAT")))
         return;
-    const QList<_MsgMessage *> messages = m_smsModel->messages();
+    // The conversation's own messages, in the order of the list. Taken from
+    // its records rather than from the list, which after a failed read may
+    // still show another source.
+    QList<_MsgMessage *> messages;
+    QSet<const _MsgMessage *> taken;
+    for (const _MsgChat *chat : std::as_const(session->chats)) {
+        for (_MsgMessage *m : chat->messages) {
+            if (!taken.contains(m)) {
+                taken.insert(m);
+                messages.append(m);
+            }
+        }
+    }
+    sortMessages(messages, ui->treeViewSMS->header()->sortIndicatorOrder());
     if (!runDeletion(this, db, messages))
         return;
 

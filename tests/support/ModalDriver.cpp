@@ -6,23 +6,25 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace
 {
 
-void poll(std::function<void(QWidget *)> steps, int triesLeft)
+void poll(const std::string &className, std::function<void(QWidget *)> steps, int triesLeft)
 {
     QWidget *dialog = QApplication::activeModalWidget();
-    if (!dialog) {
+    if (!dialog || !dialog->inherits(className.c_str())) {
         if (triesLeft == 0) {
-            ADD_FAILURE() << "no modal dialog came up";
+            ADD_FAILURE() << "no " << className << " came up";
             return;
         }
-        QTimer::singleShot(10, qApp, [steps, triesLeft]() { poll(steps, triesLeft - 1); });
+        QTimer::singleShot(10, qApp, [className, steps, triesLeft]() { poll(className, steps, triesLeft - 1); });
         return;
     }
     steps(dialog);
     if (QApplication::activeModalWidget() == dialog && dialog->isVisible()) {
-        ADD_FAILURE() << "the dialog " << dialog->metaObject()->className() << " is still open";
+        ADD_FAILURE() << "the dialog " << className << " is still open";
         if (auto *d = qobject_cast<QDialog *>(dialog))
             d->done(0);
         else
@@ -32,7 +34,8 @@ void poll(std::function<void(QWidget *)> steps, int triesLeft)
 
 } // namespace
 
-void whenModalShown(std::function<void(QWidget *dialog)> steps)
+void whenModalShown(const char *className, std::function<void(QWidget *dialog)> steps)
 {
-    QTimer::singleShot(0, qApp, [steps]() { poll(steps, 500); });
+    const std::string name(className);
+    QTimer::singleShot(0, qApp, [name, steps]() { poll(name, steps, 500); });
 }

@@ -665,7 +665,7 @@ TEST_F(CommandsTest, TheMenusReachTheirCommands)
         }
     }
 
-    whenModalShown([](QWidget *dialog) {
+    whenModalShown("AboutUsForm", [](QWidget *dialog) {
         EXPECT_NE(qobject_cast<AboutUsForm *>(dialog), nullptr) << dialog->metaObject()->className();
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
     });
@@ -807,7 +807,7 @@ TEST_F(DialogsTest, TheLocalDatabaseDialogOffersTheListedDatabasesAndTheProposal
     buildDialogWindow();
     QStringList offered;
     QString proposed;
-    whenModalShown([&](QWidget *dialog) {
+    whenModalShown("LocalDbSelForm", [&](QWidget *dialog) {
         ASSERT_NE(qobject_cast<LocalDbSelForm *>(dialog), nullptr);
         EXPECT_EQ(dialog->parentWidget(), window.get());
         auto *names = dialog->findChild<QComboBox *>(QStringLiteral("cbLocalDbNames"));
@@ -827,7 +827,7 @@ TEST_F(DialogsTest, TheLocalDatabaseDialogOffersTheListedDatabasesAndTheProposal
 TEST_F(DialogsTest, TheCountryDialogGivesTheChosenCode)
 {
     buildDialogWindow();
-    whenModalShown([&](QWidget *dialog) {
+    whenModalShown("CountrySelForm", [&](QWidget *dialog) {
         ASSERT_NE(qobject_cast<CountrySelForm *>(dialog), nullptr);
         EXPECT_EQ(dialog->parentWidget(), window.get());
         QTest::keyClicks(dialog->findChild<QLineEdit *>(QStringLiteral("txtKW")), QStringLiteral("germany"));
@@ -850,7 +850,7 @@ TEST_F(DialogsTest, TheTargetDeviceDialogOffersEveryOtherDevice)
     const QList<AbsNode *> devices = model->deviceRoot()->children;
     ASSERT_EQ(devices.size(), 3);
     QStringList offered;
-    whenModalShown([&](QWidget *dialog) {
+    whenModalShown("DataSourceSelForm", [&](QWidget *dialog) {
         ASSERT_NE(qobject_cast<DataSourceSelForm *>(dialog), nullptr);
         EXPECT_EQ(dialog->findChild<QLabel *>(QStringLiteral("lbSelDevice"))->text(),
                   QStringLiteral("Please select an iPhone:"));
@@ -863,7 +863,7 @@ TEST_F(DialogsTest, TheTargetDeviceDialogOffersEveryOtherDevice)
     EXPECT_EQ(dialogs()->askTargetDevice(static_cast<_IOSDeviceItemNode *>(devices[1])), devices[2]);
     EXPECT_EQ(offered, (QStringList{"Alpha", "Charlie"}));
 
-    whenModalShown([&](QWidget *dialog) {
+    whenModalShown("DataSourceSelForm", [&](QWidget *dialog) {
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btnClose")), Qt::LeftButton);
     });
     EXPECT_EQ(dialogs()->askTargetDevice(nullptr), nullptr);
