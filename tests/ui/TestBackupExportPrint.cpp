@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -19,10 +18,8 @@
 #include "AppFolders.h"
 #include "AppHomeFixture.h"
 #include "CaseName.h"
-#include "DbInspect.h"
 #include "DialogSteps.h"
 #include "ExportFileReader.h"
-#include "IOS6SmsDbFixture.h"
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
 #include "LoadItunesBackupDlg.h"
