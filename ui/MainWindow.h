@@ -3,12 +3,15 @@
 #include <QDir>
 #include <QItemSelection>
 #include <QMainWindow>
+#include <QStringList>
 
 #include <memory>
 
 #include "AbsTreeItemModel.h"
 #include "UpdateChecker.h"
 #include "_MsgMessage.h"
+
+class _LocalDBItemNode;
 
 namespace Ui
 {
@@ -174,6 +177,21 @@ protected:
     void backupMessagesToLocalDb(const QString &defaultName, const QList<_MsgMessage *> &messages);
     void exportMessagesToFile(const QList<_MsgMessage *> &messages);
     void printMessages(const QList<_MsgMessage *> &messages);
+
+    // The filters of the export's save dialog, in the dialog's order.
+    static QStringList exportFilters();
+    // What an export to the path chosen under the filter chosen writes: the
+    // file (text, CSV) or folder (PDF, HTML) and the exporter's format code;
+    // format -1 when the filter is none of exportFilters().
+    struct ExportTarget
+    {
+        QString path;
+        int format = -1;
+    };
+    static ExportTarget exportTarget(const QString &chosenPath, const QString &selectedFilter);
+    // The local database listed under this name, ignoring letter case (the
+    // first in tree order); null when there is none.
+    _LocalDBItemNode *findLocalDb(const QString &name) const;
 
     // Import from an iTunes backup into the named local database, or into
     // one named after the backup's device when the name is empty; the name
