@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -132,35 +131,19 @@ void ExportMessagesDb::abort()
 
 QString ExportMessagesDb::attachmentRelativePath(const QString &filename)
 {
-    static const QRegularExpression unsafe(QStringLiteral("[\\\\:*?\"<>|]"));
-    QString rel = filename;
-    if (rel.startsWith(QLatin1Char('/')))
-        rel.remove(0, 1);
-    if (rel.startsWith(QLatin1String("~/")))
-        rel.replace(0, 2, QStringLiteral("var/mobile/"));
-    rel.remove(unsafe);
-    // The name comes from a database file: it must not reach outside the
-    // folder it is put under.
-    if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.endsWith(QLatin1Char('/')))
-        return QString();
-    const QStringList parts = rel.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        if (part == QLatin1String(".."))
-            return QString();
-    }
-    return rel;
+    // The readers find the copy under the same name.
+    return IOS6MessageDb::attachmentRelativePath(filename);
 }
 
 void ExportMessagesDb::copyAttachmentFile(const _MsgAttachment *attachment)
 {
     if (attachment->_local_path.isEmpty() || !QFileInfo(attachment->_local_path).isFile())
         return;
-    const QString rel = attachmentRelativePath(attachment->filename);
-    if (rel.isEmpty()) {
+    const QString target = m_db.attachmentLocalPath(attachment->filename);
+    if (target.isEmpty()) {
         qWarning("ExportMessagesDb skip attachment file with unsafe name %s", qUtf8Printable(attachment->filename));
         return;
     }
-    const QString target = m_db.srcDir().absoluteFilePath(rel);
     if (QFileInfo::exists(target))
         return;
     const QString folder = QFileInfo(target).absolutePath();
