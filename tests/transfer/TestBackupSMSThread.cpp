@@ -1,5 +1,8 @@
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -12,6 +15,7 @@
 #include "DbInspect.h"
 #include "IOS6MessageDb.h"
 #include "IOS6SmsDbFixture.h"
+#include "MessageText.h"
 #include "MsgSetBuilder.h"
 #include "RecordingProgress.h"
 #include "SampleConversations.h"
@@ -173,6 +177,161 @@ TEST_F(BackupSMSThreadTest, ADeviceDatabaseRoundTripsThroughALocalDatabase)
     };
     EXPECT_EQ(describe(back), describe(read));
     EXPECT_EQ(describe(back).first(), QStringLiteral("D1 first 1000 0 +15550000001 SMS;-;+15550000001 1100"));
+}
+
+// Every file below folder, relative to it, with its bytes.
+QMap<QString, QByteArray> filesBelow(const QDir &folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder.absolutePath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        files.insert(folder.relativeFilePath(path), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("?"));
+    }
+    return files;
+}
+
+TEST_F(BackupSMSThreadTest, PictureMessagesKeepTheirFilesThroughALocalDatabase)
+{
+    const QDir device(dir.filePath(QStringLiteral("device")));
+    const QString mark(QChar(0xFFFC));
+    {
+        IOS6SmsDbFixture sms(IOS6SmsDbFixture::smsDbPath(device), IOS6SmsDbFixture::Device, true);
+        const qint64 ann = sms.addHandle(QStringLiteral("+15550000001"));
+        const qint64 bob = sms.addHandle(QStringLiteral("bob@example.com"), QStringLiteral("iMessage"));
+        const qint64 one = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+        sms.joinChatHandle(one, ann);
+        const qint64 group = sms.addChat(QStringLiteral("iMessage;+;chat1"), QStringLiteral("chat1"),
+                                         QStringLiteral("iMessage"), 43);
+        sms.joinChatHandle(group, ann);
+        sms.joinChatHandle(group, bob);
+        const qint64 m1 = sms.addMessage(one, ann, QStringLiteral("D1"), QStringLiteral("Look") + mark, 1000, 0);
+        const qint64 m2 = sms.addMessage(one, ann, QStringLiteral("D2"), mark + mark, 1100, 1);
+        const qint64 m3 = sms.addMessage(group, bob, QStringLiteral("D3"), mark, 1200, 0, 0, -1,
+                                         QStringLiteral("iMessage"));
+        const qint64 m4 = sms.addMessage(group, ann, QStringLiteral("D4"), QStringLiteral("odd"), 1300, 0);
+        const qint64 shared = sms.addAttachment(m1, QStringLiteral("A1"),
+                                                QStringLiteral("~/Library/SMS/Attachments/0a/10/IMG_0001.JPG"),
+                                                QStringLiteral("image/jpeg"));
+        sms.joinMessageAttachment(m3, shared);
+        sms.addAttachment(m2, QStringLiteral("A2"), QStringLiteral("/var/mobile/Library/SMS/Attachments/0b/IMG_0002.PNG"),
+                          QStringLiteral("image/png"));
+        sms.addAttachment(m2, QStringLiteral("A3"), QStringLiteral("~/Library/SMS/Attachments/0c/clip.MOV"),
+                          QStringLiteral("video/quicktime"));
+        sms.addAttachment(m4, QStringLiteral("H1"), QStringLiteral("~/../../../../outside.jpg"), QStringLiteral("image/jpeg"));
+        sms.addAttachment(m4, QStringLiteral("H2"), QStringLiteral("/etc/passwd"), QStringLiteral("text/plain"));
+        sms.addAttachment(m4, QStringLiteral("H3"), QString(), QStringLiteral("image/jpeg"));
+    }
+    IOS6SmsDbFixture::writeDeviceFile(device, QStringLiteral("/var/mobile/Library/SMS/Attachments/0a/10/IMG_0001.JPG"),
+                                      "jpeg bytes");
+    IOS6SmsDbFixture::writeDeviceFile(device, QStringLiteral("/var/mobile/Library/SMS/Attachments/0b/IMG_0002.PNG"),
+                                      "png bytes");
+    // Where the hostile name would lead if it were followed: next to the
+    // device folder.
+    {
+        QFile f(dir.filePath(QStringLiteral("outside.jpg")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("outside");
+    }
+
+    IOS6MessageDb source(device, QString(), false);
+    MsgDataSet read = MsgDataSet::create();
+    source.messages(read, 0);
+    {
+        RecordingProgress progress;
+        run(progress, read.messageList());
+        ASSERT_EQ(progress.result(), 1) << progress.errorText().toStdString();
+    }
+    const QMap<QString, QByteArray> expectedFiles = {
+        {"file-relay/var/mobile/Library/SMS/Attachments/0a/10/IMG_0001.JPG", "jpeg bytes"},
+        {"file-relay/var/mobile/Library/SMS/Attachments/0b/IMG_0002.PNG", "png bytes"},
+        {"file-relay/var/mobile/Library/SMS/sms.db", QByteArray()},
+    };
+    auto withoutDbBytes = [](QMap<QString, QByteArray> files) {
+        for (auto it = files.begin(); it != files.end(); ++it) {
+            if (it.key().endsWith(QLatin1String("sms.db")))
+                it.value().clear();
+        }
+        return files;
+    };
+    EXPECT_EQ(withoutDbBytes(filesBelow(target())), expectedFiles);
+    const QMap<QString, qint64> counts = tableRowCounts(smsDb());
+    EXPECT_EQ(counts.value("attachment"), 6);
+    EXPECT_EQ(counts.value("message_attachment_join"), 7);
+
+    // A second backup, of the same records and of a new load, adds nothing.
+    {
+        RecordingProgress progress;
+        run(progress, read.messageList());
+        ASSERT_EQ(progress.result(), 1) << progress.errorText().toStdString();
+    }
+    {
+        IOS6MessageDb again(device, QString(), false);
+        MsgDataSet reread = MsgDataSet::create();
+        again.messages(reread, 0);
+        RecordingProgress progress;
+        run(progress, reread.messageList());
+        ASSERT_EQ(progress.result(), 1) << progress.errorText().toStdString();
+    }
+    EXPECT_EQ(tableRowCounts(smsDb()), counts);
+    EXPECT_EQ(withoutDbBytes(filesBelow(target())), expectedFiles);
+
+    // Read back, the attachments point at the local database's copies.
+    IOS6MessageDb local(target(), QString(), true);
+    MsgDataSet back = MsgDataSet::create();
+    local.messages(back, 0);
+    struct Case
+    {
+        const char *guid;
+        const char *localPath; // under the local database's folder; empty: none
+        bool file;
+    };
+    const Case cases[] = {
+        {"A1", "file-relay/var/mobile/Library/SMS/Attachments/0a/10/IMG_0001.JPG", true},
+        {"A2", "file-relay/var/mobile/Library/SMS/Attachments/0b/IMG_0002.PNG", true},
+        {"A3", "file-relay/var/mobile/Library/SMS/Attachments/0c/clip.MOV", false},
+        {"H1", "", false},
+        {"H2", "file-relay/etc/passwd", false},
+        {"H3", "", false},
+    };
+    QHash<QString, _MsgAttachment *> byGuid;
+    for (_MsgAttachment *a : std::as_const(back.data()->attachments))
+        byGuid.insert(a->guid, a);
+    EXPECT_EQ(byGuid.size(), 6);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.guid);
+        const _MsgAttachment *a = byGuid.value(QLatin1String(c.guid));
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->_local_path, *c.localPath ? target().absoluteFilePath(QLatin1String(c.localPath)) : QString());
+        EXPECT_EQ(QFileInfo(a->_local_path).isFile(), c.file);
+    }
+    QStringList texts;
+    for (const _MsgMessage *m : back.messageList())
+        texts.append(m->guid + QLatin1Char(' ') + messageText(m));
+    texts.sort();
+    EXPECT_EQ(texts, QStringList({"D1 Look [IMAGE]", "D2 [IMAGE] [VIDEO]", "D3 [IMAGE]",
+                                  "D4 odd [IMAGE] [ATTA] [IMAGE]"}));
+    const _MsgMessage *first = nullptr;
+    const _MsgMessage *third = nullptr;
+    for (const _MsgMessage *m : back.messageList()) {
+        if (m->guid == QLatin1String("D1"))
+            first = m;
+        if (m->guid == QLatin1String("D3"))
+            third = m;
+    }
+    ASSERT_TRUE(first && third);
+    EXPECT_EQ(first->attachmentIds(), third->attachmentIds()) << "still one record for both messages";
+
+    // And on into a second local database, from the first one's copies.
+    const QDir next(dir.filePath(QStringLiteral("next")));
+    {
+        RecordingProgress progress;
+        BackupSMSThread onward(back.messageList(), next, QString(), &progress);
+        ASSERT_TRUE(progress.runWorker(onward));
+        ASSERT_EQ(progress.result(), 1) << progress.errorText().toStdString();
+    }
+    EXPECT_EQ(withoutDbBytes(filesBelow(next)), expectedFiles);
 }
 
 } // namespace
