@@ -11,8 +11,11 @@
 
 #include <algorithm>
 
+#include "AddressBookFixture.h"
 #include "BackupSMSThread.h"
 #include "DbInspect.h"
+#include "IOS5DbFixture.h"
+#include "IOS5MessageDb.h"
 #include "IOS6MessageDb.h"
 #include "IOS6SmsDbFixture.h"
 #include "MessageText.h"
@@ -332,6 +335,162 @@ TEST_F(BackupSMSThreadTest, PictureMessagesKeepTheirFilesThroughALocalDatabase)
         ASSERT_EQ(progress.result(), 1) << progress.errorText().toStdString();
     }
     EXPECT_EQ(withoutDbBytes(filesBelow(next)), expectedFiles);
+}
+
+// A conversation and its messages as the user sees them in the window: the
+// conversation's members by name, and for each message its direction, date,
+// sender and text. Members are sorted, since a conversation keeps them in a
+// hash.
+QStringList asSeen(const MsgDataSet &set)
+{
+    QStringList lines;
+    for (const _MsgChat *chat : set.chatList()) {
+        QStringList members;
+        for (const _MsgHandle *h : chat->handles)
+            members.append(h->displayName(true));
+        members.sort();
+        lines.append(QStringLiteral("chat %1 [%2] %3").arg(chat->guid, members.join(QStringLiteral(", ")),
+                                                           chat->display_name));
+    }
+    for (const _MsgMessage *m : set.messageList()) {
+        if (!m->chat)
+            continue;
+        lines.append(QStringLiteral("%1 %2 %3 %4 from %5: %6")
+                         .arg(m->chat->guid)
+                         .arg(m->date)
+                         .arg(m->is_from_me ? QStringLiteral("sent") : QStringLiteral("received"), m->service,
+                              m->sender ? m->sender->displayName(true) : QStringLiteral("-"), messageText(m)));
+    }
+    lines.sort();
+    return lines;
+}
+
+TEST_F(BackupSMSThreadTest, AnIOS5DatabaseIsBackedUpOnceAndReadsBackAsOnThePhone)
+{
+    // India (MCC 404): ten-digit mobile numbers get "+91".
+    const QString asha = QStringLiteral("9876543210");
+    const QString bina = QStringLiteral("9812345678");
+    const QString chandra = QStringLiteral("9123456789");
+    const QString mate = QStringLiteral("friend@example.com");
+    const qint64 unix2001 = 978307200;
+    const QString source = dir.filePath(QStringLiteral("phone"));
+    {
+        AddressBookFixture book(source);
+        book.addPerson(1, QStringLiteral("Asha"), QString(), QStringLiteral("Rao"));
+        book.addValue(1, asha);
+        book.write();
+    }
+    IOS5DbFixture fx(source);
+    fx.begin();
+    // SMS: Asha alone; Asha and Bina together (and Chandra, who is no member,
+    // writing into it); one row of a group that no longer exists.
+    fx.addGroup(1, 11, 11);
+    fx.addMember(1, 1, asha, QStringLiteral("in"));
+    fx.addGroup(2, 22, 22);
+    fx.addMember(2, 2, asha, QStringLiteral("in"));
+    fx.addMember(3, 2, bina, QStringLiteral("in"));
+    // iMessage: a friend by e-mail alone; a room of the friend and Bina.
+    fx.addMadridChat(1, mate, IOS5DbFixture::participants({mate}, IOS5DbFixture::Binary));
+    fx.addMadridChat(2, QStringLiteral("chat222"), IOS5DbFixture::participants({mate, bina}, IOS5DbFixture::Xml), 43);
+    struct Sms
+    {
+        qint64 rowid, group, date;
+        int flags;
+        QString address;
+        const char *text;
+    };
+    const Sms smsRows[] = {
+        {10, 1, 0, 3, asha, "Are you home?"},
+        {11, 1, 60, 2, asha, "Yes \xF0\x9F\x98\x80"},
+        {12, 1, 61, 2, asha, "Yes \xF0\x9F\x98\x80"}, // the same text a second later is another message
+        {20, 2, 100, 3, asha, "Dinner at 8"},
+        {21, 2, 110, 2, bina, "OK"},
+        {22, 2, 120, 2, chandra, "Who is this?"},
+        {50, 9, 7000, 2, asha, "lost"},
+    };
+    for (const Sms &r : smsRows) {
+        IOS5DbFixture::Sms s;
+        s.rowid = r.rowid;
+        s.groupId = r.group;
+        s.date = unix2001 + r.date;
+        s.flags = r.flags;
+        s.address = r.address;
+        s.country = QStringLiteral("in");
+        s.text = QString::fromUtf8(r.text);
+        fx.addSms(s);
+    }
+    struct IMessage
+    {
+        qint64 rowid, date;
+        QString handle, room;
+        qint64 delivered;
+        const char *text;
+    };
+    const IMessage iRows[] = {
+        {30, 5000, mate, QString(), 0, "See you"},
+        {31, 5050, mate, QString(), 5100, "Sure"},
+        {40, 6000, bina, QStringLiteral("chat222"), 0, "Room hello"},
+        {41, 6100, mate, QStringLiteral("chat222"), 6200, "Hi all"},
+    };
+    for (const IMessage &r : iRows) {
+        IOS5DbFixture::IMessage m;
+        m.rowid = r.rowid;
+        m.date = r.date;
+        m.handle = r.handle;
+        m.roomName = r.room;
+        m.dateDelivered = r.delivered;
+        m.guid = QStringLiteral("00000000-0000-0000-0000-%1").arg(r.rowid, 12, 10, QLatin1Char('0'));
+        m.text = QString::fromUtf8(r.text);
+        fx.addIMessage(m);
+    }
+    fx.commit();
+
+    auto load = [&source] {
+        IOS5MessageDb phone(QDir(source), QStringLiteral("404"));
+        MsgDataSet set = MsgDataSet::create();
+        phone.messages(set, 0);
+        return set;
+    };
+    const MsgDataSet read = load();
+    const QStringList seen = asSeen(read);
+    // What the phone shows, so that a reader fault cannot hide behind a
+    // matching round trip.
+    EXPECT_TRUE(seen.contains(QStringLiteral("SMS;-;+919876543210 60 received SMS from Asha Rao (+919876543210): Yes [EMOJI]")))
+        << seen.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral("chat iMessage;+;chat222 [+919812345678, friend@example.com] ")))
+        << seen.join(QLatin1Char('\n')).toStdString();
+
+    RecordingProgress first;
+    run(first, read.messageList());
+    ASSERT_EQ(first.result(), 1) << first.errorText().toStdString();
+    EXPECT_EQ(first.successText(), QStringLiteral("Successfully Backup 11 SMS to local Database."));
+    const QMap<QString, qint64> counts = tableRowCounts(smsDb());
+    EXPECT_EQ(counts.value("message"), 10) << "the message of the lost group has no conversation to go to";
+    EXPECT_EQ(counts.value("chat_message_join"), 10);
+    EXPECT_EQ(counts.value("chat"), 4);
+    // Asha's and Bina's numbers by SMS, the friend's and Bina's addresses by
+    // iMessage.
+    EXPECT_EQ(counts.value("handle"), 4);
+    EXPECT_EQ(counts.value("chat_handle_join"), 6);
+    EXPECT_EQ(counts.value("attachment"), 0);
+
+    // Again with the same records, and with a new load, whose SMS rows get
+    // new made-up guids: only their fingerprints find them.
+    RecordingProgress second;
+    run(second, read.messageList());
+    ASSERT_EQ(second.result(), 1) << second.errorText().toStdString();
+    EXPECT_EQ(tableRowCounts(smsDb()), counts);
+    const MsgDataSet reloaded = load();
+    RecordingProgress third;
+    run(third, reloaded.messageList());
+    ASSERT_EQ(third.result(), 1) << third.errorText().toStdString();
+    EXPECT_EQ(tableRowCounts(smsDb()), counts);
+
+    // The local database has no address book: the names come from its rows.
+    IOS6MessageDb local(target(), QString(), true);
+    MsgDataSet back = MsgDataSet::create();
+    local.messages(back, 0);
+    EXPECT_EQ(asSeen(back), seen);
 }
 
 } // namespace
