@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -50,8 +51,9 @@ struct Generated
 };
 
 // 10% group conversations of 3 to 6 members, every 40th message with a
-// picture (and its file, for half of them), dates over about three years.
-Generated generate(const QDir &root, const QDir &files, int messageCount, int chatCount)
+// picture (and its file in the source folder, where a device's copy keeps it,
+// for half of them), dates over about three years.
+Generated generate(const QDir &root, int messageCount, int chatCount)
 {
     QRandomGenerator random(20130301);
     IOS6SmsDbFixture sms(IOS6SmsDbFixture::smsDbPath(root), IOS6SmsDbFixture::Device);
@@ -87,7 +89,6 @@ Generated generate(const QDir &root, const QDir &files, int messageCount, int ch
 
     Generated g;
     int date = 380000000;
-    QDir().mkpath(files.absolutePath());
     for (int i = 0; i < messageCount; ++i) {
         // Busy conversations get more of the messages.
         const int c = int(random.bounded(chatCount)) * int(random.bounded(chatCount)) / chatCount;
@@ -105,43 +106,16 @@ Generated generate(const QDir &root, const QDir &files, int messageCount, int ch
                                                                  .toUpper(),
                                         text, date, fromMe, 0, -1, who.size() > 1 ? QStringLiteral("iMessage") : QStringLiteral("SMS"));
         if (picture) {
-            const QString name = QStringLiteral("IMG_%1.JPG").arg(i);
-            sms.addAttachment(m, QStringLiteral("AT-%1").arg(i),
-                              QStringLiteral("~/Library/SMS/Attachments/%1/%2").arg(i % 256, 2, 16, QLatin1Char('0')).arg(name),
-                              QStringLiteral("image/jpeg"));
-            if (i % 80 == 0 && qEnvironmentVariableIsEmpty("NOFILES")) {
-                QFile f(files.absoluteFilePath(name));
-                if (f.open(QIODevice::WriteOnly))
-                    f.write(QByteArray(2048, char(i)));
-            }
+            const QString rest = QStringLiteral("Library/SMS/Attachments/%1/IMG_%2.JPG").arg(i % 256, 2, 16, QLatin1Char('0')).arg(i);
+            sms.addAttachment(m, QStringLiteral("AT-%1").arg(i), QStringLiteral("~/") + rest, QStringLiteral("image/jpeg"));
+            if (i % 80 == 0 && qEnvironmentVariableIsEmpty("NOFILES"))
+                IOS6SmsDbFixture::writeDeviceFile(root, QStringLiteral("/var/mobile/") + rest, QByteArray(2048, char(i)));
             ++g.attachments;
         }
         ++g.messages;
     }
     sms.commit();
     return g;
-}
-
-// The readers give messages without their attachments; a source that has
-// them (the exporters' callers) links them. Done here from the file so that
-// the backups copy files as they would.
-void linkAttachments(IOS6MessageDb &db, MsgDataSet &set, const QDir &files)
-{
-    Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(
-        "select j.message_id, a.* from message_attachment_join as j inner join attachment as a on j.attachment_id=a.rowid"));
-    while (c.moveNext()) {
-        _MsgMessage *m = set.data()->messages.value(c.getInt64(QStringLiteral("message_id")));
-        if (!m)
-            continue;
-        auto *a = new _MsgAttachment;
-        a->rowid = c.getInt64(QStringLiteral("rowid"));
-        a->guid = c.getText(QStringLiteral("guid"));
-        a->filename = c.getText(QStringLiteral("filename"));
-        a->mime_type = c.getText(QStringLiteral("mime_type"));
-        a->_local_path = files.absoluteFilePath(a->filename.mid(a->filename.lastIndexOf(QLatin1Char('/')) + 1));
-        set.data()->attachments.insert(a->rowid, a);
-        m->attachments.insert(QString::number(a->rowid), a);
-    }
 }
 
 // Processor time of the whole process (all threads), in seconds: on a shared
@@ -161,6 +135,17 @@ double runBackup(const QList<_MsgMessage *> &messages, const QDir &target)
     worker.start();
     worker.wait();
     return clock.nsecsElapsed() / 1e9;
+}
+
+int filesBelow(const QDir &folder)
+{
+    int n = 0;
+    QDirIterator it(folder.absolutePath(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++n;
+    }
+    return n;
 }
 
 qint64 rows(const QString &path, const char *table)
@@ -187,11 +172,10 @@ int main(int argc, char **argv)
     const int deleteCount = args.size() > 3 ? args.at(3).toInt() : 1000;
 
     const QDir device(work.filePath(QStringLiteral("device")));
-    const QDir files(work.filePath(QStringLiteral("files")));
     const QDir local(work.filePath(QStringLiteral("local")));
     QElapsedTimer clock;
     clock.start();
-    const Generated g = generate(device, files, messageCount, chatCount);
+    const Generated g = generate(device, messageCount, chatCount);
     std::printf("generated %d messages in %d conversations, %d attachments (%.2f s)\n", g.messages, chatCount,
                 g.attachments, clock.nsecsElapsed() / 1e9);
 
@@ -206,28 +190,34 @@ int main(int argc, char **argv)
     clock.start();
     source.messages(set, 0);
     const double read = clock.nsecsElapsed() / 1e9;
-    std::printf("read all messages into a set:      %7.3f s, cpu %6.3f s  (%lld messages)\n", read,
-                cpuSeconds() - cpu, qlonglong(set.data()->messages.size()));
-    linkAttachments(source, set, files);
+    std::printf("read all messages into a set:      %7.3f s, cpu %6.3f s  (%lld messages, %lld attachments)\n", read,
+                cpuSeconds() - cpu, qlonglong(set.data()->messages.size()), qlonglong(set.data()->attachments.size()));
 
     const QList<_MsgMessage *> messages = set.messageList();
     cpu = cpuSeconds();
     const double first = runBackup(messages, local);
     const double firstCpu = cpuSeconds() - cpu;
     const QString localDb = IOS6SmsDbFixture::smsDbPath(local);
-    std::printf("back up into a new local database: %7.3f s, cpu %6.3f s  (%lld messages, %lld attachments stored)\n",
-                first, firstCpu, rows(localDb, "message"), rows(localDb, "attachment"));
+    const QDir copies(local.absoluteFilePath(QStringLiteral("file-relay/var/mobile/Library/SMS/Attachments")));
+    std::printf("back up into a new local database: %7.3f s, cpu %6.3f s  (%lld messages, %lld attachments stored, "
+                "%d files copied)\n",
+                first, firstCpu, rows(localDb, "message"), rows(localDb, "attachment"), filesBelow(copies));
     cpu = cpuSeconds();
     const double again = runBackup(messages, local);
-    std::printf("back up again (all duplicates):    %7.3f s, cpu %6.3f s  (%lld messages stored)\n", again,
-                cpuSeconds() - cpu, rows(localDb, "message"));
+    std::printf("back up again (all duplicates):    %7.3f s, cpu %6.3f s  (%lld messages stored, %d files)\n", again,
+                cpuSeconds() - cpu, rows(localDb, "message"), filesBelow(copies));
 
     // Deleting is not a target; shown for what the schema's triggers cost.
     if (deleteCount <= 0)
         return 0;
     IOS6MessageDb target(local, QString(), true);
     MsgDataSet stored = MsgDataSet::create();
+    cpu = cpuSeconds();
+    clock.start();
     target.messages(stored, 0);
+    std::printf("read the local database back:      %7.3f s, cpu %6.3f s  (%lld messages, %lld attachments)\n",
+                clock.nsecsElapsed() / 1e9, cpuSeconds() - cpu, qlonglong(stored.data()->messages.size()),
+                qlonglong(stored.data()->attachments.size()));
     const QList<_MsgMessage *> some = stored.messageList().mid(0, deleteCount);
     cpu = cpuSeconds();
     clock.start();

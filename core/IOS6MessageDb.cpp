@@ -80,6 +80,48 @@ void IOS6MessageDb::setDbPath(const QString &path)
     m_dbPath = path;
 }
 
+QString IOS6MessageDb::attachmentRelativePath(const QString &filename)
+{
+    QString rel;
+    rel.reserve(filename.size() + 9);
+    qsizetype from = filename.startsWith(QLatin1Char('/')) ? 1 : 0;
+    if (QStringView(filename).mid(from).startsWith(QLatin1String("~/"))) {
+        rel = QStringLiteral("var/mobile/");
+        from += 2;
+    }
+    for (qsizetype i = from; i < filename.size(); ++i) {
+        const QChar ch = filename.at(i);
+        switch (ch.unicode()) {
+        case '\\':
+        case ':':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|':
+            break;
+        default:
+            rel.append(ch);
+        }
+    }
+    // The name comes from a database file: it must not reach outside the
+    // folder it is put under.
+    if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.endsWith(QLatin1Char('/')))
+        return QString();
+    for (const QStringView part : QStringView(rel).split(QLatin1Char('/'))) {
+        if (part == QLatin1String(".."))
+            return QString();
+    }
+    return rel;
+}
+
+QString IOS6MessageDb::attachmentLocalPath(const QString &filename) const
+{
+    const QString rel = attachmentRelativePath(filename);
+    return rel.isEmpty() ? QString() : m_srcDir.absoluteFilePath(rel);
+}
+
 void IOS6MessageDb::ensureOpen()
 {
     if (handle())

@@ -51,6 +51,15 @@ public:
     QDir rootDir() const { return m_rootDir; }
     // root/"file-relay": where copied attachment files are kept.
     QDir srcDir() const { return m_srcDir; }
+
+    // Where under srcDir() the file of an attachment with this device file
+    // name lies: one leading "/" dropped, a leading "~/" made "var/mobile/",
+    // and the characters \ : * ? " < > | removed (the copies of a device's
+    // files are named without them). Empty when the result would not stay
+    // inside the folder (absolute, or with a ".." component) or names no file.
+    static QString attachmentRelativePath(const QString &filename);
+    // The absolute path of that under srcDir(); empty when it is refused.
+    QString attachmentLocalPath(const QString &filename) const;
     CountryLibDb &countryLib() { return m_countries; }
     // "recycle.db" of the source folder; the object keeps ownership.
     MessageRecycleDb *recycleDb() { return &m_recycle; }
@@ -68,6 +77,9 @@ public:
     void chats(MsgDataSet &set) override;
     // The conversation-joined messages of chatId, of every conversation for
     // chatId <= 0; location-sharing events are left out. Calls chats first.
+    // Each message gets its attachments, one record per attachment row
+    // however many messages share it, with _local_path set to where the
+    // file lies in this source folder (attachmentLocalPath).
     void messages(MsgDataSet &set, qint64 chatId) override;
     // Whether the message table has item_type. Does not open: false before
     // the first successful ensureOpen.
@@ -134,6 +146,9 @@ private:
     // chats, with the newest-message query for files without _last only when
     // lastDates is set.
     void readChats(MsgDataSet &set, bool lastDates);
+    // Links the attachments of the messages of chatId (all for <= 0) that
+    // the set holds.
+    void readAttachments(MsgDataSet::Data *d, qint64 chatId);
     void createFromScript();
     void upgrade();
     void registerFunctions();

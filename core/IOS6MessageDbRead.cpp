@@ -253,6 +253,54 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
         if (_MsgChat *chat = d->chats.value(it.key()))
             chat->_last = it.value();
     }
+    readAttachments(d, chatId);
+}
+
+void IOS6MessageDb::readAttachments(MsgDataSet::Data *d, qint64 chatId)
+{
+    // One pass over the join table for the whole call. Rows of messages the
+    // set does not hold (in no conversation, location sharing, another
+    // conversation) are passed over before anything is read from them.
+    Sqlite3Sql sql;
+    if (chatId > 0) {
+        sql.appendSql(QStringLiteral(
+            "select j.message_id, j.attachment_id, a.* from chat_message_join as cm inner join "
+            "message_attachment_join as j on j.message_id = cm.message_id and cm.chat_id=? inner join attachment as a "
+            "on j.attachment_id = a.rowid"));
+        sql.addInt64Param(chatId);
+    } else {
+        sql.appendSql(QStringLiteral("select j.message_id, j.attachment_id, a.* from message_attachment_join as j "
+                                     "inner join attachment as a on j.attachment_id = a.rowid"));
+    }
+    Sqlite3Cursor c = queryThrow(sql);
+    while (c.moveNext()) {
+        const qint64 messageId = c.getInt64(0);
+        _MsgMessage *m = d->messages.value(messageId);
+        // The key of a message of this file is its rowid; a recycled record
+        // under the same number would be another message.
+        if (!m || m->_deleted || m->rowid != messageId)
+            continue;
+        const qint64 id = c.getInt64(1);
+        _MsgAttachment *a = d->attachments.value(id);
+        if (!a) {
+            a = new _MsgAttachment;
+            d->attachments.insert(id, a);
+            a->rowid = id;
+            a->guid = c.getText(QStringLiteral("guid"));
+            a->created_date = c.getInt(QStringLiteral("created_date"));
+            a->start_date = c.getInt(QStringLiteral("start_date"));
+            a->filename = c.getText(QStringLiteral("filename"));
+            a->uti = c.getText(QStringLiteral("uti"));
+            a->mime_type = c.getText(QStringLiteral("mime_type"));
+            a->transfer_state = c.getInt(QStringLiteral("transfer_state"));
+            a->is_outgoing = c.getInt(QStringLiteral("is_outgoing"));
+            a->user_info = c.getBlob(QStringLiteral("user_info"));
+            a->transfer_name = c.getText(QStringLiteral("transfer_name"));
+            a->total_bytes = c.getInt64(QStringLiteral("total_bytes"));
+            a->_local_path = attachmentLocalPath(a->filename);
+        }
+        m->attachments.insert(QString::number(id), a);
+    }
 }
 
 bool IOS6MessageDb::hasItemType() const

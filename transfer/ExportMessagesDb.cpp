@@ -3,9 +3,10 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
+
+#include <cerrno>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,42 +26,77 @@ void syncFolder(const QString &path)
     ::close(fd);
 }
 
+// Moves the rest of in into out: inside the kernel where the file systems
+// allow it (the bytes never pass through this process, and a file system
+// that can share extents shares them), through a buffer where they do not.
+bool copyBytes(int in, int out)
+{
+    bool inKernel = true;
+    QByteArray buffer;
+    for (;;) {
+        if (inKernel) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return true;
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != ENOTSUP)
+                return false;
+            // Both offsets stand where the kernel stopped.
+            inKernel = false;
+            buffer.resize(1 << 16);
+        }
+        const ssize_t n = ::read(in, buffer.data(), size_t(buffer.size()));
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.constData() + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            done += w;
+        }
+    }
+}
+
 // Copies from to to, which must not exist. The bytes go to a name beside the
 // target that is renamed into place only when complete, so the target never
-// holds part of a file. Unlike QFile::copy this does not sync every file on
-// its own: a backup copies thousands of them, and end() syncs them all at
-// once before the rows that name them are committed.
+// holds part of a file. No file is synced on its own: a backup copies
+// thousands of them, and end() syncs them all at once before the rows that
+// name them are committed.
 bool copyFile(const QString &from, const QString &to)
 {
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly))
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
         return false;
     const QString part = to + QStringLiteral(".larkspan-part");
-    QFile out(part);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    const QByteArray partName = QFile::encodeName(part);
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    int out = ::open(partName.constData(), flags, 0666);
+    if (out < 0 && errno == EEXIST) {
         // Left by a run that stopped half way; no attachment has this name.
-        if (!QFile::remove(part) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return false;
+        if (::unlink(partName.constData()) == 0)
+            out = ::open(partName.constData(), flags, 0666);
     }
-    bool ok = true;
-    QByteArray buffer(1 << 16, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = in.read(buffer.data(), buffer.size());
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-        if (out.write(buffer.constData(), n) != n) {
-            ok = false;
-            break;
-        }
+    if (out < 0) {
+        ::close(in);
+        return false;
     }
-    out.close();
-    ok = ok && out.error() == QFileDevice::NoError && QFile::rename(part, to);
+    bool ok = copyBytes(in, out);
+    ::close(in);
+    // A write error can show only when the file is closed.
+    ok = (::close(out) == 0) && ok;
+    ok = ok && QFile::rename(part, to);
     if (!ok)
-        QFile::remove(part);
+        ::unlink(partName.constData());
     return ok;
 }
 
@@ -132,36 +168,22 @@ void ExportMessagesDb::abort()
 
 QString ExportMessagesDb::attachmentRelativePath(const QString &filename)
 {
-    static const QRegularExpression unsafe(QStringLiteral("[\\\\:*?\"<>|]"));
-    QString rel = filename;
-    if (rel.startsWith(QLatin1Char('/')))
-        rel.remove(0, 1);
-    if (rel.startsWith(QLatin1String("~/")))
-        rel.replace(0, 2, QStringLiteral("var/mobile/"));
-    rel.remove(unsafe);
-    // The name comes from a database file: it must not reach outside the
-    // folder it is put under.
-    if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.endsWith(QLatin1Char('/')))
-        return QString();
-    const QStringList parts = rel.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        if (part == QLatin1String(".."))
-            return QString();
-    }
-    return rel;
+    // The readers find the copy under the same name.
+    return IOS6MessageDb::attachmentRelativePath(filename);
 }
 
 void ExportMessagesDb::copyAttachmentFile(const _MsgAttachment *attachment)
 {
-    if (attachment->_local_path.isEmpty() || !QFileInfo(attachment->_local_path).isFile())
+    if (attachment->_local_path.isEmpty())
         return;
-    const QString rel = attachmentRelativePath(attachment->filename);
-    if (rel.isEmpty()) {
-        qWarning("ExportMessagesDb skip attachment file with unsafe name %s", qUtf8Printable(attachment->filename));
+    const QString target = m_db.attachmentLocalPath(attachment->filename);
+    if (target.isEmpty()) {
+        if (QFileInfo(attachment->_local_path).isFile())
+            qWarning("ExportMessagesDb skip attachment file with unsafe name %s", qUtf8Printable(attachment->filename));
         return;
     }
-    const QString target = m_db.srcDir().absoluteFilePath(rel);
-    if (QFileInfo::exists(target))
+    // A copy in place is kept as it is; a second backup looks no further.
+    if (QFileInfo::exists(target) || !QFileInfo(attachment->_local_path).isFile())
         return;
     const QString folder = QFileInfo(target).absolutePath();
     if (!m_folders.contains(folder)) {

@@ -40,10 +40,8 @@ public:
     IOS6MessageDb &db() { return m_db; }
 
     // Where under the files folder an attachment of this device file name is
-    // kept: one leading "/" dropped, a leading "~/" made "var/mobile/", and
-    // the characters \ : * ? " < > | removed. Empty when the result would not
-    // stay inside the folder (absolute, or with a ".." component) or names no
-    // file.
+    // kept: IOS6MessageDb::attachmentRelativePath, the rule the readers find
+    // the copy by. Empty when the name would lead outside the folder.
     static QString attachmentRelativePath(const QString &filename);
 
 private:

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "IOS6MessageDb.h"
 #include "IOS6SmsDbFixture.h"
 #include "MessageRecycleDb.h"
+#include "MessageText.h"
 #include "PhoneNumber.h"
 
 namespace
@@ -351,6 +353,215 @@ TEST_F(IOS6MessageDbReadTest, LastDatesAreTheSameHoweverTheyAreFound)
         }
         QFile::remove(smsDb());
     }
+}
+
+} // namespace
+
+namespace
+{
+
+// A device's copy with picture messages whose files were copied along
+// (under the source folder's Library/SMS/Attachments), one attachment shared
+// by two messages, and attachment rows whose file names point elsewhere.
+class AttachmentReadTest : public ::testing::Test
+{
+protected:
+    struct Row
+    {
+        const char *guid;
+        const char *filename;
+        const char *mimeType;
+        // Where the file is expected, under the source folder; empty: no path.
+        const char *localPath;
+        bool file; // a copy of the file is in the source folder
+    };
+    static const QList<Row> &rows()
+    {
+        static const QList<Row> table = {
+            {"A1", "~/Library/SMS/Attachments/0a/10/IMG_0001.JPG", "image/jpeg",
+             "file-relay/var/mobile/Library/SMS/Attachments/0a/10/IMG_0001.JPG", true},
+            {"A2", "/var/mobile/Library/SMS/Attachments/0b/IMG_0002.PNG", "image/png",
+             "file-relay/var/mobile/Library/SMS/Attachments/0b/IMG_0002.PNG", true},
+            {"A3", "~/Library/SMS/Attachments/0c/clip.MOV", "video/quicktime",
+             "file-relay/var/mobile/Library/SMS/Attachments/0c/clip.MOV", false},
+            // Names no device writes: each stays inside the folder or gets
+            // no path at all.
+            {"H1", "~/../../etc/passwd", "text/plain", "", false},
+            {"H2", "/etc/passwd", "text/plain", "file-relay/etc/passwd", false},
+            {"H3", "", "image/jpeg", "", false},
+            {"H4", "../../outside.jpg", "image/jpeg", "", false},
+            {"H5", "Library/SMS/../../../../outside.jpg", "image/jpeg", "", false},
+            {"H6", "Library/SMS/Attachments/rel.jpg", "image/jpeg", "file-relay/Library/SMS/Attachments/rel.jpg", false},
+            {"H7", "~/Library/a:b?.jpg", "image/jpeg", "file-relay/var/mobile/Library/ab.jpg", false},
+        };
+        return table;
+    }
+
+    void SetUp() override
+    {
+        IOS6SmsDbFixture sms(IOS6SmsDbFixture::smsDbPath(root()), IOS6SmsDbFixture::Device, true);
+        const qint64 ann = sms.addHandle(QStringLiteral("+15550000001"));
+        const qint64 bob = sms.addHandle(QStringLiteral("bob@example.com"), QStringLiteral("iMessage"));
+        one = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+        sms.joinChatHandle(one, ann);
+        group = sms.addChat(QStringLiteral("iMessage;+;chat1"), QStringLiteral("chat1"), QStringLiteral("iMessage"), 43);
+        sms.joinChatHandle(group, ann);
+        sms.joinChatHandle(group, bob);
+        const QString mark(QChar(0xFFFC));
+        picture = sms.addMessage(one, ann, QStringLiteral("M1"), QStringLiteral("Look") + mark, 100, 0);
+        two = sms.addMessage(one, 0, QStringLiteral("M2"), mark + mark, 110, 1);
+        forwarded = sms.addMessage(group, bob, QStringLiteral("M3"), mark, 120, 0, 0, -1, QStringLiteral("iMessage"));
+        plain = sms.addMessage(group, ann, QStringLiteral("M4"), QStringLiteral("no attachments"), 130, 0);
+        hostile = sms.addMessage(one, ann, QStringLiteral("M5"), QStringLiteral("odd names"), 140, 0);
+        sharing = sms.addMessage(group, bob, QStringLiteral("M6"), QString(), 150, 0, 4, ann);
+        unjoined = sms.addMessage(0, ann, QStringLiteral("M7"), mark, 160, 0);
+
+        const QList<Row> &table = rows();
+        for (const Row &r : table) {
+            const QString guid = QLatin1String(r.guid);
+            const qint64 message = guid == QLatin1String("A1")                          ? picture
+                                   : guid == QLatin1String("A2") || guid == QLatin1String("A3") ? two
+                                                                                                : hostile;
+            ids.insert(guid, sms.addAttachment(message, guid, QString::fromUtf8(r.filename), QLatin1String(r.mimeType)));
+        }
+        sms.joinMessageAttachment(forwarded, ids.value(QStringLiteral("A1")));
+        ids.insert(QStringLiteral("S"), sms.addAttachment(sharing, QStringLiteral("S"),
+                                                          QStringLiteral("~/Library/SMS/Attachments/s.jpg"),
+                                                          QStringLiteral("image/jpeg")));
+        ids.insert(QStringLiteral("U"), sms.addAttachment(unjoined, QStringLiteral("U"),
+                                                          QStringLiteral("~/Library/SMS/Attachments/u.jpg"),
+                                                          QStringLiteral("image/jpeg")));
+        sms.db().executeThrow(Sqlite3Sql("update attachment set created_date=77, start_date=78, uti='public.jpeg', "
+                                         "transfer_state=5, is_outgoing=1, user_info=x'0102', transfer_name=?, "
+                                         "total_bytes=4096 where guid='A1'")
+                                  .addTextParam(QStringLiteral("IMG_0001.JPG")));
+
+        IOS6SmsDbFixture::writeDeviceFile(root(), QStringLiteral("/var/mobile/Library/SMS/Attachments/0a/10/IMG_0001.JPG"),
+                                          "jpeg bytes");
+        IOS6SmsDbFixture::writeDeviceFile(root(), QStringLiteral("/var/mobile/Library/SMS/Attachments/0b/IMG_0002.PNG"),
+                                          "png bytes");
+        // What the hostile names would reach if they were followed.
+        for (const char *outside : {"outside.jpg", "etc/passwd"}) {
+            const QString path = dir.filePath(QLatin1String(outside));
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("outside");
+        }
+    }
+
+    QDir root() const { return QDir(dir.filePath(QStringLiteral("device"))); }
+    _MsgAttachment *byGuid(const MsgDataSet &set, const QString &guid) const
+    {
+        return set.data()->attachments.value(ids.value(guid));
+    }
+    static QStringList guidsOf(const MsgDataSet &set)
+    {
+        QStringList guids;
+        for (const _MsgAttachment *a : std::as_const(set.data()->attachments))
+            guids.append(a->guid);
+        guids.sort();
+        return guids;
+    }
+
+    QTemporaryDir dir;
+    qint64 one = 0, group = 0;
+    qint64 picture = 0, two = 0, forwarded = 0, plain = 0, hostile = 0, sharing = 0, unjoined = 0;
+    QHash<QString, qint64> ids;
+};
+
+TEST_F(AttachmentReadTest, MessagesGetTheirAttachmentsWithTheFilesOfTheSourceFolder)
+{
+    IOS6MessageDb db(root(), QString(), false);
+    MsgDataSet set = MsgDataSet::create();
+    db.messages(set, 0);
+    const QString folder = root().absoluteFilePath(QStringLiteral("file-relay")) + QLatin1Char('/');
+
+    for (const Row &r : rows()) {
+        SCOPED_TRACE(r.guid);
+        const _MsgAttachment *a = byGuid(set, QLatin1String(r.guid));
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->rowid, ids.value(QLatin1String(r.guid)));
+        EXPECT_EQ(a->filename, QString::fromUtf8(r.filename));
+        EXPECT_EQ(a->mime_type, QLatin1String(r.mimeType));
+        const QString expected = *r.localPath ? root().absoluteFilePath(QLatin1String(r.localPath)) : QString();
+        EXPECT_EQ(a->_local_path, expected);
+        EXPECT_EQ(QFileInfo(a->_local_path).isFile(), r.file);
+        if (!a->_local_path.isEmpty()) {
+            EXPECT_TRUE(QDir::cleanPath(a->_local_path).startsWith(folder)) << a->_local_path.toStdString();
+        }
+    }
+    EXPECT_EQ(guidsOf(set).size(), rows().size())
+        << "attachments of location sharing and of messages in no conversation are not read";
+
+    const _MsgAttachment *first = byGuid(set, QStringLiteral("A1"));
+    EXPECT_EQ(first->created_date, 77);
+    EXPECT_EQ(first->start_date, 78);
+    EXPECT_EQ(first->uti, QStringLiteral("public.jpeg"));
+    EXPECT_EQ(first->transfer_state, 5);
+    EXPECT_EQ(first->is_outgoing, 1);
+    EXPECT_EQ(first->user_info, QByteArray("\x01\x02", 2));
+    EXPECT_EQ(first->transfer_name, QStringLiteral("IMG_0001.JPG"));
+    EXPECT_EQ(first->total_bytes, 4096);
+
+    // The shared attachment is one record, in both messages under its rowid.
+    const auto &messages = set.data()->messages;
+    const QString key = QString::number(first->rowid);
+    EXPECT_EQ(messages.value(picture)->attachments.value(key), first);
+    EXPECT_EQ(messages.value(forwarded)->attachments.value(key), first);
+    EXPECT_EQ(messages.value(forwarded)->attachments.size(), 1);
+    EXPECT_EQ(messages.value(two)->attachments.keys().size(), 2);
+    EXPECT_TRUE(messages.value(plain)->attachments.isEmpty());
+
+    struct Text
+    {
+        qint64 message;
+        const char *text;
+    };
+    for (const Text &t : {Text{picture, "Look [IMAGE]"}, Text{two, "[IMAGE] [VIDEO]"}, Text{forwarded, "[IMAGE]"},
+                          Text{plain, "no attachments"}}) {
+        EXPECT_EQ(messageText(messages.value(t.message)), QLatin1String(t.text)) << t.text;
+    }
+}
+
+TEST_F(AttachmentReadTest, EachConversationBringsItsOwnAttachmentsAndLoadsReuseThem)
+{
+    const QStringList hostileGuids = {"H1", "H2", "H3", "H4", "H5", "H6", "H7"};
+    struct Case
+    {
+        const char *label;
+        qint64 chatId;
+        QStringList guids;
+    };
+    const QList<Case> cases = {
+        {"the one-to-one conversation", one, QStringList({"A1", "A2", "A3"}) + hostileGuids},
+        {"the group", group, {"A1"}},
+        {"a conversation that does not exist", 99, {}},
+        {"all", 0, QStringList({"A1", "A2", "A3"}) + hostileGuids},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        IOS6MessageDb db(root(), QString(), false);
+        MsgDataSet set = MsgDataSet::create();
+        db.messages(set, c.chatId);
+        QStringList expected = c.guids;
+        expected.sort();
+        EXPECT_EQ(guidsOf(set), expected);
+    }
+
+    IOS6MessageDb db(root(), QString(), false);
+    MsgDataSet set = MsgDataSet::create();
+    db.messages(set, group);
+    _MsgAttachment *shared = byGuid(set, QStringLiteral("A1"));
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(set.data()->messages.value(forwarded)->attachments.size(), 1);
+    db.messages(set, 0);
+    db.messages(set, one);
+    EXPECT_EQ(byGuid(set, QStringLiteral("A1")), shared) << "no second record for a second load";
+    EXPECT_EQ(set.data()->attachments.size(), 10);
+    EXPECT_EQ(set.data()->messages.value(picture)->attachments.value(QString::number(shared->rowid)), shared);
+    EXPECT_EQ(set.data()->messages.value(forwarded)->attachments.size(), 1);
+    EXPECT_EQ(set.data()->messages.value(hostile)->attachments.size(), hostileGuids.size());
 }
 
 } // namespace

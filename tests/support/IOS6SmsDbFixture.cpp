@@ -213,8 +213,24 @@ qint64 IOS6SmsDbFixture::addAttachment(qint64 message, const QString &guid, cons
                            .addTextParam(filename)
                            .addTextParam(mimeType));
     const qint64 id = m_db->lastInsertId();
+    if (message > 0)
+        joinMessageAttachment(message, id);
+    return id;
+}
+
+void IOS6SmsDbFixture::joinMessageAttachment(qint64 message, qint64 attachment)
+{
     m_db->executeThrow(Sqlite3Sql("insert into message_attachment_join(message_id, attachment_id) values(?,?)")
                            .addInt64Param(message)
-                           .addInt64Param(id));
-    return id;
+                           .addInt64Param(attachment));
+}
+
+QString IOS6SmsDbFixture::writeDeviceFile(const QDir &root, const QString &devicePath, const QByteArray &bytes)
+{
+    const QString path = root.absoluteFilePath(QStringLiteral("file-relay") + devicePath);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        throw std::runtime_error(("fixture file: " + path).toStdString());
+    return path;
 }

@@ -52,7 +52,15 @@ public:
     qint64 addMessage(qint64 chat, qint64 handle, const QString &guid, const QString &text, int date, int isFromMe,
                       int itemType = 0, qint64 otherHandle = -1, const QString &service = QStringLiteral("SMS"));
     void joinChatMessage(qint64 chat, qint64 message);
+    // An attachment row joined to message (when message > 0).
     qint64 addAttachment(qint64 message, const QString &guid, const QString &filename, const QString &mimeType);
+    void joinMessageAttachment(qint64 message, qint64 attachment);
+
+    // Writes a file of the device's file system into the source folder root,
+    // where a device's copy keeps it: devicePath "/var/mobile/x" lands at
+    // root/"file-relay/var/mobile/x". Returns the path written; throws
+    // std::runtime_error when it cannot be written.
+    static QString writeDeviceFile(const QDir &root, const QString &devicePath, const QByteArray &bytes);
 
     bool laterColumns() const { return m_later; }
 

@@ -263,6 +263,9 @@ TEST_F(ExportMessagesDbTest, AttachmentPathsNeverLeaveTheFilesFolder)
         {"a/./b.png", "a/./b.png"},
         {"...png", "...png"},
         {"~/../../etc/passwd", ""},
+        {"/etc/passwd", "etc/passwd"},
+        {"~", "~"},
+        {"~/", ""},
         {"../outside.jpg", ""},
         {"Library/../../outside.jpg", ""},
         {"//etc/passwd", ""},
@@ -294,6 +297,67 @@ TEST_F(ExportMessagesDbTest, AttachmentPathsNeverLeaveTheFilesFolder)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("escaped.jpg"))));
     EXPECT_FALSE(QFileInfo::exists(target().absoluteFilePath(QStringLiteral("escaped.jpg"))));
     EXPECT_EQ(rows("select filename from attachment"), QStringList{"~/../../../escaped.jpg"});
+}
+
+TEST_F(ExportMessagesDbTest, CopiedFilesHoldEveryByteOrAreNotThereAtAll)
+{
+    struct Case
+    {
+        const char *label;
+        int size;
+        bool blocked; // a plain file stands where the copy's folder belongs
+    };
+    const Case cases[] = {
+        {"an empty file", 0, false},
+        {"a small picture", 2048, false},
+        {"a video larger than any buffer", 3 * 65536 + 17, false},
+        {"a copy that cannot be written", 4096, true},
+    };
+    auto copyPath = [this](qint64 id) {
+        return target().absoluteFilePath(QStringLiteral("file-relay/var/mobile/Library/SMS/Attachments/%1/file").arg(id));
+    };
+    MsgSetBuilder b;
+    _MsgChat *chat = b.chat(1, QStringLiteral("+1555"));
+    QList<_MsgMessage *> messages;
+    QList<QByteArray> contents;
+    qint64 id = 0;
+    for (const Case &c : cases) {
+        ++id;
+        QByteArray bytes(c.size, Qt::Uninitialized);
+        for (int i = 0; i < c.size; ++i)
+            bytes[i] = char((i * 131 + int(id)) & 0xFF);
+        const QString source = dir.filePath(QStringLiteral("source%1").arg(id));
+        {
+            QFile f(source);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            ASSERT_EQ(f.write(bytes), bytes.size());
+        }
+        if (c.blocked) {
+            const QString folder = QFileInfo(copyPath(id)).absolutePath();
+            QDir().mkpath(QFileInfo(folder).absolutePath());
+            QFile f(folder);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        _MsgMessage *m = b.message(chat, id, 100 + int(id), QString::fromLatin1(c.label));
+        m->guid = QStringLiteral("G%1").arg(id);
+        b.attachment(m, id, QStringLiteral("~/Library/SMS/Attachments/%1/file").arg(id))->_local_path = source;
+        messages.append(m);
+        contents.append(bytes);
+    }
+    backUp(messages);
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.label);
+        QFile f(copyPath(i + 1));
+        if (c.blocked) {
+            EXPECT_FALSE(f.exists());
+        } else {
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), contents.at(i));
+        }
+        EXPECT_FALSE(QFileInfo::exists(copyPath(i + 1) + QStringLiteral(".larkspan-part")));
+    }
+    EXPECT_EQ(tableRowCounts(smsDb()).value("message_attachment_join"), 4) << "every row is written";
 }
 
 } // namespace
