@@ -666,6 +666,10 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
             cur += n;
             types.push_back(type);
         }
+        // Zeroed bytes read as NULL types for columns that allow NULL; such
+        // a candidate holds nothing but would be offered at every offset.
+        if (matched && std::all_of(types.begin(), types.end(), [](quint64 t) { return t == 0; }))
+            matched = false;
         if (!matched) {
             ++pos;
             continue;
@@ -768,12 +772,12 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
             }
         }
 
-        if (filter && !filter(row)) {
-            ++pos;
-            continue;
-        }
-        out.append(std::move(row));
-        pos = cur + take + 4 + (spilled ? 4 : 0);
+        if (!filter || filter(row))
+            out.append(std::move(row));
+        // Kept or not, the next byte is tried as well: a candidate made of
+        // bytes that are no record can run into the record behind it, and
+        // jumping past the candidate would lose that record.
+        ++pos;
     }
     return out;
 }

@@ -1056,6 +1056,49 @@ TEST_F(Sqlite3FileCarvedBytes, AFilterDecidesWhichRowsAreKept)
     EXPECT_EQ(kept[0].values[2].toInt(), 2);
 }
 
+TEST_F(Sqlite3FileCarvedBytes, ZerosAreNoRowAndDoNotCarryTheScanPastTheNextRecord)
+{
+    // Zeros are NULL types, which these columns take, so every 3 zero bytes
+    // would make a row of nothing. The record's types begin 5 bytes after
+    // the start of the last such row, inside the 4 bytes a jump past that
+    // row would skip.
+    const QList<SqliteField> f = fields("after the nulls", 12);
+    const QByteArray record = sqliteSerialTypes(f.mid(1)) + sqliteBody(f.mid(1));
+    for (int rowsBefore : {1, 5, 20}) {
+        SqliteImage image(512, 2);
+        const int at = 8 + 3 * rowsBefore + 5;
+        image.put(2, at, record);
+        const QString path = m_dir.filePath(QStringLiteral("z%1.db").arg(rowsBefore));
+        image.write(path);
+        Sqlite3File file(path);
+        file.open();
+        const QList<Row> rows = file.scanFreePage(tableColumns(), 0, 2, 8, nullptr);
+        const Row *row = rowNamed(rows, QStringLiteral("after the nulls"));
+        ASSERT_NE(row, nullptr) << rowsBefore;
+        EXPECT_EQ(row->values[2].toInt(), 12);
+        for (const Row &r : rows) {
+            bool anyValue = false;
+            for (const QVariant &v : r.values)
+                anyValue = anyValue || v.isValid();
+            EXPECT_TRUE(anyValue) << rowsBefore;
+        }
+    }
+}
+
+TEST_F(Sqlite3FileCarvedBytes, ACandidateRunningIntoARecordDoesNotHideIt)
+{
+    // NULL, NULL and a 5-byte blob: a row whose content is the first five
+    // bytes of the record behind it.
+    const QList<SqliteField> f = fields("hidden", 4);
+    const QByteArray record = sqliteSerialTypes(f.mid(1)) + sqliteBody(f.mid(1));
+    const QList<Row> rows = carve(QByteArray::fromHex("000016") + record, 100);
+    ASSERT_FALSE(rows.isEmpty());
+    EXPECT_EQ(rows[0].values[3].toByteArray(), record.left(5));
+    const Row *row = rowNamed(rows, QStringLiteral("hidden"));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->values[2].toInt(), 4);
+}
+
 TEST_F(Sqlite3FileCarvedBytes, AFreePageIsCarvedUpToItsOwnEnd)
 {
     const QList<SqliteField> f = {SqliteField::null(), SqliteField::text(QByteArray(20, 'n')), {9, {}},
