@@ -1,6 +1,8 @@
 #include "IOSDevice.h"
 
 #include "AppFolders.h"
+#include "Lockdown.h"
+#include "MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -45,4 +47,36 @@ QList<int> IOSDevice::versionNumbers() const
     while (it.hasNext())
         numbers.append(it.next().captured(1).toInt());
     return numbers;
+}
+
+bool IOSDevice::checkBackupSettings(bool checkCloud, bool checkEncrypt) const
+{
+    CFType settings;
+    try {
+        const QList<CFType> values = mobiledevice_copy_values(handle, {QString()}, QStringLiteral("com.apple.mobile.backup"));
+        if (!values.isEmpty())
+            settings = values.first();
+    } catch (const std::exception &) {
+        return true;
+    }
+    if (!settings.ref())
+        return true;
+
+    const auto warn = [](const QString &text, const char *picture) {
+        showWarning(QStringLiteral("%1<br/><br/><img src=\"%2\"/>").arg(text, QLatin1String(picture)));
+    };
+    if (checkCloud && settings.value(QStringLiteral("CloudBackupEnabled")).toBool(false)) {
+        warn(QCoreApplication::translate("IOSDevice", "Failed to transfer data to device. Please turn off iCloud backup on "
+                                                      "your iPhone to try again."),
+             ":res/close_icloudbk.jpg");
+        return false;
+    }
+    if (checkEncrypt && settings.value(QStringLiteral("WillEncrypt")).toBool(false)) {
+        warn(QCoreApplication::translate("IOSDevice", "Failed to transfer data to device. Your iTunes backup is encrypted. "
+                                                      "Please run iTunes on computer and then uncheck \"Encrypt iPhone "
+                                                      "backup\" option to try again."),
+             ":res/close_itunesbkenc.jpg");
+        return false;
+    }
+    return true;
 }

@@ -29,6 +29,13 @@ public:
     // when there is none.
     QList<int> versionNumbers() const;
 
+    // True when the device's backup settings let data move through a device
+    // backup: iCloud backup off (when checkCloud) and backup encryption off
+    // (when checkEncrypt). Otherwise shows a warning with a picture of the
+    // setting to change and returns false; only the first setting found on is
+    // named. A device whose backup settings cannot be read passes. GUI thread.
+    bool checkBackupSettings(bool checkCloud, bool checkEncrypt) const;
+
     QString deviceName;                  // lockdown "DeviceName"
     QString uniqueDeviceId;              // lockdown "UniqueDeviceID"
     QString mobileSubscriberCountryCode; // lockdown "MobileSubscriberCountryCode", may be empty

@@ -1,8 +1,10 @@
 #include <QApplication>
 
+#include "SqliteQtVersion.h"
+#include "Startup.h"
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    // The main window is not built yet; the program starts and ends.
-    return 0;
+    return runApplication(app, sqlite_qt_version());
 }

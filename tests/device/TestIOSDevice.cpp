@@ -203,3 +203,121 @@ TEST(IOSDeviceTest, TheFolderIsReturnedEvenWhenItCannotBeCreated)
 }
 
 } // namespace
+
+// --- backup settings, against the simulated device library -----------------
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QTextDocument>
+
+#include "MessageBoxAnswerer.h"
+#include "SimFramework.h"
+
+namespace
+{
+
+const QString kCloudWarning = QStringLiteral("Failed to transfer data to device. Please turn off iCloud backup on your iPhone to "
+                                             "try again.<br/><br/><img src=\":res/close_icloudbk.jpg\"/>");
+const QString kEncryptWarning = QStringLiteral(
+    "Failed to transfer data to device. Your iTunes backup is encrypted. Please run iTunes on computer and then uncheck "
+    "\"Encrypt iPhone backup\" option to try again.<br/><br/><img src=\":res/close_itunesbkenc.jpg\"/>");
+
+QJsonObject settingsDevice(const char *id, const QJsonValue &cloud, const QJsonValue &encrypt, const QJsonObject &results = {})
+{
+    QJsonObject backup;
+    if (!cloud.isNull())
+        backup.insert("CloudBackupEnabled", cloud);
+    if (!encrypt.isNull())
+        backup.insert("WillEncrypt", encrypt);
+    QJsonObject values{{"", QJsonObject{{"UniqueDeviceID", id}}}};
+    if (!backup.isEmpty())
+        values.insert("com.apple.mobile.backup", backup);
+    return QJsonObject{{"id", id}, {"values", values}, {"results", results}};
+}
+
+class IOSDeviceBackupSettingsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        scenario.write(QJsonObject{{"devices", QJsonArray{
+                                                   settingsDevice("both", true, true),
+                                                   settingsDevice("cloud", true, false),
+                                                   settingsDevice("encrypt", false, true),
+                                                   settingsDevice("none", false, false),
+                                                   settingsDevice("nodomain", QJsonValue(), QJsonValue()),
+                                                   settingsDevice("broken", true, true, {{"AMDeviceConnect", -402653183}}),
+                                                   settingsDevice("numbers", 1, 1),
+                                               }}});
+        QString error;
+        ASSERT_TRUE(loadSimFramework(&error)) << error.toStdString();
+        const QList<void *> arrived = subscribeAndWait(receiver, 7);
+        ASSERT_EQ(arrived.size(), 7);
+        const char *ids[] = {"both", "cloud", "encrypt", "none", "nodomain", "broken", "numbers"};
+        for (int i = 0; i < 7; ++i)
+            handles.insert(QLatin1String(ids[i]), arrived[i]);
+    }
+
+    SimScenarioFile scenario;
+    DeviceReceiver receiver;
+    QHash<QString, void *> handles;
+};
+
+TEST_F(IOSDeviceBackupSettingsTest, ASettingThatIsOnAndAskedForIsWarnedOf)
+{
+    const struct
+    {
+        const char *device;
+        bool checkCloud;
+        bool checkEncrypt;
+        bool allowed;
+        QString warning; // empty: no box
+    } cases[] = {
+        {"both", true, true, false, kCloudWarning}, // only the first setting found is named
+        {"both", false, true, false, kEncryptWarning},
+        {"both", false, false, true, QString()},
+        {"cloud", true, false, false, kCloudWarning},
+        {"cloud", false, true, true, QString()},
+        {"encrypt", true, false, true, QString()}, // reading messages checks the cloud only
+        {"encrypt", true, true, false, kEncryptWarning},
+        {"none", true, true, true, QString()},
+        {"nodomain", true, true, true, QString()},
+        {"broken", true, true, true, QString()}, // no session, no check
+        {"numbers", true, true, true, QString()}, // only booleans say "on"
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.device) + (c.checkCloud ? " cloud" : "") + (c.checkEncrypt ? " encrypt" : ""));
+        MessageBoxAnswerer answerer;
+        answerer.setDefaultAnswer(QMessageBox::Ok);
+        IOSDevice d;
+        d.uniqueDeviceId = QLatin1String(c.device);
+        d.handle = handles.value(QLatin1String(c.device));
+        EXPECT_EQ(d.checkBackupSettings(c.checkCloud, c.checkEncrypt), c.allowed);
+        if (c.warning.isEmpty()) {
+            EXPECT_TRUE(answerer.shown().isEmpty());
+            continue;
+        }
+        ASSERT_EQ(answerer.shown().size(), 1);
+        EXPECT_EQ(answerer.shown()[0].icon, int(QMessageBox::Warning));
+        EXPECT_EQ(answerer.shown()[0].text, c.warning);
+        EXPECT_EQ(answerer.shown()[0].textFormat, Qt::RichText);
+    }
+}
+
+TEST(IOSDeviceBackupPicturesTest, ThePicturesOfTheWarningsLoad)
+{
+    for (const QString &warning : {kCloudWarning, kEncryptWarning}) {
+        const QString source = warning.section(QLatin1Char('"'), -2, -2);
+        SCOPED_TRACE(source.toStdString());
+        EXPECT_FALSE(QImage(source).isNull());
+        // The rich text of the box finds the picture by that name.
+        QTextDocument document;
+        document.setHtml(warning);
+        const QVariant picture = document.resource(QTextDocument::ImageResource, QUrl(source));
+        EXPECT_TRUE(picture.isValid());
+    }
+}
+
+} // namespace

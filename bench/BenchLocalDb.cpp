@@ -1,0 +1,240 @@
+// Times the local-database road on a generated iOS 6 sms.db of realistic
+// size: reading every message into a set, backing them all up into a new
+// local database, and backing them up again (all duplicates).
+//
+//   bench_localdb [messages] [conversations] [messages to delete]
+//
+// With NOFILES set in the environment no attachment file is created, so that
+// the backup figures show the database work without the file copies.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+#include <sys/resource.h>
+
+#include "BackupSMSThread.h"
+#include "CountryLibDb.h"
+#include "DeleteMessagesThread.h"
+#include "IOS6MessageDb.h"
+#include "IOS6SmsDbFixture.h"
+
+namespace
+{
+
+const char *const kWords[] = {"ok",    "see",   "you",  "later", "tonight", "thanks", "where", "are",
+                              "we",    "going", "call", "me",    "when",    "home",   "great", "idea",
+                              "sorry", "late",  "bus",  "train", "coffee",  "lunch",  "meet",  "now"};
+
+QString sentence(QRandomGenerator &random)
+{
+    const int words = 1 + int(random.bounded(25));
+    QString text;
+    for (int i = 0; i < words; ++i) {
+        if (i)
+            text += QLatin1Char(' ');
+        text += QLatin1String(kWords[random.bounded(int(sizeof(kWords) / sizeof(kWords[0])))]);
+    }
+    return text;
+}
+
+struct Generated
+{
+    int messages = 0;
+    int attachments = 0;
+};
+
+// 10% group conversations of 3 to 6 members, every 40th message with a
+// picture (and its file, for half of them), dates over about three years.
+Generated generate(const QDir &root, const QDir &files, int messageCount, int chatCount)
+{
+    QRandomGenerator random(20130301);
+    IOS6SmsDbFixture sms(IOS6SmsDbFixture::smsDbPath(root), IOS6SmsDbFixture::Device);
+    sms.begin();
+    QList<QList<qint64>> members;
+    QList<qint64> chats;
+    QList<qint64> handles;
+    for (int i = 0; i < chatCount + chatCount / 5; ++i)
+        handles.append(sms.addHandle(QStringLiteral("+1555%1").arg(1000000 + i), QStringLiteral("SMS"),
+                                     QStringLiteral("us")));
+    for (int c = 0; c < chatCount; ++c) {
+        const bool group = c % 10 == 9;
+        QList<qint64> who;
+        if (group) {
+            const int n = 3 + int(random.bounded(4));
+            while (who.size() < n) {
+                const qint64 h = handles.at(random.bounded(int(handles.size())));
+                if (!who.contains(h))
+                    who.append(h);
+            }
+            chats.append(sms.addChat(QStringLiteral("iMessage;+;chat%1").arg(100000000000000000LL + c),
+                                     QStringLiteral("chat%1").arg(100000000000000000LL + c), QStringLiteral("iMessage"),
+                                     43));
+        } else {
+            who.append(handles.at(c));
+            chats.append(sms.addChat(QStringLiteral("SMS;-;+1555%1").arg(1000000 + c),
+                                     QStringLiteral("+1555%1").arg(1000000 + c)));
+        }
+        for (qint64 h : who)
+            sms.joinChatHandle(chats.last(), h);
+        members.append(who);
+    }
+
+    Generated g;
+    int date = 380000000;
+    QDir().mkpath(files.absolutePath());
+    for (int i = 0; i < messageCount; ++i) {
+        // Busy conversations get more of the messages.
+        const int c = int(random.bounded(chatCount)) * int(random.bounded(chatCount)) / chatCount;
+        const QList<qint64> &who = members.at(c);
+        const qint64 sender = who.at(random.bounded(int(who.size())));
+        const int fromMe = int(random.bounded(2));
+        date += 1 + int(random.bounded(1800));
+        QString text = sentence(random);
+        const bool picture = i % 40 == 0;
+        if (picture)
+            text += QChar(0xFFFC);
+        const qint64 m = sms.addMessage(chats.at(c), sender, QStringLiteral("%1-0000-4000-8000-%2")
+                                                                 .arg(i, 8, 16, QLatin1Char('0'))
+                                                                 .arg(qint64(i) * 7919, 12, 16, QLatin1Char('0'))
+                                                                 .toUpper(),
+                                        text, date, fromMe, 0, -1, who.size() > 1 ? QStringLiteral("iMessage") : QStringLiteral("SMS"));
+        if (picture) {
+            const QString name = QStringLiteral("IMG_%1.JPG").arg(i);
+            sms.addAttachment(m, QStringLiteral("AT-%1").arg(i),
+                              QStringLiteral("~/Library/SMS/Attachments/%1/%2").arg(i % 256, 2, 16, QLatin1Char('0')).arg(name),
+                              QStringLiteral("image/jpeg"));
+            if (i % 80 == 0 && qEnvironmentVariableIsEmpty("NOFILES")) {
+                QFile f(files.absoluteFilePath(name));
+                if (f.open(QIODevice::WriteOnly))
+                    f.write(QByteArray(2048, char(i)));
+            }
+            ++g.attachments;
+        }
+        ++g.messages;
+    }
+    sms.commit();
+    return g;
+}
+
+// The readers give messages without their attachments; a source that has
+// them (the exporters' callers) links them. Done here from the file so that
+// the backups copy files as they would.
+void linkAttachments(IOS6MessageDb &db, MsgDataSet &set, const QDir &files)
+{
+    Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(
+        "select j.message_id, a.* from message_attachment_join as j inner join attachment as a on j.attachment_id=a.rowid"));
+    while (c.moveNext()) {
+        _MsgMessage *m = set.data()->messages.value(c.getInt64(QStringLiteral("message_id")));
+        if (!m)
+            continue;
+        auto *a = new _MsgAttachment;
+        a->rowid = c.getInt64(QStringLiteral("rowid"));
+        a->guid = c.getText(QStringLiteral("guid"));
+        a->filename = c.getText(QStringLiteral("filename"));
+        a->mime_type = c.getText(QStringLiteral("mime_type"));
+        a->_local_path = files.absoluteFilePath(a->filename.mid(a->filename.lastIndexOf(QLatin1Char('/')) + 1));
+        set.data()->attachments.insert(a->rowid, a);
+        m->attachments.insert(QString::number(a->rowid), a);
+    }
+}
+
+// Processor time of the whole process (all threads), in seconds: on a shared
+// machine wall time also counts the waits for other people's work.
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double runBackup(const QList<_MsgMessage *> &messages, const QDir &target)
+{
+    QElapsedTimer clock;
+    clock.start();
+    BackupSMSThread worker(messages, target, QString(), nullptr);
+    worker.start();
+    worker.wait();
+    return clock.nsecsElapsed() / 1e9;
+}
+
+qint64 rows(const QString &path, const char *table)
+{
+    Sqlite3DB db;
+    db.openThrow(path, Sqlite3DB::ReadOnly);
+    Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(QStringLiteral("select count(*) from %1").arg(QLatin1String(table))));
+    return c.moveNext() ? c.getInt64(0) : -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir work;
+    // The country library is installed into the application-data folder under
+    // HOME: keep it out of the user's own.
+    qputenv("HOME", QFile::encodeName(work.filePath(QStringLiteral("home"))));
+    QDir().mkpath(work.filePath(QStringLiteral("home")));
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int messageCount = args.size() > 1 ? args.at(1).toInt() : 100000;
+    const int chatCount = args.size() > 2 ? args.at(2).toInt() : 500;
+    const int deleteCount = args.size() > 3 ? args.at(3).toInt() : 1000;
+
+    const QDir device(work.filePath(QStringLiteral("device")));
+    const QDir files(work.filePath(QStringLiteral("files")));
+    const QDir local(work.filePath(QStringLiteral("local")));
+    QElapsedTimer clock;
+    clock.start();
+    const Generated g = generate(device, files, messageCount, chatCount);
+    std::printf("generated %d messages in %d conversations, %d attachments (%.2f s)\n", g.messages, chatCount,
+                g.attachments, clock.nsecsElapsed() / 1e9);
+
+    IOS6MessageDb source(device, QString(), false);
+    MsgDataSet set = MsgDataSet::create();
+    // Once per installation the country library is copied into the
+    // application-data folder (and synced); every later read finds it.
+    clock.start();
+    CountryLibDb(QString()).ensureOpen();
+    std::printf("install the country library (once): %6.3f s\n", clock.nsecsElapsed() / 1e9);
+    double cpu = cpuSeconds();
+    clock.start();
+    source.messages(set, 0);
+    const double read = clock.nsecsElapsed() / 1e9;
+    std::printf("read all messages into a set:      %7.3f s, cpu %6.3f s  (%lld messages)\n", read,
+                cpuSeconds() - cpu, qlonglong(set.data()->messages.size()));
+    linkAttachments(source, set, files);
+
+    const QList<_MsgMessage *> messages = set.messageList();
+    cpu = cpuSeconds();
+    const double first = runBackup(messages, local);
+    const double firstCpu = cpuSeconds() - cpu;
+    const QString localDb = IOS6SmsDbFixture::smsDbPath(local);
+    std::printf("back up into a new local database: %7.3f s, cpu %6.3f s  (%lld messages, %lld attachments stored)\n",
+                first, firstCpu, rows(localDb, "message"), rows(localDb, "attachment"));
+    cpu = cpuSeconds();
+    const double again = runBackup(messages, local);
+    std::printf("back up again (all duplicates):    %7.3f s, cpu %6.3f s  (%lld messages stored)\n", again,
+                cpuSeconds() - cpu, rows(localDb, "message"));
+
+    // Deleting is not a target; shown for what the schema's triggers cost.
+    if (deleteCount <= 0)
+        return 0;
+    IOS6MessageDb target(local, QString(), true);
+    MsgDataSet stored = MsgDataSet::create();
+    target.messages(stored, 0);
+    const QList<_MsgMessage *> some = stored.messageList().mid(0, deleteCount);
+    cpu = cpuSeconds();
+    clock.start();
+    DeleteMessagesThread deleter(&target, &some, nullptr);
+    deleter.start();
+    deleter.wait();
+    std::printf("delete %5d messages:              %7.3f s, cpu %6.3f s  (%d deleted)\n", int(some.size()),
+                clock.nsecsElapsed() / 1e9, cpuSeconds() - cpu, deleter.deletedCount());
+    return 0;
+}

@@ -1,0 +1,285 @@
+#include "IOS6MessageDb.h"
+
+#include <QDebug>
+
+#include <stdexcept>
+
+#include "PhoneNumber.h"
+
+namespace
+{
+
+MsgDataSet::Data *setData(MsgDataSet &set)
+{
+    if (set.isNull())
+        throw std::runtime_error("IOS6MessageDb: no message set to read into.");
+    return set.data();
+}
+
+} // namespace
+
+void IOS6MessageDb::chats(MsgDataSet &set)
+{
+    readChats(set, true);
+}
+
+void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
+{
+    ensureOpen();
+    MsgDataSet::Data *d = setData(set);
+    // Without the device's address book the connection stays closed, and
+    // names and pictures stored with the handles (local databases) stand.
+    try {
+        m_contacts.ensureOpen();
+    } catch (const std::exception &) {
+    }
+
+    {
+        Sqlite3Cursor c = queryThrow(Sqlite3Sql("select * from chat"));
+        while (c.moveNext()) {
+            const qint64 id = c.getInt64(QStringLiteral("rowid"));
+            if (d->chats.contains(id))
+                continue;
+            auto *chat = new _MsgChat;
+            d->chats.insert(id, chat);
+            chat->rowid = id;
+            chat->guid = c.getText(QStringLiteral("guid"));
+            chat->style = c.getInt(QStringLiteral("style"));
+            chat->state = c.getInt(QStringLiteral("state"));
+            chat->account_id = c.getText(QStringLiteral("account_id"));
+            chat->properties = c.getBlob(QStringLiteral("properties"));
+            chat->chat_identifier = c.getText(QStringLiteral("chat_identifier"));
+            chat->service_name = c.getText(QStringLiteral("service_name"));
+            chat->room_name = c.getText(QStringLiteral("room_name"));
+            chat->account_login = c.getText(QStringLiteral("account_login"));
+            chat->is_archived = c.getInt(QStringLiteral("is_archived"));
+            chat->last_addressed_handle = c.getText(QStringLiteral("last_addressed_handle"));
+            chat->display_name = c.getText(QStringLiteral("display_name"));
+            chat->_last = c.getInt(QStringLiteral("_last"));
+            chat->group_id = c.getText(QStringLiteral("group_id"));
+        }
+    }
+
+    // A device's file keeps no last date: take the newest message's.
+    if (!m_cols.chatLast && lastDates) {
+        Sqlite3Cursor c = queryThrow(
+            Sqlite3Sql("select chat_id, max(date) as last from ( select cm.chat_id, m.date from chat_message_join as cm "
+                       "inner join message as m on cm.message_id=m.rowid ) as tmp group by chat_id"));
+        while (c.moveNext()) {
+            if (_MsgChat *chat = d->chats.value(c.getInt64(QStringLiteral("chat_id"))))
+                chat->_last = c.getInt(QStringLiteral("last"));
+        }
+    }
+
+    // Countries by two-letter code, looked up once per load.
+    QHash<QString, Country> countries;
+    Sqlite3Cursor c = queryThrow(
+        Sqlite3Sql("select j.chat_id, h.* from chat_handle_join as j inner join handle as h on j.handle_id = h.rowid"));
+    while (c.moveNext()) {
+        const qint64 id = c.getInt64(QStringLiteral("rowid"));
+        _MsgHandle *h = d->handles.value(id);
+        if (!h) {
+            h = new _MsgHandle;
+            d->handles.insert(id, h);
+            h->rowid = id;
+            h->id = c.getText(QStringLiteral("id"));
+            h->country = c.getText(QStringLiteral("country"));
+            h->service = c.getText(QStringLiteral("service"));
+            h->uncanonicalized_id = c.getText(QStringLiteral("uncanonicalized_id"));
+            h->_ct_name = c.getText(QStringLiteral("_ct_name"));
+            h->_photo = c.getBlob(QStringLiteral("_photo"));
+            if (h->country.isEmpty()) {
+                const Country &current = m_countries.currentCountry();
+                h->country = current.sn.toLower();
+                h->id = normalizePhoneNumber(current, h->id);
+            } else {
+                auto it = countries.constFind(h->country);
+                if (it == countries.constEnd())
+                    it = countries.insert(h->country, m_countries.countryBySn(h->country));
+                h->id = normalizePhoneNumber(it.value(), h->id);
+            }
+            if (m_contacts.isOpen()) {
+                try {
+                    const IOSContactsMemDb::_Person person = m_contacts.findPerson(h->id);
+                    const QString name = IOSContactsMemDb::personName(person);
+                    h->_ct_name = name;
+                    h->_photo = person.photo;
+                } catch (const std::exception &e) {
+                    qWarning("IOS6MessageDb::chats, IOSContactsMemDb error. %s", e.what());
+                }
+            }
+        }
+        if (_MsgChat *chat = d->chats.value(c.getInt64(QStringLiteral("chat_id"))))
+            chat->handles.insert(QString::number(id), h);
+    }
+}
+
+void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
+{
+    ensureOpen();
+    // A file without _last gets each conversation's newest date from a
+    // query over every joined message. When all of them are read here anyway
+    // and none is left out (no item_type, so no location sharing), the dates
+    // are taken from the rows on the way, which saves a second pass over the
+    // largest table.
+    const bool lastFromRows = !m_cols.chatLast && !m_cols.msgItemType && chatId <= 0;
+    readChats(set, !lastFromRows);
+    MsgDataSet::Data *d = setData(set);
+    QHash<qint64, int> newest;
+
+    // One text per kind of query, so that each is prepared once.
+    Sqlite3Sql sql("select j.chat_id, m.* from chat_message_join as j inner join message as m on j.message_id = m.rowid");
+    if (m_cols.msgItemType)
+        sql.appendSql(QStringLiteral(" and m.item_type <> 4"));
+    if (chatId > 0)
+        sql.appendSql(QStringLiteral(" and j.chat_id=?")).addInt64Param(chatId);
+
+    // The integer columns are read by their place in the result, found once
+    // from the first row's names: 40 look-ups by name per row add up over a
+    // hundred thousand messages. A column the file lacks has no place and
+    // reads as 0, as it would by name.
+    enum IntColumn {
+        RowId, ChatId, Replace, HandleId, Version, Type, Error, Date, DateRead, DateDelivered, IsDelivered,
+        IsFinished, IsEmote, IsFromMe, IsEmpty, IsDelayed, IsAutoReply, IsPrepared, IsRead, IsSystemMessage, IsSent,
+        HasDdResults, IsServiceMessage, IsForward, WasDowngraded, IsArchive, CacheHasAttachments, WasDataDetected,
+        WasDeduplicated, IsAudioMessage, IsPlayed, DatePlayed, ItemType, OtherHandle, GroupActionType, ShareStatus,
+        ShareDirection, IsExpirable, ExpireState, MessageActionType, IntColumnCount
+    };
+    static const char *const intNames[IntColumnCount] = {
+        "rowid", "chat_id", "replace", "handle_id", "version", "type", "error", "date", "date_read",
+        "date_delivered", "is_delivered", "is_finished", "is_emote", "is_from_me", "is_empty", "is_delayed",
+        "is_auto_reply", "is_prepared", "is_read", "is_system_message", "is_sent", "has_dd_results",
+        "is_service_message", "is_forward", "was_downgraded", "is_archive", "cache_has_attachments",
+        "was_data_detected", "was_deduplicated", "is_audio_message", "is_played", "date_played", "item_type",
+        "other_handle", "group_action_type", "share_status", "share_direction", "is_expirable", "expire_state",
+        "message_action_type"};
+    int at[IntColumnCount];
+    bool placed = false;
+
+    Sqlite3Cursor c = queryThrow(sql);
+    while (c.moveNext()) {
+        if (!placed) {
+            QHash<QString, int> places;
+            const QStringList names = c.getRow().columns();
+            // The first of equal names wins, as a look-up by name would.
+            for (int i = int(names.size()) - 1; i >= 0; --i)
+                places.insert(names.at(i).toLower(), i);
+            for (int i = 0; i < IntColumnCount; ++i)
+                at[i] = places.value(QLatin1String(intNames[i]), -1);
+            placed = true;
+        }
+        auto num = [&c, &at](IntColumn column) { return int(c.getInt64(at[column])); };
+        const qint64 id = c.getInt64(at[RowId]);
+        _MsgMessage *m = d->messages.value(id);
+        if (!m) {
+            m = new _MsgMessage;
+            d->messages.insert(id, m);
+            m->_key = id;
+            m->rowid = id;
+            m->guid = c.getText(QStringLiteral("guid"));
+            m->text = c.getText(QStringLiteral("text"));
+            m->replace = num(Replace);
+            m->service_center = c.getText(QStringLiteral("service_center"));
+            m->handle_id = c.getInt64(at[HandleId]);
+            m->subject = c.getText(QStringLiteral("subject"));
+            m->country = c.getText(QStringLiteral("country"));
+            m->attributedBody = c.getBlob(QStringLiteral("attributedBody"));
+            m->version = num(Version);
+            m->type = num(Type);
+            m->service = c.getText(QStringLiteral("service"));
+            m->account = c.getText(QStringLiteral("account"));
+            m->account_guid = c.getText(QStringLiteral("account_guid"));
+            m->error = num(Error);
+            m->date = num(Date);
+            m->date_read = num(DateRead);
+            m->date_delivered = num(DateDelivered);
+            m->is_delivered = num(IsDelivered);
+            m->is_finished = num(IsFinished);
+            m->is_emote = num(IsEmote);
+            m->is_from_me = num(IsFromMe);
+            m->is_empty = num(IsEmpty);
+            m->is_delayed = num(IsDelayed);
+            m->is_auto_reply = num(IsAutoReply);
+            m->is_prepared = num(IsPrepared);
+            m->is_read = num(IsRead);
+            m->is_system_message = num(IsSystemMessage);
+            m->is_sent = num(IsSent);
+            m->has_dd_results = num(HasDdResults);
+            m->is_service_message = num(IsServiceMessage);
+            m->is_forward = num(IsForward);
+            m->was_downgraded = num(WasDowngraded);
+            m->is_archive = num(IsArchive);
+            m->cache_has_attachments = num(CacheHasAttachments);
+            m->cache_roomnames = c.getText(QStringLiteral("cache_roomnames"));
+            m->was_data_detected = num(WasDataDetected);
+            m->was_deduplicated = num(WasDeduplicated);
+            m->is_audio_message = num(IsAudioMessage);
+            m->is_played = num(IsPlayed);
+            m->date_played = num(DatePlayed);
+            m->item_type = num(ItemType);
+            m->other_handle = num(OtherHandle);
+            m->group_title = c.getText(QStringLiteral("group_title"));
+            m->group_action_type = num(GroupActionType);
+            m->share_status = num(ShareStatus);
+            m->share_direction = num(ShareDirection);
+            m->is_expirable = num(IsExpirable);
+            m->expire_state = num(ExpireState);
+            m->message_action_type = num(MessageActionType);
+        }
+        if (_MsgHandle *sender = d->handles.value(m->handle_id)) {
+            m->sender = sender;
+            if (m->country.isEmpty())
+                m->country = sender->country;
+        }
+        if (m->other_handle > 0) {
+            if (_MsgHandle *other = d->handles.value(m->other_handle))
+                m->other = other;
+        }
+        const qint64 chatOfRow = c.getInt64(at[ChatId]);
+        if (_MsgChat *chat = d->chats.value(chatOfRow)) {
+            m->chat = chat;
+            chat->messages.insert(QString::number(id), m);
+        }
+        if (lastFromRows) {
+            const int date = num(Date);
+            auto it = newest.find(chatOfRow);
+            if (it == newest.end())
+                newest.insert(chatOfRow, date);
+            else if (date > it.value())
+                it.value() = date;
+        }
+    }
+    for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
+        if (_MsgChat *chat = d->chats.value(it.key()))
+            chat->_last = it.value();
+    }
+}
+
+bool IOS6MessageDb::hasItemType() const
+{
+    return m_cols.msgItemType;
+}
+
+qint64 IOS6MessageDb::messageCount()
+{
+    ensureOpen();
+    Sqlite3Sql sql("select count(*) from chat_message_join as j inner join message as m on j.message_id = m.rowid");
+    if (m_cols.msgItemType)
+        sql.appendSql(QStringLiteral(" and m.item_type <> 4"));
+    Sqlite3Cursor c = queryThrow(sql);
+    return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+void IOS6MessageDb::recycledMessages(MsgDataSet &set)
+{
+    ensureOpen();
+    setData(set);
+    QList<_MsgRecycledMessage> kept = m_recycle.readMessages();
+    for (auto it = kept.begin(); it != kept.end();) {
+        if (messageRowid(it->guid) != 0)
+            it = kept.erase(it);
+        else
+            ++it;
+    }
+    MessageRecycleDb::loadInto(set, kept);
+}

@@ -1,0 +1,436 @@
+#include "IOS6MessageDb.h"
+
+#include <QList>
+
+#include <stdexcept>
+#include <utility>
+
+#include "MessageIdentity.h"
+
+namespace
+{
+
+// Tables an insert can target, numbered for the statement cache key.
+enum Table : quint64 { HandleTable = 1, MessageTable = 2, AttachmentTable = 3, ChatTable = 4 };
+
+// Insert columns of each table in statement order; rowid is never written.
+const char *const kHandleColumns[] = {"id", "country", "service", "uncanonicalized_id", "_ct_name", "_photo"};
+
+const char *const kMessageColumns[] = {
+    "guid", "text", "replace", "service_center", "handle_id", "subject", "country", "attributedBody", "version",
+    "type", "service", "account", "account_guid", "error", "date", "date_read", "date_delivered", "is_delivered",
+    "is_finished", "is_emote", "is_from_me", "is_empty", "is_delayed", "is_auto_reply", "is_prepared", "is_read",
+    "is_system_message", "is_sent", "has_dd_results", "is_service_message", "is_forward", "was_downgraded",
+    "is_archive", "cache_has_attachments", "cache_roomnames", "was_data_detected", "was_deduplicated",
+    "is_audio_message", "is_played", "date_played", "item_type", "other_handle", "group_title",
+    "group_action_type", "share_status", "share_direction", "is_expirable", "expire_state", "message_action_type",
+    "logic_hash"};
+
+const char *const kAttachmentColumns[] = {"guid",         "created_date", "start_date", "filename",
+                                          "uti",          "mime_type",    "transfer_state", "is_outgoing",
+                                          "user_info",    "transfer_name", "total_bytes"};
+
+const char *const kChatColumns[] = {"guid",         "style",         "state",        "account_id",
+                                    "chat_identifier", "service_name", "room_name",  "account_login",
+                                    "is_archived",  "display_name",  "group_id"};
+
+static_assert(sizeof(kMessageColumns) / sizeof(kMessageColumns[0]) == 50, "message has 50 insert columns");
+
+// Collects the values of one insert and which columns they go to. The values
+// are bound in column order, so the statement text follows from the table
+// and the set of columns alone and is built once per set.
+class InsertRow
+{
+public:
+    InsertRow(Table table, const char *const *columns, int count)
+        : m_table(table)
+        , m_columns(columns)
+        , m_count(count)
+    {
+    }
+
+    InsertRow &text(int column, const QString &value)
+    {
+        mark(column);
+        m_sql.addTextParam(value);
+        return *this;
+    }
+    InsertRow &integer(int column, int value)
+    {
+        mark(column);
+        m_sql.addIntParam(value);
+        return *this;
+    }
+    InsertRow &int64(int column, qint64 value)
+    {
+        mark(column);
+        m_sql.addInt64Param(value);
+        return *this;
+    }
+    InsertRow &blob(int column, const QByteArray &value)
+    {
+        mark(column);
+        m_sql.addBlobParam(value);
+        return *this;
+    }
+
+    // The statement, its text taken from (or added to) cache.
+    Sqlite3Sql statement(QHash<quint64, QString> &cache)
+    {
+        const quint64 key = (quint64(m_table) << 56) | m_mask;
+        auto it = cache.constFind(key);
+        if (it == cache.constEnd()) {
+            QString names;
+            QString marks;
+            for (int i = 0; i < m_count; ++i) {
+                if (!(m_mask & (quint64(1) << i)))
+                    continue;
+                if (!names.isEmpty()) {
+                    names += QLatin1Char(',');
+                    marks += QLatin1Char(',');
+                }
+                // Quoted: "replace" is a keyword.
+                names += QLatin1Char('"') + QLatin1String(m_columns[i]) + QLatin1Char('"');
+                marks += QLatin1Char('?');
+            }
+            it = cache.insert(key, QStringLiteral("insert into %1(%2) values(%3)").arg(tableName(), names, marks));
+        }
+        // The values are bound already; the text follows them.
+        Sqlite3Sql sql = std::move(m_sql);
+        sql.appendSql(it.value());
+        return sql;
+    }
+
+private:
+    void mark(int column)
+    {
+        // Columns must come in statement order so that values and names agree.
+        Q_ASSERT(column < m_count && !(m_mask >> column));
+        m_mask |= quint64(1) << column;
+    }
+    QString tableName() const
+    {
+        switch (m_table) {
+        case HandleTable:
+            return QStringLiteral("handle");
+        case MessageTable:
+            return QStringLiteral("message");
+        case AttachmentTable:
+            return QStringLiteral("attachment");
+        case ChatTable:
+            break;
+        }
+        return QStringLiteral("chat");
+    }
+
+    Table m_table;
+    const char *const *m_columns;
+    int m_count;
+    quint64 m_mask = 0;
+    Sqlite3Sql m_sql;
+};
+
+} // namespace
+
+// --- look-ups ----------------------------------------------------------------
+
+qint64 IOS6MessageDb::chatRowid(const QString &guid)
+{
+    ensureOpen();
+    return firstRowid(Sqlite3Sql("select rowid from chat where guid=?").addTextParam(guid));
+}
+
+qint64 IOS6MessageDb::messageRowid(const QString &guid)
+{
+    ensureOpen();
+    return firstRowid(Sqlite3Sql("select rowid from message where guid=?").addTextParam(guid));
+}
+
+qint64 IOS6MessageDb::attachmentRowid(const _MsgAttachment *attachment)
+{
+    ensureOpen();
+    return firstRowid(Sqlite3Sql("select rowid from attachment where guid=?").addTextParam(attachment->guid));
+}
+
+qint64 IOS6MessageDb::handleRowid(const _MsgHandle *handle)
+{
+    ensureOpen();
+    return firstRowid(Sqlite3Sql("select rowid from handle where id=? and service=?")
+                          .addTextParam(handle->id)
+                          .addTextParam(handle->service));
+}
+
+bool IOS6MessageDb::hasChatHandle(qint64 chatId, qint64 handleId)
+{
+    ensureOpen();
+    Sqlite3Cursor c = queryThrow(Sqlite3Sql("select 1 from chat_handle_join where chat_id=? and handle_id=?")
+                                     .addInt64Param(chatId)
+                                     .addInt64Param(handleId));
+    return c.moveNext();
+}
+
+qint64 IOS6MessageDb::messageRowidByLogicHash(const _MsgMessage *message)
+{
+    ensureOpen();
+    if (!m_cols.msgLogicHash)
+        return 0;
+    return messageRowidByLogicHash(messageFingerprint(message));
+}
+
+qint64 IOS6MessageDb::messageRowidByLogicHash(const QString &logicHash)
+{
+    ensureOpen();
+    if (!m_cols.msgLogicHash)
+        return 0;
+    return firstRowid(Sqlite3Sql("select rowid from message where logic_hash=?").addTextParam(logicHash));
+}
+
+// --- joins and chat updates --------------------------------------------------
+
+void IOS6MessageDb::addChatHandle(qint64 chatId, qint64 handleId)
+{
+    ensureOpen();
+    executeThrow(Sqlite3Sql("replace into chat_handle_join(chat_id,handle_id) values(?,?)")
+                     .addInt64Param(chatId)
+                     .addInt64Param(handleId));
+}
+
+void IOS6MessageDb::addChatMessage(qint64 chatId, qint64 messageId)
+{
+    ensureOpen();
+    executeThrow(Sqlite3Sql("replace into chat_message_join(chat_id,message_id) values(?,?)")
+                     .addInt64Param(chatId)
+                     .addInt64Param(messageId));
+}
+
+void IOS6MessageDb::addMessageAttachment(qint64 messageId, qint64 attachmentId)
+{
+    ensureOpen();
+    executeThrow(Sqlite3Sql("replace into message_attachment_join(message_id,attachment_id) values(?,?)")
+                     .addInt64Param(messageId)
+                     .addInt64Param(attachmentId));
+}
+
+void IOS6MessageDb::setLastAddressedHandle(qint64 chatId, const QString &handleId)
+{
+    ensureOpen();
+    executeThrow(
+        Sqlite3Sql("update chat set last_addressed_handle=? where rowid=?").addTextParam(handleId).addInt64Param(chatId));
+}
+
+void IOS6MessageDb::updateChatLast(qint64 chatId, int date)
+{
+    ensureOpen();
+    if (!m_cols.chatLast)
+        return;
+    executeThrow(Sqlite3Sql("update chat set _last=? where rowid=? and _last < ?")
+                     .addIntParam(date)
+                     .addInt64Param(chatId)
+                     .addIntParam(date));
+}
+
+// --- inserts -----------------------------------------------------------------
+
+qint64 IOS6MessageDb::insertHandle(const _MsgHandle *handle)
+{
+    ensureOpen();
+    InsertRow row(HandleTable, kHandleColumns, 6);
+    row.text(0, handle->id);
+    if (!handle->country.isEmpty())
+        row.text(1, handle->country);
+    row.text(2, handle->service);
+    if (!handle->uncanonicalized_id.isEmpty())
+        row.text(3, handle->uncanonicalized_id);
+    if (m_cols.handleCtName)
+        row.text(4, handle->_ct_name);
+    if (m_cols.handlePhoto)
+        row.blob(5, handle->_photo);
+    executeThrow(row.statement(m_insertSql));
+    return lastInsertId();
+}
+
+qint64 IOS6MessageDb::insertMessage(const _MsgMessage *m, qint64 handleId, qint64 otherHandleId,
+                                    const QString &logicHash)
+{
+    ensureOpen();
+    InsertRow row(MessageTable, kMessageColumns, 50);
+    row.text(0, m->guid).text(1, m->text).integer(2, m->replace);
+    if (!m->service_center.isEmpty())
+        row.text(3, m->service_center);
+    row.int64(4, handleId);
+    if (!m->subject.isEmpty())
+        row.text(5, m->subject);
+    if (!m->country.isEmpty())
+        row.text(6, m->country);
+    if (!m->attributedBody.isEmpty())
+        row.blob(7, m->attributedBody);
+    row.integer(8, m->version).integer(9, m->type);
+    row.text(10, m->service).text(11, m->account).text(12, m->account_guid);
+    row.integer(13, m->error).integer(14, m->date).integer(15, m->date_read).integer(16, m->date_delivered);
+    const int flags[17] = {m->is_delivered,       m->is_finished,   m->is_emote,      m->is_from_me,
+                           m->is_empty,           m->is_delayed,    m->is_auto_reply, m->is_prepared,
+                           m->is_read,            m->is_system_message, m->is_sent,   m->has_dd_results,
+                           m->is_service_message, m->is_forward,    m->was_downgraded, m->is_archive,
+                           m->cache_has_attachments};
+    for (int i = 0; i < 17; ++i)
+        row.integer(17 + i, flags[i]);
+    row.text(34, m->cache_roomnames).integer(35, m->was_data_detected).integer(36, m->was_deduplicated);
+
+    const bool *has = m_cols.msgLater;
+    if (has[0])
+        row.integer(37, m->is_audio_message);
+    if (has[1])
+        row.integer(38, m->is_played);
+    if (has[2])
+        row.integer(39, m->date_played);
+    if (has[3])
+        row.integer(40, m->item_type);
+    if (has[4] && otherHandleId > 0)
+        row.int64(41, otherHandleId);
+    if (has[5] && !m->group_title.isEmpty())
+        row.text(42, m->group_title);
+    if (has[6])
+        row.integer(43, m->group_action_type);
+    if (has[7])
+        row.integer(44, m->share_status);
+    if (has[8])
+        row.integer(45, m->share_direction);
+    if (has[9])
+        row.integer(46, m->is_expirable);
+    if (has[10])
+        row.integer(47, m->expire_state);
+    if (has[11])
+        row.integer(48, m->message_action_type);
+    if (m_cols.msgLogicHash)
+        row.text(49, logicHash.isEmpty() ? messageFingerprint(m) : logicHash);
+    executeThrow(row.statement(m_insertSql));
+    return lastInsertId();
+}
+
+qint64 IOS6MessageDb::insertAttachment(const _MsgAttachment *a)
+{
+    ensureOpen();
+    InsertRow row(AttachmentTable, kAttachmentColumns, 11);
+    row.text(0, a->guid).integer(1, a->created_date).integer(2, a->start_date);
+    row.text(3, a->filename).text(4, a->uti).text(5, a->mime_type);
+    row.integer(6, a->transfer_state).integer(7, a->is_outgoing);
+    if (m_cols.attUserInfo && !a->user_info.isEmpty())
+        row.blob(8, a->user_info);
+    if (m_cols.attTransferName && !a->transfer_name.isEmpty())
+        row.text(9, a->transfer_name);
+    if (m_cols.attTotalBytes)
+        row.int64(10, a->total_bytes);
+    executeThrow(row.statement(m_insertSql));
+    return lastInsertId();
+}
+
+qint64 IOS6MessageDb::insertChat(const _MsgChat *chat)
+{
+    if (chat->service_name != QLatin1String("SMS") && chat->service_name != QLatin1String("iMessage"))
+        throw std::runtime_error(QStringLiteral("IOS6MessageDb::insertChat, invalid chat, service_name:%1")
+                                     .arg(chat->service_name)
+                                     .toStdString());
+    ensureOpen();
+    InsertRow row(ChatTable, kChatColumns, 11);
+    row.text(0, chat->guid).integer(1, chat->style).integer(2, chat->state);
+    if (!chat->account_id.isEmpty())
+        row.text(3, chat->account_id);
+    row.text(4, chat->chat_identifier).text(5, chat->service_name);
+    if (!chat->room_name.isEmpty())
+        row.text(6, chat->room_name);
+    row.text(7, chat->account_login).integer(8, chat->is_archived);
+    if (m_cols.chatDisplayName && !chat->display_name.isEmpty())
+        row.text(9, chat->display_name);
+    if (m_cols.chatGroupId)
+        row.text(10, chat->group_id.isEmpty() ? guidFromData(chat->guid.toUtf8()) : chat->group_id);
+    executeThrow(row.statement(m_insertSql));
+    const qint64 chatId = lastInsertId();
+
+    // Members in rowid order, so that the handle rows come out the same on
+    // every run.
+    for (_MsgHandle *h : chat->handleList()) {
+        qint64 handleId = handleRowid(h);
+        if (handleId == 0)
+            handleId = insertHandle(h);
+        addChatHandle(chatId, handleId);
+    }
+    return chatId;
+}
+
+// --- delete ------------------------------------------------------------------
+
+bool IOS6MessageDb::deleteMessage(const _MsgMessage *message)
+{
+    // A recycled record stands for a row of recycle.db, and its rowid (far
+    // below zero) names nothing here.
+    if (!message || message->_deleted || message->rowid <= 0)
+        return false;
+    ensureOpen();
+
+    // The guid makes sure the rowid names this message and not another one
+    // that happens to have the same rowid in this file.
+    executeThrow(
+        Sqlite3Sql("DELETE FROM message WHERE rowid=? and guid=?").addInt64Param(message->rowid).addTextParam(message->guid));
+    if (changes() == 0)
+        return false;
+    executeThrow(Sqlite3Sql("DELETE FROM chat_message_join where message_id=?").addInt64Param(message->rowid));
+    executeThrow(Sqlite3Sql("DELETE FROM message_attachment_join where message_id=?").addInt64Param(message->rowid));
+
+    if (message->chat && message->chat->rowid > 0) {
+        const qint64 chatId = message->chat->rowid;
+        executeThrow(
+            Sqlite3Sql("DELETE FROM chat WHERE rowid=? and (SELECT 1 from chat_message_join WHERE chat_id=? LIMIT 1) IS NULL")
+                .addInt64Param(chatId)
+                .addInt64Param(chatId));
+        // Foreign keys are not enforced, so the cascade the schema declares
+        // does not happen: drop the member joins of the removed conversation
+        // here, and its triggers remove the handles nobody refers to any more.
+        if (changes() > 0)
+            executeThrow(Sqlite3Sql("DELETE FROM chat_handle_join WHERE chat_id=?").addInt64Param(chatId));
+    }
+    return true;
+}
+
+// --- batches of deletions ----------------------------------------------------
+
+namespace
+{
+// The trigger as the local-database schema creates it, and what it runs.
+const char kOrphanTrigger[] =
+    "CREATE TRIGGER clean_orphaned_messages AFTER DELETE ON chat_message_join BEGIN DELETE FROM message WHERE "
+    "(SELECT 1 FROM chat_message_join WHERE message_id = message.ROWID LIMIT 1) IS NULL; END";
+const char kOrphanSweep[] =
+    "DELETE FROM message WHERE (SELECT 1 FROM chat_message_join WHERE message_id = message.ROWID LIMIT 1) IS NULL";
+} // namespace
+
+void IOS6MessageDb::beginDeletes()
+{
+    ensureOpen();
+    if (!inTransaction() || !m_heldTrigger.isEmpty())
+        return;
+    QString sql;
+    {
+        Sqlite3Cursor c = queryThrow(
+            Sqlite3Sql("select sql from sqlite_master where type='trigger' and name='clean_orphaned_messages'"));
+        if (c.moveNext())
+            sql = c.getText(QStringLiteral("sql"));
+    }
+    if (sql != QLatin1String(kOrphanTrigger))
+        return;
+    executeThrow(Sqlite3Sql("DROP TRIGGER clean_orphaned_messages"));
+    m_heldTrigger = sql;
+}
+
+void IOS6MessageDb::endDeletes()
+{
+    if (m_heldTrigger.isEmpty())
+        return;
+    executeThrow(Sqlite3Sql(kOrphanSweep));
+    executeThrow(Sqlite3Sql(m_heldTrigger));
+    m_heldTrigger.clear();
+}
+
+void IOS6MessageDb::deletesRolledBack()
+{
+    m_heldTrigger.clear();
+}

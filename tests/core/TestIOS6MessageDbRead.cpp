@@ -1,0 +1,356 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "AddressBookFixture.h"
+#include "CountryLibDb.h"
+#include "IOS6MessageDb.h"
+#include "IOS6SmsDbFixture.h"
+#include "MessageRecycleDb.h"
+#include "PhoneNumber.h"
+
+namespace
+{
+
+class IOS6MessageDbReadTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QDir root() const { return QDir(dir.path()); }
+    QString smsDb() const { return IOS6SmsDbFixture::smsDbPath(root()); }
+
+    static QStringList keysOf(const QHash<QString, _MsgMessage *> &hash)
+    {
+        QStringList keys = hash.keys();
+        keys.sort();
+        return keys;
+    }
+};
+
+// A device's file: one-to-one chat 1 (+4915112345678 as stored, no
+// country), group chat 2 (Ann and bob), chat 3 without messages.
+class DeviceReadTest : public IOS6MessageDbReadTest
+{
+protected:
+    void SetUp() override
+    {
+        IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device, true);
+        ann = sms.addHandle(QStringLiteral("015112345678"));
+        bob = sms.addHandle(QStringLiteral("Bob@Example.com"), QStringLiteral("iMessage"), QStringLiteral("us"));
+        loner = sms.addHandle(QStringLiteral("+15550000009"));
+        one = sms.addChat(QStringLiteral("SMS;-;+4915112345678"), QStringLiteral("+4915112345678"));
+        sms.joinChatHandle(one, ann);
+        group = sms.addChat(QStringLiteral("iMessage;+;chat1"), QStringLiteral("chat1"), QStringLiteral("iMessage"), 43,
+                            QStringLiteral("Friends"));
+        sms.joinChatHandle(group, ann);
+        sms.joinChatHandle(group, bob);
+        empty = sms.addChat(QStringLiteral("SMS;-;+15550000000"), QStringLiteral("+15550000000"));
+        m1 = sms.addMessage(one, ann, QStringLiteral("G1"), QStringLiteral("one"), 500, 0);
+        m2 = sms.addMessage(one, ann, QStringLiteral("G2"), QStringLiteral("two"), 700, 1);
+        m3 = sms.addMessage(group, bob, QStringLiteral("G3"), QStringLiteral("three"), 600, 0, 0, -1,
+                            QStringLiteral("iMessage"));
+        // Ann added bob: an event naming its other party.
+        event = sms.addMessage(group, ann, QStringLiteral("G4"), QString(), 650, 0, 1, bob);
+        sharing = sms.addMessage(group, bob, QStringLiteral("G5"), QString(), 9999, 0, 4, ann);
+        // From a handle that is in no conversation, and a message in none.
+        fromLoner = sms.addMessage(one, loner, QStringLiteral("G6"), QStringLiteral("who?"), 400, 0);
+        unjoined = sms.addMessage(0, ann, QStringLiteral("G7"), QStringLiteral("nowhere"), 800, 0);
+        sms.db().executeThrow(Sqlite3Sql("update message set country='fr' where rowid=?").addInt64Param(fromLoner));
+    }
+
+    std::unique_ptr<IOS6MessageDb> openDevice()
+    {
+        return std::make_unique<IOS6MessageDb>(root(), QStringLiteral("262"), false);
+    }
+
+    qint64 ann = 0, bob = 0, loner = 0, one = 0, group = 0, empty = 0;
+    qint64 m1 = 0, m2 = 0, m3 = 0, event = 0, sharing = 0, fromLoner = 0, unjoined = 0;
+};
+
+TEST_F(DeviceReadTest, ChatsTakeTheirLastDateFromTheNewestMessage)
+{
+    auto db = openDevice();
+    MsgDataSet set = MsgDataSet::create();
+    db->chats(set);
+    ASSERT_EQ(set.data()->chats.size(), 3);
+    const _MsgChat *c1 = set.data()->chats.value(one);
+    const _MsgChat *c2 = set.data()->chats.value(group);
+    EXPECT_EQ(c1->_last, 700);
+    EXPECT_EQ(c2->_last, 9999) << "the query counts every joined message";
+    EXPECT_EQ(set.data()->chats.value(empty)->_last, 0);
+    EXPECT_TRUE(c1->group_id.isEmpty());
+    EXPECT_EQ(c2->display_name, QStringLiteral("Friends"));
+    EXPECT_EQ(c2->style, 43);
+    EXPECT_EQ(c2->service_name, QStringLiteral("iMessage"));
+    EXPECT_EQ(QStringList(c2->handles.keys()).size(), 2);
+    EXPECT_TRUE(c2->handles.contains(QString::number(bob)));
+    EXPECT_EQ(set.data()->handles.size(), 2) << "handles in no conversation are not read";
+}
+
+TEST_F(DeviceReadTest, HandlesAreNormalisedForTheirCountry)
+{
+    auto db = openDevice();
+    MsgDataSet set = MsgDataSet::create();
+    db->chats(set);
+    CountryLibDb countries(QStringLiteral("262"));
+    const QString german = normalizePhoneNumber(countries.currentCountry(), QStringLiteral("015112345678"));
+    ASSERT_EQ(german, QStringLiteral("+4915112345678"));
+    const _MsgHandle *a = set.data()->handles.value(ann);
+    EXPECT_EQ(a->id, german);
+    EXPECT_EQ(a->country, QStringLiteral("de")) << "the current country, in lower case";
+    EXPECT_EQ(a->uncanonicalized_id, QStringLiteral("015112345678"));
+    const _MsgHandle *b = set.data()->handles.value(bob);
+    EXPECT_EQ(b->id, QStringLiteral("bob@example.com"));
+    EXPECT_EQ(b->country, QStringLiteral("us"));
+    EXPECT_TRUE(a->_ct_name.isEmpty()) << "no address book, no names";
+}
+
+TEST_F(DeviceReadTest, NamesAndPicturesComeFromTheAddressBook)
+{
+    AddressBookFixture book(dir.path());
+    book.addPerson(1, QStringLiteral("Ann"), QString(), QStringLiteral("Lee"));
+    book.addValue(1, QStringLiteral("0151 1234 5678"));
+    book.addThumbnail(1, QByteArray("\x89PNG-ann", 8));
+    book.write();
+    auto db = openDevice();
+    MsgDataSet set = MsgDataSet::create();
+    db->chats(set);
+    EXPECT_EQ(set.data()->handles.value(ann)->_ct_name, QStringLiteral("Ann Lee"));
+    EXPECT_EQ(set.data()->handles.value(ann)->_photo, QByteArray("\x89PNG-ann", 8));
+    EXPECT_TRUE(set.data()->handles.value(bob)->_ct_name.isEmpty());
+}
+
+TEST_F(DeviceReadTest, MessagesAreLinkedAndLocationSharingIsLeftOut)
+{
+    auto db = openDevice();
+    MsgDataSet set = MsgDataSet::create();
+    db->messages(set, 0);
+    const auto &messages = set.data()->messages;
+    EXPECT_EQ(messages.size(), 5);
+    EXPECT_FALSE(messages.contains(sharing));
+    EXPECT_FALSE(messages.contains(unjoined)) << "messages in no conversation are never read";
+
+    const _MsgMessage *first = messages.value(m1);
+    EXPECT_EQ(first->_key, m1);
+    EXPECT_EQ(first->rowid, m1);
+    EXPECT_EQ(first->guid, QStringLiteral("G1"));
+    EXPECT_EQ(first->text, QStringLiteral("one"));
+    EXPECT_EQ(first->date, 500);
+    EXPECT_EQ(first->version, 10);
+    EXPECT_EQ(first->handle_id, ann);
+    EXPECT_FALSE(first->_deleted);
+    EXPECT_EQ(first->sender, set.data()->handles.value(ann));
+    EXPECT_EQ(first->country, QStringLiteral("de")) << "taken from the sender when empty";
+    EXPECT_EQ(first->chat, set.data()->chats.value(one));
+    EXPECT_EQ(messages.value(m2)->is_from_me, 1);
+
+    const _MsgMessage *added = messages.value(event);
+    EXPECT_EQ(added->item_type, 1);
+    EXPECT_EQ(added->other_handle, bob);
+    EXPECT_EQ(added->other, set.data()->handles.value(bob));
+    EXPECT_EQ(messages.value(m3)->other, nullptr);
+
+    const _MsgMessage *stranger = messages.value(fromLoner);
+    EXPECT_EQ(stranger->sender, nullptr) << "its handle is in no conversation";
+    EXPECT_EQ(stranger->country, QStringLiteral("fr"));
+
+    EXPECT_EQ(keysOf(set.data()->chats.value(one)->messages),
+              QStringList({QString::number(m1), QString::number(m2), QString::number(fromLoner)}));
+    EXPECT_EQ(keysOf(set.data()->chats.value(group)->messages),
+              QStringList({QString::number(m3), QString::number(event)}));
+    EXPECT_EQ(db->messageCount(), 5);
+    EXPECT_TRUE(db->hasItemType());
+}
+
+TEST_F(DeviceReadTest, OneConversationOrAll)
+{
+    struct Case
+    {
+        qint64 chatId;
+        int messages;
+    };
+    const QList<Case> cases = {{0, 5}, {-1, 5}, {-2047483647, 5}, {1, 3}, {2, 2}, {3, 0}, {99, 0}};
+    for (const Case &c : cases) {
+        auto db = openDevice();
+        MsgDataSet set = MsgDataSet::create();
+        db->messages(set, c.chatId);
+        EXPECT_EQ(set.data()->messages.size(), c.messages) << c.chatId;
+        EXPECT_EQ(set.data()->chats.size(), 3) << "every conversation is read";
+    }
+}
+
+TEST_F(DeviceReadTest, LoadingTwiceReusesEveryRecord)
+{
+    auto db = openDevice();
+    MsgDataSet set = MsgDataSet::create();
+    db->messages(set, 1);
+    _MsgMessage *first = set.data()->messages.value(m1);
+    first->text = QStringLiteral("changed in memory");
+    db->messages(set, 0);
+    db->messages(set, 0);
+    EXPECT_EQ(set.data()->messages.size(), 5);
+    EXPECT_EQ(set.data()->chats.size(), 3);
+    EXPECT_EQ(set.data()->handles.size(), 2);
+    EXPECT_EQ(set.data()->messages.value(m1), first);
+    EXPECT_EQ(first->text, QStringLiteral("changed in memory")) << "fields are not read again";
+    EXPECT_EQ(set.data()->chats.value(one)->messages.size(), 3);
+}
+
+TEST_F(DeviceReadTest, AMessageInTwoConversationsIsOneRecordInBoth)
+{
+    {
+        Sqlite3DB raw;
+        raw.openThrow(smsDb(), Sqlite3DB::ReadWrite);
+        raw.executeThrow(Sqlite3Sql("insert into chat_message_join(chat_id, message_id) values(?,?)")
+                             .addInt64Param(group)
+                             .addInt64Param(m1));
+    }
+    auto db = openDevice();
+    MsgDataSet set = MsgDataSet::create();
+    db->messages(set, 0);
+    const _MsgMessage *m = set.data()->messages.value(m1);
+    EXPECT_EQ(set.data()->messages.size(), 5);
+    EXPECT_EQ(set.data()->chats.value(one)->messages.value(QString::number(m1)), m);
+    EXPECT_EQ(set.data()->chats.value(group)->messages.value(QString::number(m1)), m);
+    EXPECT_NE(m->chat, nullptr);
+}
+
+TEST_F(IOS6MessageDbReadTest, WithoutItemTypeEveryJoinedMessageIsRead)
+{
+    {
+        IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device, false);
+        const qint64 h = sms.addHandle(QStringLiteral("+15550000001"));
+        const qint64 c = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+        sms.joinChatHandle(c, h);
+        for (int i = 0; i < 4; ++i)
+            sms.addMessage(c, h, QStringLiteral("G%1").arg(i), QStringLiteral("t"), 100 + i, 0);
+    }
+    IOS6MessageDb db(root(), QString(), false);
+    EXPECT_FALSE(db.hasItemType()) << "before opening";
+    MsgDataSet set = MsgDataSet::create();
+    db.messages(set, 0);
+    EXPECT_EQ(set.data()->messages.size(), 4);
+    EXPECT_FALSE(db.hasItemType());
+    EXPECT_EQ(db.messageCount(), 4);
+    const _MsgMessage *m = set.data()->messages.value(1);
+    EXPECT_EQ(m->item_type, 0);
+    EXPECT_EQ(m->is_audio_message, 0);
+}
+
+TEST_F(IOS6MessageDbReadTest, ALocalDatabaseKeepsItsStoredLastDateAndNames)
+{
+    {
+        IOS6MessageDb db(root(), QString(), true);
+        db.ensureOpen();
+        db.executeThrow("insert into handle(id, service, country, _ct_name, _photo) values('+15550000001','SMS','us','Ann',x'0102')");
+        db.executeThrow("insert into chat(guid, style, state, chat_identifier, service_name, account_login, _last) "
+                        "values('SMS;-;+15550000001', 45, 3, '+15550000001', 'SMS', 'E:', 0)");
+        db.executeThrow("insert into chat_handle_join values(1, 1)");
+        db.executeThrow("insert into message(guid, text, handle_id, date) values('L1', 'kept', 1, 12345)");
+        db.executeThrow("insert into chat_message_join values(1, 1)");
+    }
+    IOS6MessageDb db(root(), QString(), true);
+    MsgDataSet set = MsgDataSet::create();
+    db.messages(set, 0);
+    EXPECT_EQ(set.data()->chats.value(1)->_last, 0) << "the column stands, even at 0";
+    EXPECT_EQ(set.data()->handles.value(1)->_ct_name, QStringLiteral("Ann"));
+    EXPECT_EQ(set.data()->handles.value(1)->_photo, QByteArray("\x01\x02", 2));
+    EXPECT_EQ(set.data()->messages.value(1)->text, QStringLiteral("kept"));
+    EXPECT_EQ(set.data()->messages.value(1)->other_handle, -1);
+}
+
+TEST_F(IOS6MessageDbReadTest, RecycledMessagesAreThoseNoLongerInTheDatabase)
+{
+    {
+        IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device);
+        const qint64 h = sms.addHandle(QStringLiteral("+15550000001"));
+        const qint64 c = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+        sms.joinChatHandle(c, h);
+        sms.addMessage(c, h, QStringLiteral("AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA"), QStringLiteral("live"), 100, 0);
+    }
+    {
+        MessageRecycleDb recycle(root().absoluteFilePath(QStringLiteral("recycle.db")));
+        _MsgMessage live;
+        live.guid = QStringLiteral("AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA");
+        live.text = QStringLiteral("live");
+        live.date = 100;
+        recycle.insertMessage(live, QStringLiteral("+15550000001"), QStringLiteral("+15550000001"), 1);
+        _MsgMessage gone;
+        gone.guid = QStringLiteral("BBBBBBBB-BBBB-BBBB-BBBB-BBBBBBBBBBBB");
+        gone.text = QStringLiteral("carved");
+        gone.date = 50;
+        gone.handle_id = 1;
+        gone.service = QStringLiteral("SMS");
+        recycle.insertMessage(gone, QStringLiteral("+15550000001"), QStringLiteral("+15550000001"), 2);
+    }
+    IOS6MessageDb db(root(), QString(), false);
+    MsgDataSet set = MsgDataSet::create();
+    db.messages(set, 0);
+    db.recycledMessages(set);
+    QStringList deleted;
+    for (const _MsgMessage *m : set.messageList()) {
+        if (m->_deleted)
+            deleted.append(m->text);
+    }
+    EXPECT_EQ(deleted, QStringList{QStringLiteral("carved")});
+    EXPECT_EQ(set.data()->messages.size(), 2);
+    // It joins the conversation the database has for its identifier.
+    const _MsgMessage *carved = set.data()->messages.value(2047483650);
+    ASSERT_NE(carved, nullptr);
+    EXPECT_EQ(carved->chat, set.data()->chats.value(1));
+}
+
+} // namespace
+
+namespace
+{
+
+// Without _last the newest date comes from the messages: by a query, or,
+// when every message is read and none is left out, from the rows read.
+TEST_F(IOS6MessageDbReadTest, LastDatesAreTheSameHoweverTheyAreFound)
+{
+    for (bool later : {false, true}) {
+        SCOPED_TRACE(later ? "with item_type" : "without item_type");
+        {
+            IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device, later);
+            const qint64 h = sms.addHandle(QStringLiteral("+15550000001"));
+            const qint64 a = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+            const qint64 b = sms.addChat(QStringLiteral("SMS;-;+15550000002"), QStringLiteral("+15550000002"));
+            sms.addChat(QStringLiteral("SMS;-;+15550000003"), QStringLiteral("+15550000003"));
+            sms.joinChatHandle(a, h);
+            sms.addMessage(a, h, QStringLiteral("A1"), QStringLiteral("x"), 900, 0);
+            sms.addMessage(a, h, QStringLiteral("A2"), QStringLiteral("x"), 300, 0);
+            sms.addMessage(b, h, QStringLiteral("B1"), QStringLiteral("x"), 50, 0);
+            // Joined to both: counts for both.
+            const qint64 shared = sms.addMessage(b, h, QStringLiteral("S"), QStringLiteral("x"), 1200, 0);
+            sms.joinChatMessage(a, shared);
+            // Not in any conversation: counts for none.
+            sms.addMessage(0, h, QStringLiteral("N"), QStringLiteral("x"), 5000, 0);
+        }
+        const QList<int> expected = {1200, 1200, 0};
+        struct Way
+        {
+            const char *label;
+            qint64 chatId; // -100: chats() alone
+        };
+        for (const Way &way : {Way{"chats alone", -100}, Way{"all messages", 0}, Way{"one conversation", 2}}) {
+            IOS6MessageDb db(root(), QString(), false);
+            MsgDataSet set = MsgDataSet::create();
+            if (way.chatId == -100)
+                db.chats(set);
+            else
+                db.messages(set, way.chatId);
+            QList<int> lasts;
+            for (const _MsgChat *c : set.chatList())
+                lasts.append(c->_last);
+            EXPECT_EQ(lasts, expected) << way.label;
+        }
+        QFile::remove(smsDb());
+    }
+}
+
+} // namespace

@@ -1,0 +1,47 @@
+#include "BackupSMSThread.h"
+
+#include "MessageOrder.h"
+#include "ProgressForm.h"
+#include "WorkerProgress.h"
+
+BackupSMSThread::BackupSMSThread(const QList<_MsgMessage *> &messages, const QDir &folder, const QString &country,
+                                 QObject *form, QObject *parent)
+    : QThread(parent)
+    , m_messages(messages)
+    , m_form(form)
+    , m_export(folder, country)
+{
+    sortMessages(m_messages, Qt::AscendingOrder);
+}
+
+BackupSMSThread::~BackupSMSThread() = default;
+
+void BackupSMSThread::run()
+{
+    ProgressForm::postUpdateProgress(m_form, tr("IDS_BACKING_UP_SMS"), 0, QString());
+    const int total = int(m_messages.size());
+    WorkerProgress progress(total);
+    int n = 0;
+    try {
+        m_export.begin();
+        for (const _MsgMessage *message : std::as_const(m_messages)) {
+            if (ProgressForm::isCancelled(m_form))
+                throw -1;
+            ++n;
+            if (progress.due(n))
+                ProgressForm::postUpdateProgress(m_form, tr("IDS_BACKING_UP_SMS"), WorkerProgress::percent(n, total),
+                                                 tr("SMS: %1/%2").arg(n).arg(total));
+            m_export.write(message);
+        }
+        m_export.end();
+    } catch (int) {
+        // The user cancelled; the dialog has closed already.
+        m_export.abort();
+        return;
+    } catch (const std::exception &e) {
+        m_export.abort();
+        ProgressForm::postErrorOccurred(m_form, QString::fromUtf8(e.what()));
+        return;
+    }
+    ProgressForm::postSucceed(m_form, tr("IDS_SUC_BACKUP_%1_SMS").arg(n));
+}

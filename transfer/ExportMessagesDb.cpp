@@ -1,0 +1,254 @@
+#include "ExportMessagesDb.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "MessageIdentity.h"
+
+namespace
+{
+
+// Writes what the file system holds in memory for the folder's disk.
+void syncFolder(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::syncfs(fd);
+    ::close(fd);
+}
+
+// Copies from to to, which must not exist. The bytes go to a name beside the
+// target that is renamed into place only when complete, so the target never
+// holds part of a file. Unlike QFile::copy this does not sync every file on
+// its own: a backup copies thousands of them, and end() syncs them all at
+// once before the rows that name them are committed.
+bool copyFile(const QString &from, const QString &to)
+{
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QString part = to + QStringLiteral(".larkspan-part");
+    QFile out(part);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        // Left by a run that stopped half way; no attachment has this name.
+        if (!QFile::remove(part) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return false;
+    }
+    bool ok = true;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), buffer.size());
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (out.write(buffer.constData(), n) != n) {
+            ok = false;
+            break;
+        }
+    }
+    out.close();
+    ok = ok && out.error() == QFileDevice::NoError && QFile::rename(part, to);
+    if (!ok)
+        QFile::remove(part);
+    return ok;
+}
+
+} // namespace
+
+ExportMessagesDb::ExportMessagesDb(const QDir &folder, const QString &country)
+    : m_db(folder, country, true)
+{
+}
+
+ExportMessagesDb::~ExportMessagesDb() = default;
+
+void ExportMessagesDb::forgetRun()
+{
+    m_copiedFiles.clear();
+    m_chatIds.clear();
+    m_handleIds.clear();
+    m_chatHandles.clear();
+    m_chatLast.clear();
+    m_lastAddressed.clear();
+    m_folders.clear();
+}
+
+void ExportMessagesDb::begin()
+{
+    forgetRun();
+    m_db.beginTransaction();
+}
+
+void ExportMessagesDb::writeChatUpdates()
+{
+    // In chat id order, so that the file comes out the same on every run.
+    QList<qint64> ids = m_chatLast.keys();
+    std::sort(ids.begin(), ids.end());
+    for (qint64 id : std::as_const(ids))
+        m_db.updateChatLast(id, m_chatLast.value(id));
+    ids = m_lastAddressed.keys();
+    std::sort(ids.begin(), ids.end());
+    for (qint64 id : std::as_const(ids))
+        m_db.setLastAddressedHandle(id, m_lastAddressed.value(id));
+}
+
+void ExportMessagesDb::end()
+{
+    // Nothing reads the chat rows before the commit, so their last date and
+    // last addressed handle are written once each instead of per message.
+    writeChatUpdates();
+    // The copied files reach the disk before the rows that name them.
+    if (!m_copiedFiles.isEmpty())
+        syncFolder(m_db.srcDir().absolutePath());
+    m_db.endTransaction(true);
+    m_db.close();
+    forgetRun();
+}
+
+void ExportMessagesDb::abort()
+{
+    try {
+        m_db.endTransaction(false);
+    } catch (const std::exception &e) {
+        // Closing discards the transaction all the same.
+        qWarning("ExportMessagesDb rollback failed. %s", e.what());
+    }
+    m_db.close();
+    for (const QString &path : std::as_const(m_copiedFiles))
+        QFile::remove(path);
+    forgetRun();
+}
+
+QString ExportMessagesDb::attachmentRelativePath(const QString &filename)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[\\\\:*?\"<>|]"));
+    QString rel = filename;
+    if (rel.startsWith(QLatin1Char('/')))
+        rel.remove(0, 1);
+    if (rel.startsWith(QLatin1String("~/")))
+        rel.replace(0, 2, QStringLiteral("var/mobile/"));
+    rel.remove(unsafe);
+    // The name comes from a database file: it must not reach outside the
+    // folder it is put under.
+    if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.endsWith(QLatin1Char('/')))
+        return QString();
+    const QStringList parts = rel.split(QLatin1Char('/'));
+    for (const QString &part : parts) {
+        if (part == QLatin1String(".."))
+            return QString();
+    }
+    return rel;
+}
+
+void ExportMessagesDb::copyAttachmentFile(const _MsgAttachment *attachment)
+{
+    if (attachment->_local_path.isEmpty() || !QFileInfo(attachment->_local_path).isFile())
+        return;
+    const QString rel = attachmentRelativePath(attachment->filename);
+    if (rel.isEmpty()) {
+        qWarning("ExportMessagesDb skip attachment file with unsafe name %s", qUtf8Printable(attachment->filename));
+        return;
+    }
+    const QString target = m_db.srcDir().absoluteFilePath(rel);
+    if (QFileInfo::exists(target))
+        return;
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!m_folders.contains(folder)) {
+        QDir().mkpath(folder);
+        m_folders.insert(folder);
+    }
+    if (copyFile(attachment->_local_path, target))
+        m_copiedFiles.append(target);
+    else
+        qWarning("ExportMessagesDb can not copy %s to %s", qUtf8Printable(attachment->_local_path),
+                 qUtf8Printable(target));
+}
+
+qint64 ExportMessagesDb::chatHandleId(qint64 chatId, const _MsgHandle *handle)
+{
+    if (!handle)
+        return 0;
+    const QPair<QString, QString> key(handle->id, handle->service);
+    qint64 id = m_handleIds.value(key);
+    if (id == 0) {
+        id = m_db.handleRowid(handle);
+        if (id == 0) {
+            id = m_db.insertHandle(handle);
+            m_db.addChatHandle(chatId, id);
+            m_chatHandles.insert(qMakePair(chatId, id));
+        }
+        m_handleIds.insert(key, id);
+    }
+    const QPair<qint64, qint64> join(chatId, id);
+    if (!m_chatHandles.contains(join)) {
+        if (!m_db.hasChatHandle(chatId, id))
+            m_db.addChatHandle(chatId, id);
+        m_chatHandles.insert(join);
+    }
+    return id;
+}
+
+void ExportMessagesDb::write(const _MsgMessage *message)
+{
+    if (message->item_type != 0 && !m_db.hasItemType())
+        return;
+    const _MsgChat *chat = message->chat;
+    if (!chat) {
+        qDebug("IOS6RestoreMessagesThread skip message with empty chat.");
+        return;
+    }
+    if (chat->rowid < -2047483646) {
+        qDebug("IOS6RestoreMessagesThread skip message with unknown chat.");
+        return;
+    }
+
+    qint64 chatId = m_chatIds.value(chat->guid);
+    if (chatId == 0) {
+        chatId = m_db.chatRowid(chat->guid);
+        if (chatId == 0)
+            chatId = m_db.insertChat(chat);
+        m_chatIds.insert(chat->guid, chatId);
+    }
+
+    const qint64 handleId = chatHandleId(chatId, message->sender);
+
+    // The fingerprint is what insertMessage would store for an empty logic
+    // hash; computed once for the look-up and the insert.
+    const QString logicHash = messageFingerprint(message);
+    qint64 messageId = m_db.messageRowidByLogicHash(logicHash);
+    if (messageId == 0)
+        messageId = m_db.messageRowid(message->guid);
+    if (messageId == 0) {
+        const qint64 otherId = chatHandleId(chatId, message->other);
+        messageId = m_db.insertMessage(message, handleId, otherId, logicHash);
+        m_db.addChatMessage(chatId, messageId);
+        // The chat's last date only ever rises.
+        auto last = m_chatLast.find(chatId);
+        if (last == m_chatLast.end())
+            m_chatLast.insert(chatId, message->date);
+        else if (message->date > last.value())
+            last.value() = message->date;
+    }
+
+    if (chat->isGroup() && message->sender)
+        m_lastAddressed.insert(chatId, message->sender->id);
+
+    for (const _MsgAttachment *attachment : message->attachmentIds()) {
+        copyAttachmentFile(attachment);
+        qint64 attachmentId = m_db.attachmentRowid(attachment);
+        if (attachmentId == 0)
+            attachmentId = m_db.insertAttachment(attachment);
+        m_db.addMessageAttachment(messageId, attachmentId);
+    }
+}
