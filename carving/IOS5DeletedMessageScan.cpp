@@ -1,19 +1,13 @@
 #include "IOS5DeletedMessageScan.h"
 
-#include <QHash>
-#include <QPair>
-
-#include <cmath>
-#include <limits>
-#include <optional>
 #include <stdexcept>
 
 #include "Clock.h"
-#include "Country.h"
+#include "CountryCache.h"
 #include "DeletedRecordPasses.h"
 #include "IOS5MessageDb.h"
 #include "MessageIdentity.h"
-#include "PhoneNumber.h"
+#include "RowValues.h"
 
 namespace
 {
@@ -22,64 +16,19 @@ using Row = Sqlite3File::_Row;
 
 constexpr qint64 kUnixTo2001 = 978307200;
 
-// A value as a 32-bit integer: numbers saturate (so a huge stored value can
-// never pass for a small flag), everything else is 0.
-int intValue(const QVariant &v)
-{
-    qint64 n = 0;
-    switch (v.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-        n = v.toLongLong();
-        break;
-    case QMetaType::Double: {
-        const double d = v.toDouble();
-        if (std::isnan(d))
-            return 0;
-        if (d >= std::numeric_limits<int>::max())
-            return std::numeric_limits<int>::max();
-        if (d <= std::numeric_limits<int>::min())
-            return std::numeric_limits<int>::min();
-        return static_cast<int>(d);
-    }
-    default:
-        return 0;
-    }
-    if (n > std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (n < std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(n);
-}
-
-QString textValue(const QVariant &v)
-{
-    return v.isValid() ? v.toString() : QString();
-}
-
-int saturated(qint64 n)
-{
-    if (n > std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (n < std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(n);
-}
-
 bool readAndFlagsFit(const QList<QVariant> &v)
 {
-    const int read = intValue(v[16]);
-    const int uiFlags = intValue(v[10]);
+    const int read = rowInt(v[16]);
+    const int uiFlags = rowInt(v[10]);
     return (read == 0 || read == 1) && (uiFlags == 0 || uiFlags == 4 || uiFlags == 5 || uiFlags == 6);
 }
 
-// Turns rows into messages. Country codes and addresses repeat from row to
-// row, so each is looked up and normalised once per scan.
+// Turns rows into messages, with the countries of one scan.
 class MessageConverter
 {
 public:
     explicit MessageConverter(IOS5MessageDb &db)
-        : m_db(db)
+        : m_countries(db.countryLib())
         , m_latest(Clock::currentSecsSinceEpoch() - kUnixTo2001)
     {
     }
@@ -87,43 +36,9 @@ public:
     bool convert(const Row &row, _MsgRecycledMessage &m);
 
 private:
-    // The country of a code; nothing for a code the library does not know.
-    // An empty code stands for the current country.
-    const std::optional<Country> &countryOf(const QString &code);
-    QString normalized(const QString &code, const Country &country, const QString &address);
-
-    IOS5MessageDb &m_db;
+    CountryCache m_countries;
     qint64 m_latest;
-    QHash<QString, std::optional<Country>> m_countries;
-    QHash<QPair<QString, QString>, QString> m_numbers;
 };
-
-const std::optional<Country> &MessageConverter::countryOf(const QString &code)
-{
-    auto it = m_countries.find(code);
-    if (it == m_countries.end()) {
-        std::optional<Country> country;
-        if (code.isEmpty()) {
-            country = m_db.countryLib().currentCountry();
-        } else {
-            bool found = false;
-            Country c = m_db.countryLib().countryBySn(code, &found);
-            if (found)
-                country = std::move(c);
-        }
-        it = m_countries.insert(code, std::move(country));
-    }
-    return *it;
-}
-
-QString MessageConverter::normalized(const QString &code, const Country &country, const QString &address)
-{
-    const QPair<QString, QString> key(code, address);
-    auto it = m_numbers.find(key);
-    if (it == m_numbers.end())
-        it = m_numbers.insert(key, normalizePhoneNumber(country, address));
-    return *it;
-}
 
 bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
 {
@@ -131,18 +46,17 @@ bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
     if (v.size() < 17)
         return false;
     m.rowid = row.rowid;
-    m.replace = intValue(v[5]);
+    m.replace = rowInt(v[5]);
     if (!readAndFlagsFit(v))
         return false;
-    m.text = textValue(v[3]);
-    m.service_center = textValue(v[6]);
-    m.subject = textValue(v[12]);
-    m.country = textValue(v[13]);
-    const std::optional<Country> &country = countryOf(m.country);
-    if (!country)
+    m.text = rowText(v[3]);
+    m.service_center = rowText(v[6]);
+    m.subject = rowText(v[12]);
+    m.country = rowText(v[13]);
+    if (!m_countries.countryOf(m.country))
         return false;
 
-    m.version = intValue(v[11]);
+    m.version = rowInt(v[11]);
     m.type = 0;
     m.handle_id = 0;
     m.is_delivered = 0;
@@ -166,7 +80,7 @@ bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
 
     bool iMessage = false;
     if (v.size() > 32) {
-        const int madrid = intValue(v[29]);
+        const int madrid = rowInt(v[29]);
         if (madrid != 0 && madrid != 1)
             return false;
         if (madrid == 0) {
@@ -175,7 +89,7 @@ bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
                     return false;
             }
         } else {
-            if (textValue(v[23]) != QLatin1String("Madrid"))
+            if (rowText(v[23]) != QLatin1String("Madrid"))
                 return false;
             iMessage = true;
         }
@@ -188,27 +102,27 @@ bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
         m.account = QStringLiteral("e:");
         m.error = 0;
         // SMS rows count from 1970, the records from 2001.
-        date = qint64(intValue(v[2])) - kUnixTo2001;
-        m.date = m.date_read = m.date_delivered = saturated(date);
-        m.is_from_me = intValue(v[4]) == 3 ? 1 : 0;
-        const QString address = textValue(v[1]);
+        date = qint64(rowInt(v[2])) - kUnixTo2001;
+        m.date = m.date_read = m.date_delivered = saturatedInt(date);
+        m.is_from_me = rowInt(v[4]) == 3 ? 1 : 0;
+        const QString address = rowText(v[1]);
         if (address.isEmpty())
             return false;
-        m.chat_identifier = normalized(m.country, *country, address);
+        m.chat_identifier = m_countries.normalized(m.country, address);
         m.handle = m.chat_identifier;
     } else {
-        m.guid = textValue(v[20]);
+        m.guid = rowText(v[20]);
         m.service = QStringLiteral("iMessage");
-        m.account = textValue(v[24]);
-        m.account_guid = textValue(v[32]);
-        m.error = intValue(v[28]);
-        date = intValue(v[2]);
-        m.date = saturated(date);
-        m.date_read = intValue(v[30]);
-        m.date_delivered = intValue(v[31]);
+        m.account = rowText(v[24]);
+        m.account_guid = rowText(v[32]);
+        m.error = rowInt(v[28]);
+        date = rowInt(v[2]);
+        m.date = saturatedInt(date);
+        m.date_read = rowInt(v[30]);
+        m.date_delivered = rowInt(v[31]);
         m.is_from_me = m.date_delivered > 0 ? 1 : 0;
-        m.handle = normalized(m.country, *country, textValue(v[18]));
-        const QString room = textValue(v[22]);
+        m.handle = m_countries.normalized(m.country, rowText(v[18]));
+        const QString room = rowText(v[22]);
         m.chat_identifier = room.isEmpty() ? m.handle : room;
     }
     return date > 0 && date <= m_latest;
@@ -276,7 +190,7 @@ bool isRawIOS5MessageRow(const Sqlite3File::_Row &row)
         return false;
     if (v.size() <= 32)
         return true;
-    const int madrid = intValue(v[29]);
+    const int madrid = rowInt(v[29]);
     return madrid == 0 || madrid == 1;
 }
 

@@ -780,9 +780,9 @@ class Sqlite3FileCarvedTypes : public ::testing::TestWithParam<AcceptCase>
 {
 };
 
-// A record [type][content] of a table (id, x) among 0xFF bytes, which no
-// column accepts as a serial type (they make a nine-byte varint of a length
-// no file holds).
+// A record of a table (id, x, y INTEGER) with y = 7, among 0xFF bytes, which
+// no column accepts as a serial type (they make a nine-byte varint of a
+// length no file holds).
 TEST_P(Sqlite3FileCarvedTypes, FollowTheColumnsAffinity)
 {
     const AcceptCase &c = GetParam();
@@ -790,18 +790,21 @@ TEST_P(Sqlite3FileCarvedTypes, FollowTheColumnsAffinity)
     const QString path = dir.filePath(QStringLiteral("f.db"));
     SqliteImage image(512, 2);
     image.put(2, 0, QByteArray(512, '\xff'));
-    const QByteArray bytes = sqliteSerialTypes({c.field}) + sqliteBody({c.field});
+    const QList<SqliteField> record = {c.field, SqliteField::integerAs(1, 7)};
+    const QByteArray bytes = sqliteSerialTypes(record) + sqliteBody(record);
     image.put(2, 100, bytes);
     image.write(path);
 
     Sqlite3File file(path);
     file.open();
     const QList<_SqliteCol> cols = {_SqliteCol(QStringLiteral("id"), QStringLiteral("INTEGER"), false, false, true),
-                                    _SqliteCol(QStringLiteral("x"), c.declared, c.notNull)};
+                                    _SqliteCol(QStringLiteral("x"), c.declared, c.notNull),
+                                    _SqliteCol(QStringLiteral("y"), QStringLiteral("INTEGER"))};
     const QList<Row> rows = file.scanFreePage(cols, 0, 2, 0, nullptr);
     bool found = false;
     for (const Row &row : rows) {
-        if (row.values.size() == 2 && row.values[1].metaType() == c.value.metaType() && row.values[1] == c.value)
+        if (row.values.size() == 3 && row.values[1].metaType() == c.value.metaType() && row.values[1] == c.value
+            && row.values[2] == QVariant(7))
             found = true;
     }
     EXPECT_EQ(found, c.accepted);
@@ -810,6 +813,19 @@ TEST_P(Sqlite3FileCarvedTypes, FollowTheColumnsAffinity)
         EXPECT_TRUE(rows[0].values[0].isNull());
         EXPECT_EQ(rows[0].rowid, 0); // nothing in front of it tells the rowid
     }
+}
+
+TEST(Sqlite3FileCarving, ACandidateOfNothingButNullsIsNoRow)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("f.db"));
+    SqliteImage(512, 2).write(path); // page 2 is all zeros
+    Sqlite3File file(path);
+    file.open();
+    const QList<_SqliteCol> cols = {_SqliteCol(QStringLiteral("id"), QStringLiteral("INTEGER"), false, false, true),
+                                    _SqliteCol(QStringLiteral("x"), QStringLiteral("TEXT")),
+                                    _SqliteCol(QStringLiteral("y"), QStringLiteral("INTEGER"))};
+    EXPECT_TRUE(file.scanFreePage(cols, 0, 2, 0, nullptr).isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
