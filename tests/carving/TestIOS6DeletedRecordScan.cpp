@@ -325,6 +325,49 @@ TEST_F(IOS6Scan, FreedLeafPagesGiveTheirMessagesWithTheirRowids)
     EXPECT_EQ(guids.size(), rows.size());
 }
 
+// A leaf page that was copied elsewhere and freed still holds rows the live
+// table has: the freelist pass asks only the recycle database, and the
+// readers of recycled messages leave out what the database still holds.
+TEST_F(IOS6Scan, AFreedCopyOfALiveLeafPageIsStoredWithItsRowids)
+{
+    const qint64 h = fx.addHandle(number(1), QStringLiteral("SMS"), QStringLiteral("in"));
+    const qint64 chat = fx.addChat(QStringLiteral("S"), numberId(1));
+    fx.joinChatHandle(chat, h);
+    for (qint64 n = 1; n <= 5; ++n)
+        message(chat, h, n);
+    Sqlite3Cursor c = fx.db().queryThrow("SELECT rootpage FROM sqlite_master WHERE name='message'");
+    ASSERT_TRUE(c.moveNext());
+    const int root = c.getInt(QStringLiteral("rootpage"));
+    c = Sqlite3Cursor();
+    fx.db().close();
+
+    // Two pages more: a trunk, and a copy of the message leaf as its leaf.
+    const QString path = IOS6SmsDbFixture::smsDbPath(QDir(dir.path()));
+    QByteArray bytes = readWholeFile(path);
+    const int pageSize = 4096;
+    const auto be32 = [](QByteArray &b, int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    const quint32 trunk = static_cast<quint32>(bytes.size() / pageSize + 1);
+    QByteArray trunkPage(pageSize, '\0');
+    be32(trunkPage, 4, 1);
+    be32(trunkPage, 8, trunk + 1);
+    bytes += trunkPage + bytes.mid((root - 1) * pageSize, pageSize);
+    be32(bytes, 28, static_cast<quint32>(bytes.size() / pageSize));
+    be32(bytes, 32, trunk);
+    be32(bytes, 36, 2);
+    writeWholeFile(path, bytes);
+
+    readRawMessages(reader(), chats(), nullptr);
+    const QList<StoredMessage> rows = storedMessages();
+    ASSERT_EQ(rows.size(), 5);
+    for (const StoredMessage &r : rows) {
+        EXPECT_EQ(r.guid, guidOf(r.srcRowid));
+        EXPECT_EQ(r.chatIdentifier, numberId(1));
+    }
+}
+
 TEST_F(IOS6ScanLater, RecordsOfTheLaterLayoutAreStoredOnce)
 {
     const qint64 h = fx.addHandle(number(1), QStringLiteral("SMS"), QStringLiteral("in"));
