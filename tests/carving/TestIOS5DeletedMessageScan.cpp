@@ -209,6 +209,17 @@ TEST_F(IOS5Scan, DeletedSmsAndIMessagesAreStoredOnceEach)
     EXPECT_FALSE(reader().recycleDb()->inTransaction());
 }
 
+TEST_F(IOS5Scan, DeletionsStillInTheWriteAheadLogAreFound)
+{
+    fx.db().executeThrow("PRAGMA journal_mode=WAL");
+    addSms(1, 40);
+    erase(QStringLiteral("ROWID IN (11, 12, 30)"));
+    ASSERT_TRUE(QFileInfo(fx.dbPath() + QStringLiteral("-wal")).size() > 0);
+
+    readRawMessages(reader(), nullptr);
+    EXPECT_EQ(textsOf(stored()), (QSet<QString>{smsText(11), smsText(12), smsText(30)}));
+}
+
 TEST_F(IOS5Scan, FreedLeafPagesGiveTheirMessagesWithTheirRowids)
 {
     addSms(1, 300);

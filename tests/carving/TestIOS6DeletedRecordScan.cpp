@@ -284,6 +284,26 @@ TEST_F(IOS6Scan, WithoutTheHandleScanAMessageOfNoConversationHasNoAddress)
     EXPECT_TRUE(rows[0].handle.isEmpty());
 }
 
+TEST_F(IOS6Scan, DeletionsStillInTheWriteAheadLogAreFound)
+{
+    fx.db().executeThrow("PRAGMA journal_mode=WAL");
+    const qint64 h = fx.addHandle(number(1), QStringLiteral("SMS"), QStringLiteral("in"));
+    fx.addHandle(number(2), QStringLiteral("SMS"), QStringLiteral("in"));
+    const qint64 chat = fx.addChat(QStringLiteral("S"), numberId(1));
+    fx.joinChatHandle(chat, h);
+    for (qint64 n = 1; n <= 10; ++n)
+        message(chat, h, n);
+    erase(QStringLiteral("message"), QStringLiteral("ROWID = 4"));
+    erase(QStringLiteral("handle"), QStringLiteral("ROWID = %1").arg(h));
+
+    readRawHandles(reader(), nullptr);
+    readRawMessages(reader(), chats(), nullptr);
+    ASSERT_EQ(storedMessages().size(), 1);
+    EXPECT_EQ(storedMessages()[0].guid, guidOf(4));
+    ASSERT_EQ(storedHandles().size(), 1);
+    EXPECT_EQ(storedHandles()[0].id, numberId(1));
+}
+
 TEST_F(IOS6Scan, OldCopiesOfLiveMessagesAreNotCarved)
 {
     const qint64 h = fx.addHandle(number(1), QStringLiteral("SMS"), QStringLiteral("in"));
