@@ -1,0 +1,152 @@
+#include "DeletedRecordPasses.h"
+
+#include <QSet>
+
+#include <vector>
+
+#include "ProgressForm.h"
+#include "Sqlite3DB.h"
+
+namespace
+{
+
+using Page = Sqlite3File::_Page;
+
+// Every page the freelist names: its trunks and their leaves.
+std::vector<bool> freePages(const Sqlite3File &file)
+{
+    const quint32 count = file.pageCount();
+    std::vector<bool> free(static_cast<size_t>(count) + 1, false);
+    for (quint32 trunk = file.freelistTrunkPage(); trunk > 0 && trunk <= count && !free[trunk];) {
+        free[trunk] = true;
+        const Sqlite3File::_Trunk t = file.readFreelistTrunk(trunk);
+        for (const quint32 leaf : t.leaves) {
+            if (leaf > 0 && leaf <= count)
+                free[leaf] = true;
+        }
+        trunk = t.nextTrunk;
+    }
+    return free;
+}
+
+// Calls visit for each leaf page below page (page itself when it is a leaf),
+// left to right, skipping pages an earlier walk of the same pass reached.
+// False when visit asked to stop.
+bool forEachLeaf(const Sqlite3File &file, const Page &page, std::vector<bool> &walked,
+                 const std::function<bool(const Page &)> &visit)
+{
+    const quint32 count = file.pageCount();
+    const auto fresh = [&](quint32 n) { return n > 0 && n <= count && !walked[n]; };
+    if (page.pageNo <= count) {
+        if (walked[page.pageNo])
+            return true;
+        walked[page.pageNo] = true;
+    }
+    std::vector<Page> stack;
+    stack.push_back(page);
+    while (!stack.empty()) {
+        const Page current = std::move(stack.back());
+        stack.pop_back();
+        if (!current.isTreePage())
+            continue;
+        if (current.isLeaf()) {
+            if (!visit(current))
+                return false;
+            continue;
+        }
+        std::vector<quint32> children;
+        for (const uchar *cell : current.cells)
+            children.push_back(file.readCell(current, cell).leftChild);
+        children.push_back(current.rightChild);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            if (fresh(*it)) {
+                walked[*it] = true;
+                stack.push_back(file.readPage(*it));
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool scanCancelled(const QObject *form)
+{
+    return form && ProgressForm::isCancelled(form);
+}
+
+void postScanProgress(QObject *form, int index, int total)
+{
+    if (!form || total <= 0)
+        return;
+    const int percent = static_cast<int>(static_cast<double>(index) / total * 100);
+    ProgressForm::postUpdateProgress(form, QString(), percent, QString());
+}
+
+void freelistPass(const Sqlite3File &file, QObject *form, QList<quint32> &pages,
+                  const std::function<void(const Sqlite3File::_Page &page, const Sqlite3File::_Cell &cell)> &onCell)
+{
+    const quint32 count = file.pageCount();
+    std::vector<bool> trunks(static_cast<size_t>(count) + 1, false);
+    std::vector<bool> walked(static_cast<size_t>(count) + 1, false);
+    std::vector<bool> free;
+    for (quint32 trunk = file.freelistTrunkPage(); trunk > 0 && trunk <= count && !trunks[trunk];) {
+        if (scanCancelled(form))
+            return;
+        if (free.empty())
+            free = freePages(file);
+        trunks[trunk] = true;
+        pages.append(trunk);
+        const Sqlite3File::_Trunk t = file.readFreelistTrunk(trunk);
+        trunk = t.nextTrunk;
+        for (const quint32 leaf : t.leaves) {
+            if (scanCancelled(form))
+                return;
+            // A leaf number outside the file names nothing to carve.
+            if (leaf < 1 || leaf > count)
+                continue;
+            const Page page = file.readPage(leaf);
+            if (!page.isTreePage()) {
+                pages.append(leaf);
+                continue;
+            }
+            const bool goOn = forEachLeaf(file, page, walked, [&](const Page &found) {
+                if (scanCancelled(form))
+                    return false;
+                pages.append(found.pageNo);
+                if (found.type == 13 && found.pageNo <= count && free[found.pageNo]) {
+                    for (const uchar *cell : found.cells)
+                        onCell(found, file.readCell(found, cell));
+                }
+                return true;
+            });
+            if (!goOn)
+                return;
+        }
+    }
+}
+
+bool appendTableLeaves(Sqlite3DB &db, const Sqlite3File &file, const QString &table, QList<quint32> &pages)
+{
+    Sqlite3Cursor cursor =
+        db.queryThrow(Sqlite3Sql("select rootpage from sqlite_master where type='table' and name=?").addTextParam(table));
+    if (!cursor.moveNext())
+        return false;
+    for (const Page &leaf : file.leafPages(file.readPage(cursor.getInt64(QStringLiteral("rootpage")))))
+        pages.append(leaf.pageNo);
+    return true;
+}
+
+QList<quint32> withoutRepeats(const QList<quint32> &pages)
+{
+    QList<quint32> out;
+    out.reserve(pages.size());
+    QSet<quint32> seen;
+    for (const quint32 n : pages) {
+        if (!seen.contains(n)) {
+            seen.insert(n);
+            out.append(n);
+        }
+    }
+    return out;
+}

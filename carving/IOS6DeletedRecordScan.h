@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QList>
+
+#include "Sqlite3File.h"
+#include "_MsgHandle.h"
+#include "_MsgMessage.h"
+#include "_SqliteCol.h"
+
+class IOS6MessageDb;
+class QObject;
+struct _MsgChat;
+
+// Recovery of deleted message and handle rows from an sms.db in the iOS 6
+// layout into the database's recycle database.
+//
+// Each scan checkpoints the write-ahead log and reads the file through
+// Sqlite3File: whole cells of freed table leaf pages first, then the free
+// space of the freed pages and of the table's leaf pages, carved against the
+// table's columns. Everything it stores goes in one transaction, committed
+// at the end and after a cancel, rolled back when an error ends the scan.
+// What the recycle database holds already (messages by guid or by date,
+// direction and text; handles by id and service) is not stored again, so a
+// scan can run any number of times.
+//
+// form: the progress dialog or a stand-in, or null: its cancelled flag is
+// read between items and one progress step is posted per carved page.
+// Errors of opening the file and of SQL pass to the caller as
+// std::runtime_error. Must not run while another thread uses the database.
+
+// Messages. chats: the conversations of this same database with their
+// handles (as its chats operation gives them): a message whose handle is in
+// one is stored under that conversation's identifier, preferring a
+// one-to-one conversation over a group, with the address of its own handle.
+// Other messages take the address of the recycled handle carved from the
+// rowid they name, so the handle scan should run first. Carved messages
+// still in the live database (same guid) are not stored.
+void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject *form);
+
+// Handles.
+void readRawHandles(IOS6MessageDb &db, QObject *form);
+
+// Row filters of the carver: at least 38 (5) values with a service of
+// exactly "SMS" or "iMessage" in value 11 (3).
+bool isRawIOS6MessageRow(const Sqlite3File::_Row &row);
+bool isRawIOS6HandleRow(const Sqlite3File::_Row &row);
+
+// Fill a fresh record from a row of the message or handle table; false when
+// the row is none (too few values, another service, a handle without an
+// address). The record may be partly filled then. A message row of fewer
+// than 50 values leaves the later fields (is_audio_message to
+// message_action_type) as they are; a handle's id is normalised for its
+// country when the library knows it, and for the current country when the
+// row has none.
+bool rawRowToIOS6Message(const Sqlite3File::_Row &row, _MsgMessage &message);
+bool rawRowToIOS6Handle(IOS6MessageDb &db, const Sqlite3File::_Row &row, _MsgHandle &handle);
+
+// The message table's columns: 38 (to was_deduplicated) or all 51.
+QList<_SqliteCol> ios6MessageColumns(int count);
+QList<_SqliteCol> ios6HandleColumns();

@@ -1,0 +1,150 @@
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+
+#include "DeletedRecordPasses.h"
+#include "RecordingProgress.h"
+#include "Sqlite3DB.h"
+#include "Sqlite3File.h"
+#include "SqliteImage.h"
+
+namespace
+{
+
+TEST(DeletedRecordPasses, ProgressIsTheTruncatedPercentageOfTheStep)
+{
+    RecordingProgress progress;
+    for (int i = 1; i <= 3; ++i)
+        postScanProgress(&progress, i, 3);
+    postScanProgress(&progress, 1, 0);   // no steps: nothing
+    postScanProgress(nullptr, 1, 2);     // no form: nothing
+    EXPECT_EQ(progress.progressValues(), (QList<int>{33, 66, 100}));
+    EXPECT_FALSE(scanCancelled(nullptr));
+    progress.setCancelled(true);
+    EXPECT_TRUE(scanCancelled(&progress));
+}
+
+TEST(DeletedRecordPasses, RepeatedPagesAreCarvedOnceInTheOrderFound)
+{
+    EXPECT_EQ(withoutRepeats({5, 3, 5, 9, 3, 1}), (QList<quint32>{5, 3, 9, 1}));
+    EXPECT_TRUE(withoutRepeats({}).isEmpty());
+}
+
+class FreelistPass : public ::testing::Test
+{
+protected:
+    QString write(const SqliteImage &image)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("f%1.db").arg(m_count++));
+        image.write(path);
+        return path;
+    }
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+// Trunks 2 -> 3 -> 2 (a loop); 2 lists a freed leaf (4), a freed interior
+// page (5) and numbers outside the file; 5 points at the freed leaf 6 and
+// at page 7, which the freelist does not name: it is in use.
+SqliteImage hostileFreelist()
+{
+    SqliteImage image(512, 7);
+    const QByteArray cell = sqliteLeafCell(11, sqliteRecord({SqliteField::null(), SqliteField::text("freed")}));
+    const QByteArray live = sqliteLeafCell(12, sqliteRecord({SqliteField::null(), SqliteField::text("live")}));
+    image.setTrunkPage(2, 3, {4, 5, 0, 99999});
+    image.setTrunkPage(3, 2, {6});
+    image.setLeafPage(4, {cell});
+    image.setInteriorPage(5, {{6, 20}, {5, 30}}, 7);
+    image.setLeafPage(6, {cell});
+    image.setLeafPage(7, {live});
+    image.setFreelist(2, 6);
+    return image;
+}
+
+TEST_F(FreelistPass, FollowsTheChainOnceAndHandsOutOnlyCellsOfFreePages)
+{
+    Sqlite3File file(write(hostileFreelist()));
+    file.open();
+    QList<quint32> pages;
+    QList<qint64> rowids;
+    freelistPass(file, nullptr, pages, [&](const Sqlite3File::_Page &page, const Sqlite3File::_Cell &cell) {
+        EXPECT_NE(page.pageNo, 7u);
+        rowids.append(cell.rowid);
+    });
+    // Trunk 2, leaf 4, the leaves below 5 (6 and the live 7), trunk 3; 6 is
+    // not walked twice.
+    EXPECT_EQ(pages, (QList<quint32>{2, 4, 6, 7, 3}));
+    EXPECT_EQ(rowids, (QList<qint64>{11, 11}));
+}
+
+TEST_F(FreelistPass, ACancelStopsAtTheNextCheck)
+{
+    Sqlite3File file(write(hostileFreelist()));
+    file.open();
+    for (int checks = 0; checks <= 6; ++checks) {
+        RecordingProgress progress;
+        progress.cancelAfterChecks(checks);
+        QList<quint32> pages;
+        int cells = 0;
+        freelistPass(file, &progress, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &) { ++cells; });
+        // Before the first trunk nothing is read at all.
+        if (checks == 0) {
+            EXPECT_TRUE(pages.isEmpty());
+            EXPECT_EQ(cells, 0);
+        }
+        EXPECT_LE(pages.size(), 5) << checks;
+    }
+}
+
+// Damage to a real file with a freelist: the pass ends and stays inside the
+// mapping (the sanitizers watch).
+TEST_F(FreelistPass, RandomDamageEndsEveryWalk)
+{
+    const QString path = m_dir.filePath(QStringLiteral("real.db"));
+    {
+        Sqlite3DB db;
+        db.openThrow(path, Sqlite3DB::ReadWriteCreate);
+        keepDeletedBytes(db, 512);
+        db.executeThrow("CREATE TABLE t(id INTEGER PRIMARY KEY, x TEXT)");
+        db.beginTran();
+        for (int i = 1; i <= 300; ++i)
+            db.executeThrow(Sqlite3Sql("INSERT INTO t(x) VALUES(?)").addTextParam(QString(40, QChar(u'a' + i % 26))));
+        db.commitTran();
+        db.executeThrow("DELETE FROM t WHERE id > 60");
+    }
+    const QByteArray original = readWholeFile(path);
+    std::mt19937 random(77);
+    const int pages = original.size() / 512;
+    for (int round = 0; round < 300; ++round) {
+        QByteArray bytes = original;
+        for (int i = 0, n = 1 + static_cast<int>(random() % 16); i < n; ++i) {
+            // Mostly the header's freelist fields and the first bytes of
+            // pages, where trunk links, counts and child pointers lie.
+            const int page = static_cast<int>(random() % pages);
+            const int at = random() % 3 == 0 ? 32 + static_cast<int>(random() % 8)
+                                             : page * 512 + static_cast<int>(random() % 24);
+            bytes[at] = random() % 2 ? static_cast<char>(random() % (pages + 2)) : static_cast<char>(random());
+        }
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged.db"));
+        writeWholeFile(damaged, bytes);
+        Sqlite3File file(damaged);
+        try {
+            file.open();
+        } catch (const std::runtime_error &) {
+            continue;
+        }
+        QList<quint32> found;
+        freelistPass(file, nullptr, found, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
+            (void)file.rowData(cell);
+        });
+        // Each trunk at most once and each page below one at most once.
+        EXPECT_LE(found.size(), 2 * pages * (512 / 4)) << round;
+    }
+}
+
+} // namespace
