@@ -26,6 +26,7 @@
 #include "MsgSetBuilder.h"
 #include "RecordingProgress.h"
 #include "SampleConversations.h"
+#include "Sqlite3DB.h"
 #include "TestClock.h"
 
 namespace
@@ -85,6 +86,7 @@ void fillBackup(IOS6SmsDbFixture &sms, const QList<QPair<QString, int>> &rows)
     sms.begin();
     const qint64 handle = sms.addHandle(kIdentifier);
     const qint64 chat = sms.addChat(kChatGuid, kIdentifier);
+    sms.db().executeThrow(Sqlite3Sql("update chat set properties=x'62706c697374'"));
     sms.joinChatHandle(chat, handle);
     for (const auto &row : rows) {
         const qint64 m = sms.addMessage(chat, handle, row.first, QStringLiteral("text ") + row.first, row.second, 0);
@@ -234,9 +236,11 @@ TEST_F(IOS6RestoreMessagesThreadTest, MergesTheChosenMessagesInDateOrderWithTheB
                   QStringList(QStringLiteral("1|%1|%1").arg(c.order.size())));
         EXPECT_EQ(storedRows(*fx, "select count(*), count(distinct message_id) from chat_message_join where chat_id=1"),
                   QStringList(QStringLiteral("%1|%1").arg(c.order.size())));
-        // The backup's conversation, handle and attachment keep their rowids;
-        // its attachment follows its message to the new rowid.
-        EXPECT_EQ(storedRows(*fx, "select rowid, guid from chat"), QStringList({"1|SMS;-;+15550000001"}));
+        // The backup's conversation (without its properties), handle and
+        // attachment keep their rowids; the attachment follows its message
+        // to the new rowid.
+        EXPECT_EQ(storedRows(*fx, "select rowid, guid, properties is null from chat"),
+                  QStringList({"1|SMS;-;+15550000001|1"}));
         EXPECT_EQ(storedRows(*fx, "select rowid, id from handle"), QStringList({"1|+15550000001"}));
         EXPECT_EQ(storedRows(*fx, "select m.guid as message, a.rowid as id, a.guid as attachment from "
                                   "message_attachment_join j join message m on m.rowid=j.message_id join attachment a "
@@ -456,6 +460,9 @@ TEST_F(IOS6RestoreMessagesThreadTest, TheCatalogueDescribesTheNewFilesAndTheOldO
     EXPECT_EQ(keptCatalogue.readAll(), oldCatalogueBytes);
     EXPECT_TRUE(fx->backupDir().entryList({QStringLiteral("*.larkspan-part")}, QDir::Files | QDir::Hidden).isEmpty());
 
+    // The group conversation remembers the sender of its last message.
+    EXPECT_EQ(storedRows(*fx, "select guid, last_addressed_handle from chat where style=43"),
+              QStringList({"iMessage;+;chat000000000000000042|+15550000001"}));
     // What the merged sms.db says of them.
     EXPECT_EQ(storedRows(*fx, "select count(*) from message"), QStringList({"309"}));
     EXPECT_EQ(storedRows(*fx, "select guid, filename from attachment order by rowid"),
