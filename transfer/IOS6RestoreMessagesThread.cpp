@@ -246,7 +246,8 @@ private:
     QStringList sourceColumns(const QString &table)
     {
         QStringList names;
-        Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql(QStringLiteral("PRAGMA src.table_info(%1)").arg(quoted(table))));
+        Sqlite3Cursor c =
+            m_merged->queryThrow(Sqlite3Sql(QStringLiteral("PRAGMA src.table_info(%1)").arg(quoted(table))));
         while (c.moveNext())
             names.append(c.getText(QStringLiteral("name")));
         return names;
@@ -288,8 +289,8 @@ private:
     {
         const QStringList columns = sourceColumns(QStringLiteral("message"));
         const bool hasDate = columns.contains(QStringLiteral("date"), Qt::CaseInsensitive);
-        // The statements that copy one row of the backup's message table,
-        // every column but its rowid, prepared once for the whole run.
+        // The statement that copies one row of the backup's message table,
+        // every column but its rowid; one text, so it is prepared once.
         QStringList copied;
         for (const QString &column : columns) {
             if (!isRowid(column))
@@ -298,8 +299,9 @@ private:
         m_copyMessage = QStringLiteral("insert into main.message(%1) select %1 from src.message where ROWID=?")
                             .arg(copied.join(QLatin1Char(',')));
         {
-            Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql(
-                hasDate ? "select ROWID, date from src.message order by ROWID" : "select ROWID, 0 from src.message order by ROWID"));
+            const char *sql = hasDate ? "select ROWID, date from src.message order by ROWID"
+                                      : "select ROWID, 0 from src.message order by ROWID";
+            Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql(sql));
             while (c.moveNext()) {
                 MergeEntry e;
                 e.key = c.getInt64(0);

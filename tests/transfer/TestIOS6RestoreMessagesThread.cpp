@@ -41,12 +41,16 @@ QString stamp()
     return QString::number(kNow.toSecsSinceEpoch());
 }
 
-QByteArray sha1Of(const QString &path)
+// The file's bytes; "<missing>" when it cannot be read.
+QByteArray readFile(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QByteArray sha1Of(const QString &path)
+{
+    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha1);
 }
 
 QString mediaFileId(const QString &path)
@@ -398,14 +402,8 @@ TEST_F(IOS6RestoreMessagesThreadTest, TheCatalogueDescribesTheNewFilesAndTheOldO
     SampleConversations sample(dir.filePath(QStringLiteral("files")));
     auto fx = backup("catalogue");
     fx->writeBackup();
-    QFile oldSms(fx->storedSmsDb());
-    ASSERT_TRUE(oldSms.open(QIODevice::ReadOnly));
-    const QByteArray oldSmsBytes = oldSms.readAll();
-    oldSms.close();
-    QFile oldCatalogue(fx->catalogue());
-    ASSERT_TRUE(oldCatalogue.open(QIODevice::ReadOnly));
-    const QByteArray oldCatalogueBytes = oldCatalogue.readAll();
-    oldCatalogue.close();
+    const QByteArray oldSmsBytes = readFile(fx->storedSmsDb());
+    const QByteArray oldCatalogueBytes = readFile(fx->catalogue());
     const QHash<QString, MbdbRecord> before = readMbdb(fx->catalogue());
 
     // Enough text that the merged file outgrows the old one.
@@ -443,21 +441,15 @@ TEST_F(IOS6RestoreMessagesThreadTest, TheCatalogueDescribesTheNewFilesAndTheOldO
         EXPECT_EQ(r.domain.toString(), QStringLiteral("MediaDomain"));
         EXPECT_EQ(r.size, quint64(qstrlen(s.content)));
         EXPECT_EQ(r.dataHash.data, QCryptographicHash::hash(s.content, QCryptographicHash::Sha1));
-        QFile f(fx->backupDir().absoluteFilePath(id));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), QByteArray(s.content));
+        EXPECT_EQ(readFile(fx->backupDir().absoluteFilePath(id)), QByteArray(s.content));
     }
     EXPECT_TRUE(after.contains(mediaFileId(QStringLiteral("Library/SMS/Attachments/01"))));
     EXPECT_FALSE(after.contains(mediaFileId(QStringLiteral("Library/SMS/Attachments/03/clip.mov"))));
     EXPECT_EQ(after.size(), before.size() + 4);
 
     // The replaced files are kept under their names with the seconds.
-    QFile keptSms(fx->storedSmsDb() + QLatin1Char('-') + stamp());
-    ASSERT_TRUE(keptSms.open(QIODevice::ReadOnly));
-    EXPECT_EQ(keptSms.readAll(), oldSmsBytes);
-    QFile keptCatalogue(fx->catalogue() + QLatin1Char('-') + stamp());
-    ASSERT_TRUE(keptCatalogue.open(QIODevice::ReadOnly));
-    EXPECT_EQ(keptCatalogue.readAll(), oldCatalogueBytes);
+    EXPECT_EQ(readFile(fx->storedSmsDb() + QLatin1Char('-') + stamp()), oldSmsBytes);
+    EXPECT_EQ(readFile(fx->catalogue() + QLatin1Char('-') + stamp()), oldCatalogueBytes);
     EXPECT_TRUE(fx->backupDir().entryList({QStringLiteral("*.larkspan-part")}, QDir::Files | QDir::Hidden).isEmpty());
 
     // The group conversation remembers the sender of its last message.
@@ -466,7 +458,8 @@ TEST_F(IOS6RestoreMessagesThreadTest, TheCatalogueDescribesTheNewFilesAndTheOldO
     // What the merged sms.db says of them.
     EXPECT_EQ(storedRows(*fx, "select count(*) from message"), QStringList({"309"}));
     EXPECT_EQ(storedRows(*fx, "select guid, filename from attachment order by rowid"),
-              QStringList({"ATT-B2|~/Library/SMS/Attachments/0b/b2.jpg", "ATT-1|~/Library/SMS/Attachments/01/IMG_0001.JPG",
+              QStringList({"ATT-B2|~/Library/SMS/Attachments/0b/b2.jpg",
+                           "ATT-1|~/Library/SMS/Attachments/01/IMG_0001.JPG",
                            "ATT-2|~/Library/SMS/Attachments/02/IMG_0002.JPG",
                            "ATT-3|~/Library/SMS/Attachments/03/clip.mov"}));
 }
@@ -516,9 +509,7 @@ TEST_F(IOS6RestoreMessagesThreadTest, AttachmentFilesGoOnlyIntoTheAttachmentsFol
         ++storedCount;
         const QString fileId = mediaFileId(QLatin1String(c.storedAs));
         EXPECT_TRUE(after.contains(fileId));
-        QFile f(fx->backupDir().absoluteFilePath(fileId));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), QByteArray("bytes of ") + c.filename);
+        EXPECT_EQ(readFile(fx->backupDir().absoluteFilePath(fileId)), QByteArray("bytes of ") + c.filename);
     }
     // Two files and their folders "0a" and "0b"; every row is in the database.
     EXPECT_EQ(after.size(), before.size() + 2 * storedCount);
@@ -576,7 +567,8 @@ TEST_F(IOS6RestoreMessagesThreadTest, ASecondRunOfTheSameMessagesAddsNothing)
         for (int i = 0; i < rows.size(); ++i)
             EXPECT_EQ(storedRows(*fx, tables[i]), rows.at(i)) << tables[i];
         const auto again = readMbdb(fx->catalogue());
-        EXPECT_EQ(QSet<QString>(again.keyBegin(), again.keyEnd()), QSet<QString>(catalogue.keyBegin(), catalogue.keyEnd()));
+        EXPECT_EQ(QSet<QString>(again.keyBegin(), again.keyEnd()),
+                  QSet<QString>(catalogue.keyBegin(), catalogue.keyEnd()));
     }
 }
 
@@ -673,8 +665,8 @@ TEST_F(IOS6RestoreMessagesThreadTest, AnErrorIsReportedAndLeavesEveryByteAsItWas
          }},
         {"an attachment's place in the backup taken by a folder",
          [](MergeBackupFixture &fx, Chosen &c) {
-             _MsgAttachment *a = MsgSetBuilder(c.b.set())
-                                     .attachment(c.list.first(), 50, QStringLiteral("~/Library/SMS/Attachments/0f/x.jpg"));
+             _MsgAttachment *a = MsgSetBuilder(c.b.set()).attachment(
+                 c.list.first(), 50, QStringLiteral("~/Library/SMS/Attachments/0f/x.jpg"));
              a->_local_path = fx.backupDir().absoluteFilePath(QStringLiteral("../local-x.jpg"));
              QFile f(a->_local_path);
              f.open(QIODevice::WriteOnly);

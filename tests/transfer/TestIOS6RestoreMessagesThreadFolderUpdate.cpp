@@ -128,7 +128,8 @@ TEST_F(BackupFolderUpdateTest, AFailedRenamePutsEverythingBack)
                 error = QString::fromUtf8(e.what());
             }
         }
-        EXPECT_EQ(error, QStringLiteral("can not overwrite %1.").arg(folder.absoluteFilePath(QLatin1String(targets[failing]))));
+        EXPECT_EQ(error,
+                  QStringLiteral("can not overwrite %1.").arg(folder.absoluteFilePath(QLatin1String(targets[failing]))));
         const auto after = folderSnapshot(folder.absolutePath());
         EXPECT_EQ(before, after) << snapshotDifference(before, after).toStdString();
     }
