@@ -109,47 +109,42 @@ void BackupFolderUpdate::fail(const QString &target) const
     throw std::runtime_error(tr("can not overwrite %1.").arg(QDir::toNativeSeparators(target)).toStdString());
 }
 
-QString BackupFolderUpdate::stageCopy(const QString &localFile, const QString &name)
+BackupFolderUpdate::Entry &BackupFolderUpdate::entryFor(const QString &name)
 {
     Q_ASSERT(!m_committed);
+    const QString target = targetPath(name);
     // Only names the caller made (file ids, the catalogue's) come here; a
     // name that could lead out of the folder is refused all the same.
-    const QString target = targetPath(name);
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".")
         || name == QLatin1String(".."))
         fail(target);
-
-    const QString staged = target + QLatin1String(kStagedSuffix);
-    // A temporary file of a run that stopped half way; nothing else has the name.
-    if (entryExists(staged) && !QFile::remove(staged))
-        fail(target);
-    if (!copyWholeFile(localFile, staged))
-        fail(target);
-
     for (Entry &e : m_entries) {
-        if (e.name == name) {
-            e.staged = staged;
-            return staged;
-        }
+        if (e.name == name)
+            return e;
     }
-    m_entries.append(Entry{name, target, staged, QString(), false});
-    return staged;
+    m_entries.append(Entry{name, target, target + QLatin1String(kStagedSuffix), QString(), false});
+    return m_entries.last();
+}
+
+QString BackupFolderUpdate::stageCopy(const QString &localFile, const QString &name)
+{
+    const Entry &e = entryFor(name);
+    // A temporary file of a run that stopped half way, or staged before by
+    // this one; nothing else has the name.
+    if (entryExists(e.staged) && !QFile::remove(e.staged))
+        fail(e.target);
+    if (!copyWholeFile(localFile, e.staged))
+        fail(e.target);
+    return e.staged;
 }
 
 QString BackupFolderUpdate::stageCatalogue(QList<MbdbRecord> &records, const QString &name)
 {
-    Q_ASSERT(!m_committed);
-    const QString target = targetPath(name);
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".")
-        || name == QLatin1String(".."))
-        fail(target);
-    const QString staged = target + QLatin1String(kStagedSuffix);
-    if (!isStaged(name))
-        m_entries.append(Entry{name, target, staged, QString(), false});
-    writeMbdb(records, staged);
-    if (!syncFile(staged))
-        fail(target);
-    return staged;
+    const Entry &e = entryFor(name);
+    writeMbdb(records, e.staged);
+    if (!syncFile(e.staged))
+        fail(e.target);
+    return e.staged;
 }
 
 void BackupFolderUpdate::rollBack()

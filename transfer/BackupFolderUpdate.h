@@ -62,6 +62,9 @@ private:
     };
 
     [[noreturn]] void fail(const QString &target) const;
+    // The entry of name, made when new; throws for a name that is not a
+    // plain file name.
+    Entry &entryFor(const QString &name);
     void rollBack();
 
     QDir m_folder;
