@@ -1,6 +1,7 @@
 #include "CFValues.h"
 
 #include <QDateTime>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -66,7 +67,7 @@ QString cfText(const CFType &value)
     if (value.isNumber()) {
         if (!isReal(value))
             return QString::number(value.toLongLong());
-        QString text = QString::number(value.toDouble(), 'g', 17);
+        QString text = QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
         if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
             text += QLatin1String(".0");
         return text;
