@@ -1,3 +1,5 @@
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +11,7 @@
 #include "LogCapture.h"
 #include "MobileBackup2.h"
 #include "ServicePeer.h"
+#include "ServiceSocket.h"
 #include "SimFramework.h"
 #include "ThrownText.h"
 
@@ -310,6 +313,44 @@ TEST_F(MobileBackup2Test, AnyDeviceLinkMessageCanBeReceived)
     EXPECT_EQ(thrownText([&] { mobiledevice_backup2_recv_message(peer.socket(), &message, &name); }),
               "Did not receive a DL* message as expected.");
     EXPECT_EQ(name, "DLMessageUploadFiles");
+}
+
+TEST(MobileBackup2DeviceTest, TheServiceStartsWithTheHandshake)
+{
+    SimScenarioFile scenario;
+    scenario.write(QJsonObject{{"devices", QJsonArray{QJsonObject{
+                                               {"id", "phone"},
+                                               {"services", QJsonObject{{kMobileBackup2Service,
+                                                                         QJsonObject{{"kind", "peer"}, {"path", "mb2.sock"}}}}},
+                                           }}}});
+    QString error;
+    ASSERT_TRUE(loadSimFramework(&error)) << error.toStdString();
+    DeviceReceiver receiver;
+    const QList<void *> devices = subscribeAndWait(receiver, 1);
+    ASSERT_EQ(devices.size(), 1);
+
+    const struct
+    {
+        const char *name;
+        QList<Step> steps;
+        QString error;
+    } cases[] = {
+        {"ready", {ServicePeer::send(cfNames({"DLMessageDeviceReady"}))}, "(no error)"},
+        {"exchanged", {ServicePeer::send(cfNames({"DLMessageVersionExchange"})), ServicePeer::receive(),
+                       ServicePeer::send(cfNames({"DLMessageDeviceReady"}))},
+         "(no error)"},
+        {"gone before ready", {}, "mobiledevice_recmsg(msg-length) error, received length: 0."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ServicePeer peer(scenario.path("mb2.sock"), c.steps);
+        int socket = -1;
+        EXPECT_EQ(thrownText([&] { mobiledevice_backup2_start(devices[0], &socket); }), c.error);
+        ASSERT_GE(socket, 0);
+        EXPECT_EQ(mobiledevice_closesocket(socket), 0);
+    }
+    EXPECT_EQ(scenario.journalOf("phone").filter("AMDeviceStartService"),
+              QStringList(3, QStringLiteral("AMDeviceStartService com.apple.mobilebackup2")));
 }
 
 } // namespace
