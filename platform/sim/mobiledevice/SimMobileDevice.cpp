@@ -27,6 +27,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,6 +37,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #define SIM_MD_EXPORT extern "C" __attribute__((visibility("default")))
@@ -355,6 +357,27 @@ void serveFileRelay(int fd, SimService service, QString deviceId)
     close(fd);
 }
 
+// A service of kind "peer" is played by whoever listens at its socket path
+// (a test), so that any service conversation can be run end to end.
+int connectPeer(const QString &path, int *socketOut)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (name.isEmpty() || name.size() >= qsizetype(sizeof address.sun_path))
+        return kSocketFailure;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return kSocketFailure;
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        close(fd);
+        return kSocketFailure;
+    }
+    *socketOut = fd;
+    return 0;
+}
+
 // --- notifications -------------------------------------------------------
 
 void deliverEvents(DeviceNotificationCallback callback, void *context)
@@ -511,10 +534,14 @@ int AMDeviceStartService(void *device, CFTypeRef serviceName, int *socketOut, vo
             return kNoSession;
         if (const int code = scripted(d, "AMDeviceStartService"))
             return code;
-        if (!d->config.services.contains(name) || d->config.services.value(name).kind != QLatin1String("file_relay"))
+        if (!d->config.services.contains(name))
             return kUnknownService;
         service = d->config.services.value(name);
+        if (service.kind != QLatin1String("file_relay") && service.kind != QLatin1String("peer"))
+            return kUnknownService;
     }
+    if (service.kind == QLatin1String("peer"))
+        return connectPeer(service.peerPath, socketOut);
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return kSocketFailure;

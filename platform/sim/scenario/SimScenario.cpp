@@ -45,6 +45,7 @@ SimDevice readDevice(const QJsonObject &o, const QDir &base)
         service.sources = folderMap(s.value(QLatin1String("sources")).toObject(), base);
         service.answer = s.value(QLatin1String("answer")).toObject();
         service.archiveFile = absoluteIn(base, s.value(QLatin1String("archive_file")).toString());
+        service.peerPath = absoluteIn(base, s.value(QLatin1String("path")).toString());
         d.services.insert(it.key(), service);
     }
     const QJsonObject b = o.value(QLatin1String("backup")).toObject();

@@ -16,10 +16,11 @@ inline constexpr char kJournalVariable[] = "LARKSPAN_DEVICE_JOURNAL";
 
 struct SimService
 {
-    QString kind;                   // "file_relay"
+    QString kind;                   // "file_relay" or "peer"
     QMap<QString, QString> sources; // source name -> absolute folder
     QJsonObject answer;             // sent in place of the usual answer when not empty
     QString archiveFile;            // absolute; its bytes are sent in place of an archive
+    QString peerPath;               // "peer": absolute path of the Unix socket the service connects to
 };
 
 struct SimBackup
