@@ -2,9 +2,11 @@
 
 #include "ui_MainWindow.h"
 
+#include <QCursor>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 
 #include "AppFolders.h"
 #include "AppStyleSheet.h"
@@ -14,7 +16,10 @@
 #include "ItemModelSms.h"
 #include "MessageBoxes.h"
 #include "ShellUtils.h"
+#include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
+#include "_LocalDBItemNode.h"
+#include "_RootDeviceItemNode.h"
 #include "_RootLocalDBItemNode.h"
 
 namespace
@@ -49,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->splitter->setSizes({250, 750});
 
     m_mainModel = new ItemModelMain(this);
+    connect(m_mainModel, &QAbstractItemModel::rowsAboutToBeRemoved, this, &MainWindow::forgetRemovedRows);
     ui->treeViewDS->setModel(m_mainModel);
     ui->treeViewDS->expandAll();
 
@@ -98,11 +104,6 @@ QDir MainWindow::deviceCacheDir(const IOSDevice &device)
     return device.cacheDir();
 }
 
-void MainWindow::createMenus()
-{
-    // The menus, the tool bar and the data actions are built here.
-}
-
 void MainWindow::openLocalDatabases()
 {
     // Listed only: a database is opened and read when its node is selected,
@@ -139,30 +140,233 @@ void MainWindow::miCheckUpdate()
     shellOpen(UpdateChecker::updatePageUrl().toString(QUrl::FullyEncoded));
 }
 
-void MainWindow::onMainTreeSelected(QItemSelection selections, QItemSelection)
+// ---------------------------------------------------------------------------
+// Menus, tool bar, action enabling and context menus
+
+namespace
 {
+
+// Adds an entry that runs slot on window; the icon is left out when empty.
+template<typename Slot>
+QAction *addEntry(QMenu *menu, MainWindow *window, const QString &text, const char *icon, Slot slot,
+                  bool enabled = true)
+{
+    QAction *action = icon ? menu->addAction(QIcon(QLatin1String(icon)), text) : menu->addAction(text);
+    QObject::connect(action, &QAction::triggered, window, slot);
+    action->setEnabled(enabled);
+    return action;
 }
 
-void MainWindow::onSMSItemSelected(QItemSelection selections, QItemSelection)
+} // namespace
+
+MainWindow::DataActions MainWindow::dataActionsFor(int sourceType, int deviceCount)
 {
+    DataActions actions;
+    if (sourceType == _IOSDeviceItemNode::Type) {
+        actions.backup = true;
+        actions.i2i = deviceCount > 1;
+        actions.exportFile = true;
+        actions.print = true;
+    } else if (sourceType == _LocalDBItemNode::Type) {
+        actions.db2i = deviceCount >= 1;
+        actions.exportFile = true;
+        actions.print = true;
+        actions.del = true;
+    }
+    return actions;
 }
 
-void MainWindow::onSMSSortIndicatorChanged(int logicalIndex, Qt::SortOrder order)
+bool MainWindow::deviceTransfersAvailable()
 {
+    // Copying to a phone, writing into an iTunes backup and disconnecting a
+    // device come with the device transfer workers; until then their entries
+    // are shown but cannot be chosen.
+    return false;
 }
 
-void MainWindow::searchMessages()
+void MainWindow::createMenus()
 {
+    // Menu titles are not translated; the entries are, in the QObject context.
+    QMenu *file = ui->menuBar->addMenu(QStringLiteral("File"));
+    m_backupAction = addEntry(file, this, QObject::tr("Backup SMS to Local Database"), ":res/backup.png",
+                              &MainWindow::miBackup, false);
+    m_i2iAction = addEntry(file, this, QObject::tr("Transfer iPhone SMS to other iPhone"), ":res/i2i.png",
+                           &MainWindow::miI2I, false);
+    m_db2iAction = addEntry(file, this, QObject::tr("Transfer SMS from Database to iPhone"), ":res/db2i.png",
+                            &MainWindow::miDb2I, false);
+    file->addSeparator();
+    m_exportAction =
+        addEntry(file, this, QObject::tr("Export SMS to File"), ":res/export.png", &MainWindow::miExport, false);
+    m_printAction = addEntry(file, this, QObject::tr("Print SMS"), ":res/print.png", &MainWindow::miPrint, false);
+    m_deleteAction = addEntry(file, this, QObject::tr("Delete SMS"), ":res/delete.png", &MainWindow::miDel, false);
+    file->addSeparator();
+    addEntry(file, this, QObject::tr("Import SMS from iTunes Backup to Local Database"), ":res/import_itunes.png",
+             &MainWindow::miImportItunes);
+    addEntry(file, this, QObject::tr("Open Database Folder"), ":res/open_db_folder.png", &MainWindow::miOpenDbFolder);
+    addEntry(file, this, QObject::tr("Exit"), ":res/exit.png", &MainWindow::close);
+
+    QMenu *tools = ui->menuBar->addMenu(QStringLiteral("Tools"));
+    addEntry(tools, this, QObject::tr("Check for Update"), nullptr, &MainWindow::miCheckUpdate);
+    addEntry(tools, this, QObject::tr("Clear Cache files"), nullptr, &MainWindow::miClearCache);
+
+    QMenu *help = ui->menuBar->addMenu(QStringLiteral("Help"));
+    addEntry(help, this, QObject::tr("Help"), ":res/help.png", &MainWindow::miHelp);
+    addEntry(help, this, QObject::tr("Feedback and Support"), nullptr, &MainWindow::miFeedback);
+    addEntry(help, this, QObject::tr("About"), nullptr, &MainWindow::miAbout);
+
+    ui->mainToolBar->addAction(m_backupAction);
+    ui->mainToolBar->addAction(m_i2iAction);
+    ui->mainToolBar->addAction(m_db2iAction);
+    ui->mainToolBar->addSeparator();
+    ui->mainToolBar->addAction(m_exportAction);
+    ui->mainToolBar->addAction(m_printAction);
+    ui->mainToolBar->addAction(m_deleteAction);
 }
 
-void MainWindow::searchCotnact()
+AbsTreeItemModel::_ItemNode *MainWindow::currentNode() const
 {
+    return m_mainModel->nodeOf(ui->treeViewDS->currentIndex());
+}
+
+_AbsDBItemNode *MainWindow::currentSourceNode() const
+{
+    AbsTreeItemModel::_ItemNode *node = currentNode();
+    if (node && node->type == _ChatSessionItemNode::Type)
+        node = node->parent;
+    if (node && (node->type == _IOSDeviceItemNode::Type || node->type == _LocalDBItemNode::Type))
+        return static_cast<_AbsDBItemNode *>(node);
+    return nullptr;
+}
+
+int MainWindow::deviceCount() const
+{
+    return m_mainModel->countChildrenOfType(m_mainModel->deviceRoot(), _IOSDeviceItemNode::Type);
+}
+
+void MainWindow::updateActions()
+{
+    // Setting the models raises selection changes before the menus exist.
+    if (!m_backupAction)
+        return;
+    const _AbsDBItemNode *source = currentSourceNode();
+    const DataActions rule = dataActionsFor(source ? source->type : 0, deviceCount());
+    const bool transfers = deviceTransfersAvailable();
+    m_backupAction->setEnabled(rule.backup);
+    m_i2iAction->setEnabled(rule.i2i && transfers);
+    m_db2iAction->setEnabled(rule.db2i && transfers);
+    m_exportAction->setEnabled(rule.exportFile);
+    m_printAction->setEnabled(rule.print);
+    m_deleteAction->setEnabled(rule.del);
+}
+
+std::unique_ptr<QMenu> MainWindow::createMainTreeContextMenu()
+{
+    const AbsTreeItemModel::_ItemNode *node = currentNode();
+    if (!node)
+        return nullptr;
+    const int devices = deviceCount();
+    const bool transfers = deviceTransfersAvailable();
+    auto menu = std::make_unique<QMenu>(this);
+    QMenu *m = menu.get();
+    switch (node->type) {
+    case _RootLocalDBItemNode::Type:
+        addEntry(m, this, QObject::tr("Open Database Folder"), ":res/open_db_folder.png", &MainWindow::miOpenDbFolder);
+        addEntry(m, this, QObject::tr("Import SMS from iTunes Backup to Local Database"), ":res/import_itunes.png",
+                 &MainWindow::miImportItunes);
+        break;
+    case _IOSDeviceItemNode::Type:
+        addEntry(m, this, QObject::tr("Backup SMS to Local Database"), ":res/backup.png", &MainWindow::miBackupAll);
+        addEntry(m, this, QObject::tr("Transfer iPhone SMS to other iPhone"), ":res/i2i.png", &MainWindow::miI2IAll,
+                 devices > 1 && transfers);
+        addEntry(m, this, QObject::tr("Export SMS to File"), ":res/export.png", &MainWindow::miExportAll);
+        addEntry(m, this, QObject::tr("Print SMS"), ":res/print.png", &MainWindow::miPrintAll);
+        addEntry(m, this, QObject::tr("View Cache Files"), nullptr, &MainWindow::miViewCache);
+        addEntry(m, this, QObject::tr("Disconnect Device"), ":res/unmount.png", &MainWindow::miUnmoutDevice,
+                 transfers);
+        break;
+    case _LocalDBItemNode::Type:
+        addEntry(m, this, QObject::tr("Import SMS from iTunes Backup to this Local Database"),
+                 ":res/import_itunes.png", &MainWindow::miImportToLocalDb);
+        addEntry(m, this, QObject::tr("Export SMS to iTunes Backup"), nullptr, &MainWindow::miExport2iTunesAll,
+                 transfers);
+        addEntry(m, this, QObject::tr("Transfer SMS from Database to iPhone"), ":res/db2i.png",
+                 &MainWindow::miDb2IAll, devices >= 1 && transfers);
+        addEntry(m, this, QObject::tr("Export SMS to File"), ":res/export.png", &MainWindow::miExportAll);
+        addEntry(m, this, QObject::tr("Print SMS"), ":res/print.png", &MainWindow::miPrintAll);
+        addEntry(m, this, QObject::tr("Delete this Database"), ":res/delete.png", &MainWindow::miDelAll);
+        break;
+    case _ChatSessionItemNode::Type: {
+        const int parentType = node->parent ? node->parent->type : 0;
+        if (parentType == _LocalDBItemNode::Type) {
+            addEntry(m, this, QObject::tr("Export SMS with this contact to iTunes Backup"), nullptr,
+                     &MainWindow::miExport2iTunesChat, transfers);
+            addEntry(m, this, QObject::tr("Transfer SMS with this contact to iPhone"), ":res/db2i.png",
+                     &MainWindow::miDb2IChat, devices >= 1 && transfers);
+            addEntry(m, this, QObject::tr("Export SMS with this contact to File"), ":res/export.png",
+                     &MainWindow::miExportChat);
+            addEntry(m, this, QObject::tr("Print SMS with this contact"), ":res/print.png", &MainWindow::miPrintChat);
+            addEntry(m, this, QObject::tr("Delete SMS with this contact"), ":res/delete.png",
+                     &MainWindow::miDelChat);
+        } else if (parentType == _IOSDeviceItemNode::Type) {
+            addEntry(m, this, QObject::tr("Backup SMS with this contact to Local Database"), ":res/backup.png",
+                     &MainWindow::miBackupChat);
+            addEntry(m, this, QObject::tr("Transfer SMS with this contact to other iPhone"), ":res/i2i.png",
+                     &MainWindow::miI2IChat, devices > 1 && transfers);
+            addEntry(m, this, QObject::tr("Export SMS with this contact to File"), ":res/export.png",
+                     &MainWindow::miExportChat);
+            addEntry(m, this, QObject::tr("Print SMS with this contact"), ":res/print.png", &MainWindow::miPrintChat);
+        } else {
+            return nullptr;
+        }
+        break;
+    }
+    default:
+        return nullptr;
+    }
+    return menu;
+}
+
+std::unique_ptr<QMenu> MainWindow::createSMSContextMenu()
+{
+    const _AbsDBItemNode *source = currentSourceNode();
+    if (!source)
+        return nullptr;
+    const int devices = deviceCount();
+    const bool transfers = deviceTransfersAvailable();
+    auto menu = std::make_unique<QMenu>(this);
+    QMenu *m = menu.get();
+    if (source->type == _LocalDBItemNode::Type) {
+        addEntry(m, this, QObject::tr("Export Selected SMS to iTunes Backup"), nullptr,
+                 &MainWindow::miExport2iTunesSel, transfers);
+        addEntry(m, this, QObject::tr("Transfer Selected SMS to iPhone"), ":res/db2i.png", &MainWindow::miDb2ISel,
+                 devices >= 1 && transfers);
+        addEntry(m, this, QObject::tr("Export Selected SMS to File"), ":res/export.png", &MainWindow::miExportSel);
+        addEntry(m, this, QObject::tr("Print Selected SMS"), ":res/print.png", &MainWindow::miPrintSel);
+        addEntry(m, this, QObject::tr("Delete Selected SMS"), ":res/delete.png", &MainWindow::miDelSel);
+    } else {
+        addEntry(m, this, QObject::tr("Backup Selected SMS to Local Database"), ":res/backup.png",
+                 &MainWindow::miBackupSel);
+        addEntry(m, this, QObject::tr("Transfer Selected SMS to other iPhone"), ":res/i2i.png",
+                 &MainWindow::miI2ISel, devices > 1 && transfers);
+        addEntry(m, this, QObject::tr("Export Selected SMS to File"), ":res/export.png", &MainWindow::miExportSel);
+        addEntry(m, this, QObject::tr("Print Selected SMS"), ":res/print.png", &MainWindow::miPrintSel);
+    }
+    return menu;
+}
+
+void MainWindow::execContextMenu(QMenu &menu)
+{
+    menu.exec(QCursor::pos());
 }
 
 void MainWindow::onMainTreeContextMenu()
 {
+    if (std::unique_ptr<QMenu> menu = createMainTreeContextMenu())
+        execContextMenu(*menu);
 }
 
 void MainWindow::onSMSContextMenu()
 {
+    if (std::unique_ptr<QMenu> menu = createSMSContextMenu())
+        execContextMenu(*menu);
 }

@@ -4,7 +4,11 @@
 #include <QItemSelection>
 #include <QMainWindow>
 
+#include <memory>
+
+#include "AbsTreeItemModel.h"
 #include "UpdateChecker.h"
+#include "_MsgMessage.h"
 
 namespace Ui
 {
@@ -15,6 +19,9 @@ class ItemModelMain;
 class ItemModelSms;
 class QAction;
 class QLabel;
+class QMenu;
+class _AbsDBItemNode;
+class _IOSDeviceItemNode;
 
 // The application's one top-level window: the source tree on the left (its
 // devices, local databases and their conversations), the searchable message
@@ -38,23 +45,140 @@ public:
     // std::runtime_error for an identifier that names neither.
     static QDir deviceCacheDir(const IOSDevice &device);
 
+    // Which data actions a source allows, by the type of the source node
+    // (0 for none) and the number of devices listed.
+    struct DataActions
+    {
+        bool backup = false;
+        bool i2i = false;
+        bool db2i = false;
+        bool exportFile = false;
+        bool print = false;
+        bool del = false;
+    };
+    static DataActions dataActionsFor(int sourceType, int deviceCount);
+    // False while the transfers to a phone, into an iTunes backup and the
+    // disconnection of a device are not part of the program: their actions
+    // and entries then stay disabled whatever the rule says.
+    static bool deviceTransfersAvailable();
+
 protected slots:
     void miCheckUpdate();
 
-    // Selection, sorting and search of the two lists.
+    // --- Selection, sorting, search and the small commands ---------------
     void onMainTreeSelected(QItemSelection selections, QItemSelection);
     void onSMSItemSelected(QItemSelection selections, QItemSelection);
     void onSMSSortIndicatorChanged(int logicalIndex, Qt::SortOrder order);
     void searchMessages();
     void searchCotnact();
+    void miViewCache();
+    void miOpenDbFolder();
+    void miHelp();
+    void miFeedback();
+    void miHome();
+    void miClearCache();
+    void miAbout();
 
-    // Context menus of the two lists.
+    // --- Context menus of the two lists ----------------------------------
     void onMainTreeContextMenu();
     void onSMSContextMenu();
+
+    // --- Backup to a local database, export to a file, printing ----------
+    // (MainWindowTransfer.cpp)
+    void miBackup();
+    void miBackupSel();
+    void miBackupChat();
+    void miBackupAll();
+    void miExport();
+    void miExportSel();
+    void miExportChat();
+    void miExportAll();
+    void miPrint();
+    void miPrintSel();
+    void miPrintChat();
+    void miPrintAll();
+
+    // --- Devices: arrival, removal, transfer to a phone and into an iTunes
+    // backup (MainWindowDevice.cpp) -------------------------------------
+    void iosDeviceConnected(void *p);
+    void iosDeviceDisconnected(void *p);
+    void miUnmoutDevice();
+    void miI2I();
+    void miI2ISel();
+    void miI2IChat();
+    void miI2IAll();
+    void miDb2I();
+    void miDb2ISel();
+    void miDb2IChat();
+    void miDb2IAll();
+    void miExport2iTunes();
+    void miExport2iTunesSel();
+    void miExport2iTunesChat();
+    void miExport2iTunesAll();
+
+    // --- Import from an iTunes backup (MainWindowImport.cpp) -------------
+    void miImportItunes();
+    void miImportToLocalDb();
+
+    // --- Deleting messages and local databases (MainWindowDelete.cpp) ----
+    void miDel();
+    void miDelSel();
+    void miDelChat();
+    void miDelAll();
 
 protected:
     // Builds the menu bar and the tool bar, keeping the six data actions.
     void createMenus();
+    // Enables the six data actions for the source of the current tree node.
+    void updateActions();
+
+    // The context menus for the current tree node, or null where none is
+    // shown. Kept apart from showing them so that their entries can be read.
+    std::unique_ptr<QMenu> createMainTreeContextMenu();
+    std::unique_ptr<QMenu> createSMSContextMenu();
+    // Runs a context menu modally at the mouse pointer.
+    virtual void execContextMenu(QMenu &menu);
+
+    // The current node of the source tree; null when there is none.
+    AbsTreeItemModel::_ItemNode *currentNode() const;
+    // The current node when it is a device or a local database, its parent
+    // when it is a conversation under one; else null.
+    _AbsDBItemNode *currentSourceNode() const;
+    // How many devices are listed under the device root.
+    int deviceCount() const;
+
+    // Makes a node current once control is back in the event loop.
+    void selectNode(AbsTreeItemModel::_ItemNode *node);
+    // Every message of the current source node, read afresh and sorted like
+    // the list; empty (after an error box) when it cannot be read.
+    QList<_MsgMessage *> messagesOfCurrentNode();
+    // Sorts the messages by the list header and shows them.
+    void showChatMessages(QList<_MsgMessage *> messages);
+    void clearMessageList();
+    // The messages of the selected rows of the list, in selection order.
+    QList<_MsgMessage *> selectedMessages() const;
+
+    // The dialogs that commands ask through, each run modally over the
+    // window. The name of the local database to write to (one listed or a
+    // new one), empty when cancelled:
+    QString askLocalDbName(const QString &defaultName);
+    // The country of a device's numbers; false (mmc unchanged) when the
+    // dialog ended without a choice:
+    bool askCountryCode(QString &mmc);
+    // A device to write to, other than source (null: any device listed);
+    // null when cancelled:
+    _IOSDeviceItemNode *askTargetDevice(const _IOSDeviceItemNode *source);
+
+    // Backup, export and print of a list of messages (MainWindowTransfer.cpp).
+    void backupMessages(const QList<_MsgMessage *> &messages);
+    void backupMessagesToLocalDb(const QString &defaultName, const QList<_MsgMessage *> &messages);
+    void exportMessagesToFile(const QList<_MsgMessage *> &messages);
+    void printMessages(const QList<_MsgMessage *> &messages);
+
+    // Import from an iTunes backup into the named local database, or into
+    // one named after the backup's device when the name is empty; the name
+    // used is written back (MainWindowImport.cpp).
+    void importMessages(QString &targetName);
 
     Ui::MainWindow *ui;
     ItemModelMain *m_mainModel = nullptr;
@@ -73,6 +197,12 @@ protected:
     QAction *m_deleteAction = nullptr;
 
 private:
+    // Empties the list before nodes leave the tree that own what it shows.
+    void forgetRemovedRows(const QModelIndex &parent, int first, int last);
+
+    // The source whose records the list and the conversation view show.
+    const AbsTreeItemModel::_ItemNode *m_shownSource = nullptr;
+
     void openLocalDatabases();
     void openStoredDevices();
 };

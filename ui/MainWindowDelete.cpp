@@ -1,0 +1,181 @@
+#include "MainWindow.h"
+
+#include "ui_MainWindow.h"
+
+#include <QItemSelectionModel>
+#include <QSet>
+
+#include "AppFolders.h"
+#include "DeleteMessagesThread.h"
+#include "FileUtils.h"
+#include "HtmlEscape.h"
+#include "IOS6MessageDb.h"
+#include "ItemModelMain.h"
+#include "ItemModelSms.h"
+#include "MessageBoxes.h"
+#include "ProgressForm.h"
+#include "_ChatSessionItemNode.h"
+#include "_LocalDBItemNode.h"
+
+namespace
+{
+
+using Node = AbsTreeItemModel::_ItemNode;
+
+// The local database of a node: the node itself, or the parent of one of its
+// conversations; null for anything else.
+_LocalDBItemNode *localDbOf(Node *node, bool allowDatabase, bool allowChat)
+{
+    if (!node)
+        return nullptr;
+    if (node->type == _LocalDBItemNode::Type)
+        return allowDatabase ? static_cast<_LocalDBItemNode *>(node) : nullptr;
+    if (allowChat && node->type == _ChatSessionItemNode::Type && node->parent
+        && node->parent->type == _LocalDBItemNode::Type)
+        return static_cast<_LocalDBItemNode *>(node->parent);
+    return nullptr;
+}
+
+// Deletes the messages from the database file under the progress dialog;
+// true when every one of them is gone from the file.
+bool runDeletion(QWidget *window, IOS6MessageDb *db, const QList<_MsgMessage *> &messages)
+{
+    ProgressForm form(QString(), window);
+    DeleteMessagesThread worker(db, &messages, &form, window);
+    worker.start(QThread::InheritPriority);
+    const int result = form.exec();
+    const bool ok = result == 1 && !form.isCancelled();
+    worker.wait();
+    return ok;
+}
+
+// Drops deleted messages from the records of their database. A message may
+// be filed under more than one conversation, so every conversation of the
+// set lets go of them.
+void forgetMessages(MsgDataSet &set, const QList<_MsgMessage *> &messages)
+{
+    MsgDataSet::Data *d = set.data();
+    QSet<_MsgMessage *> gone;
+    for (_MsgMessage *m : messages) {
+        if (!m || gone.contains(m))
+            continue;
+        gone.insert(m);
+        if (m->chat)
+            m->chat->messages.remove(QString::number(m->_key));
+        d->messages.remove(m->_key);
+    }
+    for (_MsgChat *chat : std::as_const(d->chats)) {
+        for (auto it = chat->messages.begin(); it != chat->messages.end();) {
+            if (gone.contains(it.value()))
+                it = chat->messages.erase(it);
+            else
+                ++it;
+        }
+    }
+    qDeleteAll(gone);
+}
+
+} // namespace
+
+void MainWindow::miDel()
+{
+    if (!ui->treeViewSMS->selectionModel()->selectedRows(0).isEmpty()) {
+        miDelSel();
+        return;
+    }
+    const Node *node = currentNode();
+    if (!node)
+        return;
+    if (node->type == _ChatSessionItemNode::Type)
+        miDelChat();
+    else
+        miDelAll();
+}
+
+void MainWindow::miDelSel()
+{
+    Node *current = currentNode();
+    _LocalDBItemNode *database = localDbOf(current, true, true);
+    if (!database)
+        return;
+    auto *db = dynamic_cast<IOS6MessageDb *>(database->db.data());
+    if (!db)
+        return;
+    if (!askQuestion(tr("IDS_CONFIRM_DEL_SEL_MESSAGES")))
+        return;
+    const QList<_MsgMessage *> messages = selectedMessages();
+    if (messages.isEmpty())
+        return;
+    if (!runDeletion(this, db, messages))
+        return;
+
+    // Nothing on show may point at a record about to be freed.
+    clearMessageList();
+    forgetMessages(database->dataSet, messages);
+    ui->treeViewDS->setCurrentIndex(QModelIndex());
+    ui->treeViewDS->setCurrentIndex(m_mainModel->indexOfNode(current));
+}
+
+void MainWindow::miDelChat()
+{
+    auto *session = currentNode() && currentNode()->type == _ChatSessionItemNode::Type
+                        ? static_cast<_ChatSessionItemNode *>(currentNode())
+                        : nullptr;
+    _LocalDBItemNode *database = localDbOf(session, false, true);
+    if (!database)
+        return;
+    auto *db = dynamic_cast<IOS6MessageDb *>(database->db.data());
+    if (!db)
+        return;
+    if (!askQuestion(tr("IDS_CONFIRM_DEL_THIS_CHAT")))
+        return;
+    const QList<_MsgMessage *> messages = m_smsModel->messages();
+    if (!runDeletion(this, db, messages))
+        return;
+
+    clearMessageList();
+    ui->treeViewDS->setCurrentIndex(QModelIndex());
+    forgetMessages(database->dataSet, messages);
+    MsgDataSet::Data *d = database->dataSet.data();
+    for (_MsgChat *chat : std::as_const(session->chats)) {
+        // A conversation that still has messages on file (none were on
+        // show) stays in the set, so that those messages keep a valid
+        // conversation; the set frees it with itself.
+        if (!chat->messages.isEmpty())
+            continue;
+        for (auto it = d->chats.begin(); it != d->chats.end();) {
+            if (it.value() == chat)
+                it = d->chats.erase(it);
+            else
+                ++it;
+        }
+        delete chat;
+    }
+    session->chats.clear();
+    m_mainModel->removeNode(session);
+}
+
+void MainWindow::miDelAll()
+{
+    Node *node = currentNode();
+    _LocalDBItemNode *database = localDbOf(node, true, false);
+    if (!database)
+        return;
+    if (!askQuestion(tr("IDS_CONFIRM_DEL_THIS_LOCALDB")))
+        return;
+    const QString name = database->name;
+    clearMessageList();
+    database->db->close();
+    const QString folder = localDatabasesDir().filePath(name);
+    if (!removeDirRecursively(folder)) {
+        // What is left is still a local database on disk, and is listed as
+        // one at the next start: keep its node, read afresh when selected.
+        m_mainModel->removeChildren(database);
+        database->dataSet = MsgDataSet::create();
+        showWarning(tr("Failed to delete Database %1 completely. Please close any program that uses its folder %2 and try again.")
+                        .arg(htmlEscape(name), htmlEscape(QDir::toNativeSeparators(folder))));
+        return;
+    }
+    m_mainModel->removeNode(database);
+    showInformation(tr("IDS_DEL_LOCALDB_SUC").arg(htmlEscape(name)));
+}

@@ -1,0 +1,13 @@
+#include "MainWindow.h"
+
+void MainWindow::miImportItunes()
+{
+}
+
+void MainWindow::miImportToLocalDb()
+{
+}
+
+void MainWindow::importMessages(QString &targetName)
+{
+}
