@@ -56,4 +56,42 @@
         <translation>The archive %1 ends before %2 is complete.</translation>
     </message>
 </context>
+<context>
+    <name>IOSMobileBackupThread</name>
+    <message>
+        <source>IDS_BACKING_UP_IOS</source>
+        <translation>Backing up iPhone...</translation>
+    </message>
+    <message>
+        <source>The device identifier &quot;%1&quot; cannot name a backup folder.</source>
+        <translation>The device identifier &quot;%1&quot; cannot name a backup folder.</translation>
+    </message>
+    <message>
+        <source>Can not remove the earlier backup %1.</source>
+        <translation>Can not remove the earlier backup %1.</translation>
+    </message>
+    <message>
+        <source>&lt;br/&gt;&lt;br/&gt;Note: You can restart your device to try again.</source>
+        <translation>&lt;br/&gt;&lt;br/&gt;Note: You can restart your device to try again.</translation>
+    </message>
+</context>
+<context>
+    <name>IOSMobileRestoreThread</name>
+    <message>
+        <source>IDS_RESTORING_BACKUP_TO_IOS</source>
+        <translation>Restoring iPhone...</translation>
+    </message>
+    <message>
+        <source>Please follow &lt;a href=&quot;%1&quot;&gt; this tutorial&lt;/a&gt; to disable &quot;Find my iPhone&quot; first and then restart your iPhone to try again.&lt;br/&gt;&lt;br/&gt;</source>
+        <translation>Please follow &lt;a href=&quot;%1&quot;&gt; this tutorial&lt;/a&gt; to disable &quot;Find my iPhone&quot; first and then restart your iPhone to try again.&lt;br/&gt;&lt;br/&gt;</translation>
+    </message>
+    <message>
+        <source>%1 GB free disk space on your device is required restore data.  Please remove some camera roll videos from your device to computer to free up disk space first and then try again.</source>
+        <translation>%1 GB free disk space on your device is required restore data.  Please remove some camera roll videos from your device to computer to free up disk space first and then try again.</translation>
+    </message>
+    <message>
+        <source>&lt;br/&gt;&lt;br/&gt;Note: You can restart your device to try again.</source>
+        <translation>&lt;br/&gt;&lt;br/&gt;Note: You can restart your device to try again.</translation>
+    </message>
+</context>
 </TS>
