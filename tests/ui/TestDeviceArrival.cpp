@@ -93,7 +93,7 @@ QByteArray fileBytes(const QString &path)
     return AppHomeFixture::readFile(path);
 }
 
-struct DeviceSpec
+struct PhoneSetup
 {
     QString id;
     QString lockdownId; // the id the device gives, when not the scenario's
@@ -105,9 +105,9 @@ struct DeviceSpec
     bool cloudBackup = false;
 };
 
-DeviceSpec spec(const QString &id)
+PhoneSetup phone(const QString &id)
 {
-    DeviceSpec d;
+    PhoneSetup d;
     d.id = id;
     return d;
 }
@@ -147,7 +147,7 @@ protected:
         ASSERT_TRUE(QFile::copy(relaySmsDb(id), homeSmsDb(id)));
     }
 
-    static QJsonObject deviceJson(const DeviceSpec &d)
+    static QJsonObject deviceJson(const PhoneSetup &d)
     {
         QJsonObject relay = d.fileRelay;
         if (relay.isEmpty())
@@ -172,10 +172,10 @@ protected:
 
     // Writes the scenario, loads the simulated framework and opens the
     // window, which subscribes to the devices' events.
-    void start(const QList<DeviceSpec> &devices, const QJsonArray &events = {})
+    void start(const QList<PhoneSetup> &devices, const QJsonArray &events = {})
     {
         QJsonArray list;
-        for (const DeviceSpec &d : devices)
+        for (const PhoneSetup &d : devices)
             list.append(deviceJson(d));
         QJsonObject s{{"devices", list}};
         if (!events.isEmpty())
@@ -252,7 +252,7 @@ TEST_F(DeviceArrivalTest, AnIOS6PhoneArrivesWithItsConversationsAndLeaves)
         if (box.text() == kPasscodeNote)
             copiedBeforeNote = int(scenario.journalOf(QStringLiteral("six")).filter(QStringLiteral("AMDeviceCopyValue")).size());
     });
-    start({spec(QStringLiteral("six"))},
+    start({phone(QStringLiteral("six"))},
           QJsonArray{QJsonObject{{"after_ms", 0}, {"device", "six"}, {"message", 1}},
                      QJsonObject{{"after_ms", 12000}, {"device", "six"}, {"message", 2}}});
 
@@ -309,9 +309,9 @@ TEST_F(DeviceArrivalTest, TheSystemVersionChoosesTheWay)
         {"eight", "8.1", false},  {"none", "", true},       {"beta", "beta", true},
         {"ten", "10.0.2", false},
     };
-    QList<DeviceSpec> devices;
+    QList<PhoneSetup> devices;
     for (const auto &c : cases) {
-        DeviceSpec d = spec(QString::fromUtf8(c.id));
+        PhoneSetup d = phone(QString::fromUtf8(c.id));
         d.version = QString::fromUtf8(c.version);
         devices.append(d);
         giveIOS6Db(d.id, 1);
@@ -340,13 +340,13 @@ TEST_F(DeviceArrivalTest, AnUnknownCountryIsAskedFor)
     writeIOS5Db(scenario.path(QStringLiteral("five-src")), {QStringLiteral("+4915112345678")});
     giveIOS6Db(QStringLiteral("unknown"), 2);
     giveIOS6Db(QStringLiteral("known"), 1);
-    DeviceSpec five = spec(QStringLiteral("five"));
+    PhoneSetup five = phone(QStringLiteral("five"));
     five.version = QStringLiteral("5.1.1");
     five.mcc = QString();
     five.fileRelay = QJsonObject{{"sources", QJsonObject{{"UserDatabases", "five-src/file-relay"}}}};
-    DeviceSpec unknown = spec(QStringLiteral("unknown"));
+    PhoneSetup unknown = phone(QStringLiteral("unknown"));
     unknown.mcc = QStringLiteral("001");
-    DeviceSpec known = spec(QStringLiteral("known"));
+    PhoneSetup known = phone(QStringLiteral("known"));
 
     QStringList countries{QStringLiteral("germany"), QStringLiteral("france")};
     ModalWatcher picker("CountrySelForm", [&](QWidget *dialog) {
@@ -379,7 +379,7 @@ TEST_F(DeviceArrivalTest, AnUnknownCountryIsAskedFor)
 TEST_F(DeviceArrivalTest, ALaterPhoneArrivesThroughADeviceBackup)
 {
     giveIOS6Db(QStringLiteral("eight"), 2);
-    DeviceSpec eight = spec(QStringLiteral("eight"));
+    PhoneSetup eight = phone(QStringLiteral("eight"));
     eight.version = QStringLiteral("8.1");
     start({eight});
     ASSERT_TRUE(QTest::qWaitFor([&]() { return nodeOf(QStringLiteral("eight")) != nullptr; }, 60000));
@@ -399,7 +399,7 @@ TEST_F(DeviceArrivalTest, ALaterPhoneArrivesThroughADeviceBackup)
 TEST_F(DeviceArrivalTest, ABackupThatICloudKeepsIsNotTaken)
 {
     giveIOS6Db(QStringLiteral("cloudy"), 1);
-    DeviceSpec cloudy = spec(QStringLiteral("cloudy"));
+    PhoneSetup cloudy = phone(QStringLiteral("cloudy"));
     cloudy.version = QStringLiteral("9.3");
     cloudy.cloudBackup = true;
     start({cloudy});
@@ -445,9 +445,9 @@ TEST_F(DeviceArrivalTest, AnEncryptedBackupAsksForItsPassword)
     }
     QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    DeviceSpec locked = spec(QStringLiteral("locked"));
+    PhoneSetup locked = phone(QStringLiteral("locked"));
     locked.version = QStringLiteral("8.1");
-    DeviceSpec unlocked = spec(QStringLiteral("unlocked"));
+    PhoneSetup unlocked = phone(QStringLiteral("unlocked"));
     unlocked.version = QStringLiteral("8.1");
     int asked = 0;
     ModalWatcher passcode("PasscodeDlg", [&](QWidget *dialog) {
@@ -496,16 +496,16 @@ TEST_F(DeviceArrivalTest, FailuresAreShownAndAddNoNode)
     giveIOS6Db(QStringLiteral("ok"), 1);
 
     // A device that calls itself "..": nothing may be written above ios_cache.
-    DeviceSpec dots = spec(QStringLiteral("dots"));
+    PhoneSetup dots = phone(QStringLiteral("dots"));
     dots.lockdownId = QStringLiteral("..");
-    DeviceSpec noSession = spec(QStringLiteral("nosession"));
+    PhoneSetup noSession = phone(QStringLiteral("nosession"));
     noSession.results = QJsonObject{{"AMDeviceStartSession", -5}};
-    DeviceSpec denied = spec(QStringLiteral("denied"));
+    PhoneSetup denied = phone(QStringLiteral("denied"));
     denied.fileRelay = QJsonObject{{"sources", QJsonObject{{"UserDatabases", "denied-relay"}}},
                                    {"answer", QJsonObject{{"Status", "Denied"}}}};
-    DeviceSpec damaged = spec(QStringLiteral("damaged"));
-    DeviceSpec bare = spec(QStringLiteral("bare"));
-    DeviceSpec ok = spec(QStringLiteral("ok"));
+    PhoneSetup damaged = phone(QStringLiteral("damaged"));
+    PhoneSetup bare = phone(QStringLiteral("bare"));
+    PhoneSetup ok = phone(QStringLiteral("ok"));
     start({dots, noSession, denied, damaged, bare, ok});
     ASSERT_TRUE(QTest::qWaitFor([&]() { return nodeOf(QStringLiteral("ok")) != nullptr; }, 60000));
 
@@ -529,10 +529,10 @@ TEST_F(DeviceArrivalTest, ACancelledBackupEndsTheRoadQuietly)
 {
     giveIOS6Db(QStringLiteral("slow"), 1);
     giveIOS6Db(QStringLiteral("after"), 1);
-    DeviceSpec slow = spec(QStringLiteral("slow"));
+    PhoneSetup slow = phone(QStringLiteral("slow"));
     slow.version = QStringLiteral("8.1");
     slow.backup = QJsonObject{{"duration_ms", 30000}};
-    DeviceSpec after = spec(QStringLiteral("after"));
+    PhoneSetup after = phone(QStringLiteral("after"));
     // The first stage dialog is cancelled: the backup of the first phone.
     ModalWatcher canceller("ProgressForm", [](QWidget *dialog) {
         static bool cancelled = false;
@@ -561,7 +561,7 @@ TEST_F(DeviceArrivalTest, APhoneThatLeavesOnTheWayGetsNoNode)
         if (box.text() == kPasscodeNote)
             QTest::qWait(1500);
     });
-    start({spec(QStringLiteral("fleeting"))},
+    start({phone(QStringLiteral("fleeting"))},
           QJsonArray{QJsonObject{{"after_ms", 0}, {"device", "fleeting"}, {"message", 1}},
                      QJsonObject{{"after_ms", 300}, {"device", "fleeting"}, {"message", 2}}});
     ASSERT_TRUE(waitForRoads(1));
