@@ -78,8 +78,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusBar->addWidget(m_advLabel, 0);
     m_updateChecker.attachNewsLabel(m_advLabel);
 
-    // Device arrival and removal are subscribed to here, once the device
-    // layer offers the subscription.
+    // Device arrival and removal reach iosDeviceConnected and
+    // iosDeviceDisconnected from here on, when the device framework is loaded.
+    subscribeToDevices();
 
     openLocalDatabases();
     ui->treeViewDS->expand(m_mainModel->indexOfNode(m_mainModel->localDbRoot()));

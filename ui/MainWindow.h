@@ -119,6 +119,24 @@ protected slots:
     void miExport2iTunesChat();
     void miExport2iTunesAll();
 
+private:
+    // Asks the device framework, when it is loaded, to report arrivals and
+    // removals to the two slots above.
+    void subscribeToDevices();
+    // The road of one arrived device: its values, its country, its messages
+    // database copied to the computer, its node.
+    void loadArrivedDevice(void *p);
+    bool copyDeviceDatabases(IOSDevice &device);
+    bool copyDeviceDatabasesByBackup(IOSDevice &device);
+    void addArrivedDevice(const IOSDevice &device);
+
+    // One device is loaded at a time; others that arrive meanwhile wait in
+    // order. A device that leaves while it is being loaded gets no node.
+    void *m_arrivingDevice = nullptr;
+    bool m_arrivingDeviceLeft = false;
+    QList<void *> m_waitingDevices;
+
+protected slots:
     // --- Import from an iTunes backup (MainWindowImport.cpp) -------------
     void miImportItunes();
     void miImportToLocalDb();

@@ -1,0 +1,141 @@
+#include "IOSMobileBackupThread.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "FileUtils.h"
+#include "HtmlEscape.h"
+#include "IOSDevice.h"
+#include "PlistNode.h"
+#include "ProgressForm.h"
+#include "TempBackupRoot.h"
+#include "backup2tool.h"
+
+namespace
+{
+
+constexpr int kCancelled = -1;
+// Status.plist is a few hundred bytes and Manifest.plist a few megabytes;
+// a bigger one is not a backup the tool can bring up to date.
+constexpr qint64 kMaxCataloguePlistSize = 64 * 1024 * 1024;
+
+[[noreturn]] void fail(const QString &text)
+{
+    throw std::runtime_error(text.toUtf8().toStdString());
+}
+
+PlistNode readPlist(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxCataloguePlistSize)
+        return PlistNode();
+    return PlistNode::fromData(file.readAll());
+}
+
+// Takes away whatever stands at the path: a folder with all it holds, a
+// file, or a link (never what it points to).
+bool removeEntry(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    if (info.isDir() && !info.isSymLink())
+        return removeDirRecursively(path);
+    return QFile::remove(path);
+}
+
+} // namespace
+
+IOSMobileBackupThread::IOSMobileBackupThread(IOSDevice *device, QObject *form, QObject *parent)
+    : QThread(parent)
+    , device(device)
+    , form(form)
+    , m_backupDir(tempBackupRoot())
+    , tool(new backup2tool(device->handle, device->uniqueDeviceId, m_backupDir))
+{
+}
+
+IOSMobileBackupThread::~IOSMobileBackupThread()
+{
+    if (tool)
+        tool->deleteLater();
+}
+
+QString IOSMobileBackupThread::deviceBackupPath(const QDir &root, const QString &deviceId)
+{
+    // The id comes from the device; it names one folder in the root and
+    // nothing above it, since that folder may be removed whole.
+    const bool single = !deviceId.isEmpty() && deviceId != QLatin1String(".") && deviceId != QLatin1String("..")
+                        && !deviceId.contains(QLatin1Char('/')) && !deviceId.contains(QLatin1Char('\\'))
+                        && !deviceId.contains(QChar(0));
+    if (!single)
+        fail(tr("The device identifier \"%1\" cannot name a backup folder.").arg(htmlEscape(deviceId)));
+    return root.absoluteFilePath(deviceId);
+}
+
+bool IOSMobileBackupThread::isReusableBackup(const QString &folder, const QString &productVersion)
+{
+    const QDir dir(folder);
+    const QFileInfo info(folder);
+    if (!info.isDir() || info.isSymLink())
+        return false;
+    for (const char *name : {"Status.plist", "Manifest.plist", "Manifest.mbdb"}) {
+        if (!QFileInfo(dir.absoluteFilePath(QLatin1String(name))).isFile())
+            return false;
+    }
+    const PlistNode status = readPlist(dir.absoluteFilePath(QStringLiteral("Status.plist")));
+    if (status.dictItem(QStringLiteral("SnapshotState")).toString() != QLatin1String("finished"))
+        return false;
+    const PlistNode version = readPlist(dir.absoluteFilePath(QStringLiteral("Manifest.plist")))
+                                  .dictItem(QStringLiteral("Lockdown"))
+                                  .dictItem(QStringLiteral("ProductVersion"));
+    // A backup that does not say which version it was taken of is not known
+    // to be of this one.
+    return version.isString() && version.toString() == productVersion;
+}
+
+void IOSMobileBackupThread::backupUpdate(double pg, QString, QString)
+{
+    // Updates still queued when the dialog closed have nobody to show them.
+    if (ProgressForm::isCancelled(form))
+        return;
+    const int progress = std::isfinite(pg) ? int(qBound(-1.0, pg, 100.0)) : -1;
+    ProgressForm::postUpdateProgress(form, QString(), progress, QString());
+}
+
+void IOSMobileBackupThread::run()
+{
+    ProgressForm::postUpdateProgress(form, tr("IDS_BACKING_UP_IOS"), 0, QString());
+    QString folder;
+    try {
+        folder = deviceBackupPath(m_backupDir, device->uniqueDeviceId);
+        if (!isReusableBackup(folder, device->productVersion) && !removeEntry(folder))
+            fail(tr("Can not remove the earlier backup %1.").arg(htmlEscape(QDir::toNativeSeparators(folder))));
+
+        connect(tool, SIGNAL(update(double, QString, QString)), this, SLOT(backupUpdate(double, QString, QString)),
+                Qt::UniqueConnection);
+        connect(form, SIGNAL(userCacel()), tool, SLOT(cancel()), Qt::UniqueConnection);
+        if (ProgressForm::isCancelled(form))
+            throw kCancelled;
+
+        backup2tool_param request;
+        request.op = 0;
+        tool->run(request);
+        // The tool returns normally when it was stopped; the dialog has
+        // closed then and hears nothing more.
+        if (ProgressForm::isCancelled(form))
+            throw kCancelled;
+        ProgressForm::postSucceed(form, QString());
+    } catch (int) {
+        // An interrupted backup stays: the next one checks whether it is
+        // complete before building on it.
+    } catch (const std::exception &e) {
+        if (!folder.isEmpty())
+            removeEntry(folder);
+        ProgressForm::postErrorOccurred(
+            form, htmlEscape(QString::fromUtf8(e.what())) + tr("<br/><br/>Note: You can restart your device to try again."));
+    }
+}
