@@ -105,7 +105,9 @@ qint64 backup2tool::readEstimate() const
 
 void backup2tool::run(const backup2tool_param &request)
 {
-    m_cancelled = false;
+    // The cancel flag is not cleared here: a cancel that arrives between the
+    // worker's last check and this call must still stop the tool. Each run
+    // has a runner of its own, constructed with the flag clear.
     m_progress = 0;
     const qint64 estimate = readEstimate();
 

@@ -282,8 +282,7 @@ std::unique_ptr<QMenu> MainWindow::createMainTreeContextMenu()
         addEntry(m, this, QObject::tr("Export SMS to File"), ":res/export.png", &MainWindow::miExportAll);
         addEntry(m, this, QObject::tr("Print SMS"), ":res/print.png", &MainWindow::miPrintAll);
         addEntry(m, this, QObject::tr("View Cache Files"), nullptr, &MainWindow::miViewCache);
-        addEntry(m, this, QObject::tr("Disconnect Device"), ":res/unmount.png", &MainWindow::miUnmoutDevice,
-                 transfers);
+        addEntry(m, this, QObject::tr("Disconnect Device"), ":res/unmount.png", &MainWindow::miUnmoutDevice);
         break;
     case _LocalDBItemNode::Type:
         addEntry(m, this, QObject::tr("Import SMS from iTunes Backup to this Local Database"),

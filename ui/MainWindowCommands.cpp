@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "TempBackupRoot.h"
+
 #include "ui_MainWindow.h"
 
 #include <QFileInfo>
@@ -361,9 +363,9 @@ void MainWindow::miClearCache()
     if (!removeDirRecursively(itunesCache))
         failed.append(itunesCache);
 
-    // The temporary folder of device backups, and the file that remembers
-    // where it is, are cleared here too once device backups are part of the
-    // program.
+    QString tempBackupFailed;
+    if (!clearTempBackupRoot(&tempBackupFailed))
+        failed.append(tempBackupFailed);
 
     if (!failed.isEmpty()) {
         QStringList shown;

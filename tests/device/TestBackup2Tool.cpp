@@ -282,6 +282,19 @@ TEST_F(Backup2ToolTest, ACancelStopsTheToolAndReturns)
     EXPECT_FALSE(scenario.journal().contains(QStringLiteral("AppleMobileBackup finished")));
 }
 
+TEST_F(Backup2ToolTest, ACancelBeforeTheRunStartsIsNotLost)
+{
+    // The dialog's Cancel can land after the worker's last check and before
+    // run(): the tool must still stop at once instead of running to its end.
+    backup2tool tool(handles.value(QStringLiteral("busy")), QStringLiteral("busy"), QDir(root.path()));
+    tool.cancel();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_NO_THROW(tool.run(backup2tool_param{0}));
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_FALSE(scenario.journal().contains(QStringLiteral("AppleMobileBackup finished")));
+}
+
 TEST_F(Backup2ToolTest, FailuresBecomeErrorsWithTheToolsOutput)
 {
     const struct

@@ -300,7 +300,7 @@ QStringList expectedMenu(const MenuCase &c)
     case Pick::Device:
         return {"Backup SMS to Local Database|icon", "Transfer iPhone SMS to other iPhone|icon" + i2i,
                 "Export SMS to File|icon", "Print SMS|icon", "View Cache Files",
-                "Disconnect Device|icon" + toBackup};
+                "Disconnect Device|icon"};
     case Pick::LocalDb:
         return {"Import SMS from iTunes Backup to this Local Database|icon", "Export SMS to iTunes Backup" + toBackup,
                 "Transfer SMS from Database to iPhone|icon" + db2i, "Export SMS to File|icon", "Print SMS|icon",
