@@ -157,26 +157,10 @@ private:
 
 _MsgChat *makeIMessageChat(MsgDataSet &set, qint64 key, const QString &identifier, const _MsgMessage &message)
 {
-    MsgDataSet::Data *d = set.data();
-    auto *chat = new _MsgChat;
-    chat->rowid = key;
-    chat->style = 45;
-    chat->state = 3;
-    chat->_last = 0;
-    chat->guid = QStringLiteral("iMessage;-;%1").arg(identifier);
-    chat->chat_identifier = identifier;
-    chat->service_name = QStringLiteral("iMessage");
+    _MsgChat *chat = makeOneToOneChat(set, key, identifier, QStringLiteral("iMessage"));
     chat->account_id =
         isGuidShaped(message.account_guid) ? message.account_guid : guidFromData(identifier.toUtf8());
     chat->account_login = message.account;
-    d->chats.insert(key, chat);
-
-    auto *handle = new _MsgHandle;
-    handle->rowid = key;
-    handle->id = identifier;
-    handle->service = QStringLiteral("iMessage");
-    d->handles.insert(key, handle);
-    chat->handles.insert(identifier, handle);
     return chat;
 }
 

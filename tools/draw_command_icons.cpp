@@ -9,89 +9,34 @@
 // them down), drawn four times larger and scaled down smoothly so that the
 // edges are soft. The palette is the one of the tree's pictures: slate for
 // devices, blue for databases, green for what goes out, red for deleting.
-#include <QColor>
-#include <QDir>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
+#include "picture_drawing.h"
+
 #include <QPainterPath>
 #include <QPolygonF>
-
-#include <cstdio>
-#include <functional>
 
 namespace
 {
 
-constexpr int kSize = 60;
-constexpr int kScale = 4;
+using namespace drawing;
 
-const QColor kSlate(0x45, 0x52, 0x63);
-const QColor kScreen(0x9f, 0xd3, 0xf5);
-const QColor kBlue(0x2b, 0x7b, 0xd6);
-const QColor kBlueLight(0x7f, 0xb5, 0xee);
-const QColor kGreen(0x3a, 0xb5, 0x4a);
+constexpr int kSize = 60;
+
 const QColor kRed(0xd9, 0x3f, 0x3a);
 const QColor kPaper(0xf4, 0xf6, 0xf8);
 const QColor kFolder(0xe8, 0xb0, 0x3c);
 const QColor kFolderBack(0xc9, 0x8f, 0x24);
-const QColor kWhite(0xff, 0xff, 0xff);
 
-using Draw = std::function<void(QPainter &)>;
+constexpr PhoneLook kPhone{0.12, 0.13, 0.68, 0.18, 0.09};
+
+// A stack of disks: two rings round the body.
+void database(QPainter &p, const QRectF &r)
+{
+    cylinder(p, r, kBlue, kBlueLight, 0.28, {0.42, 0.68});
+}
 
 bool save(const QString &folder, const QString &name, const Draw &draw)
 {
-    QImage big(kSize * kScale, kSize * kScale, QImage::Format_ARGB32_Premultiplied);
-    big.fill(Qt::transparent);
-    {
-        QPainter p(&big);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(kScale, kScale);
-        draw(p);
-    }
-    const QImage small =
-        big.scaled(kSize, kSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_ARGB32);
-    const QString path = QDir(folder).filePath(name);
-    if (!small.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    return true;
-}
-
-void phone(QPainter &p, const QRectF &r, const QColor &body)
-{
-    p.setPen(Qt::NoPen);
-    p.setBrush(body);
-    p.drawRoundedRect(r, r.width() * 0.22, r.width() * 0.22);
-    const qreal m = r.width() * 0.12;
-    p.setBrush(kScreen);
-    p.drawRect(QRectF(r.left() + m, r.top() + r.height() * 0.13, r.width() - 2 * m, r.height() * 0.68));
-    p.setBrush(kWhite);
-    const qreal d = r.width() * 0.18;
-    p.drawEllipse(QPointF(r.center().x(), r.bottom() - r.height() * 0.09), d / 2, d / 2);
-}
-
-void cylinder(QPainter &p, const QRectF &r, const QColor &side, const QColor &top)
-{
-    const qreal capH = r.height() * 0.28;
-    QPainterPath body;
-    body.moveTo(r.left(), r.top() + capH / 2);
-    body.lineTo(r.left(), r.bottom() - capH / 2);
-    body.arcTo(QRectF(r.left(), r.bottom() - capH, r.width(), capH), 180, 180);
-    body.lineTo(r.right(), r.top() + capH / 2);
-    body.closeSubpath();
-    p.setPen(Qt::NoPen);
-    p.setBrush(side);
-    p.drawPath(body);
-    // Two rings round the body, as on a stack of disks.
-    p.setPen(QPen(top, r.width() * 0.05));
-    p.setBrush(Qt::NoBrush);
-    for (qreal f : {0.42, 0.68})
-        p.drawArc(QRectF(r.left(), r.top() + r.height() * f - capH / 2, r.width(), capH), 180 * 16, 180 * 16);
-    p.setPen(Qt::NoPen);
-    p.setBrush(top);
-    p.drawEllipse(QRectF(r.left(), r.top(), r.width(), capH));
+    return drawing::save(folder, name, kSize, draw);
 }
 
 // A thick arrow from a to b (horizontal or vertical) with a white rim, so
@@ -165,128 +110,122 @@ void folder(QPainter &p, const QRectF &r)
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
-        return 2;
-    }
-    const QString out = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(out);
-
-    bool ok = true;
-    // From a phone into a database.
-    ok &= save(out, QStringLiteral("backup.png"), [](QPainter &p) {
-        phone(p, QRectF(4, 4, 22, 40), kSlate);
-        cylinder(p, QRectF(32, 22, 24, 34), kBlue, kBlueLight);
-        arrow(p, QPointF(14, 50), QPointF(38, 50), kGreen);
+    return run(argc, argv, [](const QString &out) {
+        bool ok = true;
+        // From a phone into a database.
+        ok &= save(out, QStringLiteral("backup.png"), [](QPainter &p) {
+            phone(p, QRectF(4, 4, 22, 40), kSlate, kPhone);
+            database(p, QRectF(32, 22, 24, 34));
+            arrow(p, QPointF(14, 50), QPointF(38, 50), kGreen);
+        });
+        // From one phone to another.
+        ok &= save(out, QStringLiteral("i2i.png"), [](QPainter &p) {
+            phone(p, QRectF(3, 6, 20, 38), kSlate.lighter(140), kPhone);
+            phone(p, QRectF(37, 6, 20, 38), kSlate, kPhone);
+            arrow(p, QPointF(12, 50), QPointF(48, 50), kGreen);
+        });
+        // From a database to a phone.
+        ok &= save(out, QStringLiteral("db2i.png"), [](QPainter &p) {
+            database(p, QRectF(3, 6, 24, 34));
+            phone(p, QRectF(35, 4, 22, 40), kSlate, kPhone);
+            arrow(p, QPointF(12, 50), QPointF(48, 50), kGreen);
+        });
+        // A page with an arrow leaving it.
+        ok &= save(out, QStringLiteral("export.png"), [](QPainter &p) {
+            document(p, QRectF(6, 4, 34, 48));
+            arrow(p, QPointF(28, 40), QPointF(56, 40), kGreen);
+        });
+        ok &= save(out, QStringLiteral("print.png"), [](QPainter &p) {
+            p.setPen(QPen(kSlate, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(kPaper);
+            p.drawRect(QRectF(16, 5, 28, 18));
+            p.setPen(Qt::NoPen);
+            p.setBrush(kSlate);
+            p.drawRoundedRect(QRectF(5, 20, 50, 24), 5, 5);
+            p.setBrush(kGreen);
+            p.drawEllipse(QPointF(47, 28), 2.5, 2.5);
+            p.setPen(QPen(kSlate, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(kPaper);
+            p.drawRect(QRectF(15, 36, 30, 20));
+            p.setPen(QPen(kBlueLight, 2.4, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(20, 43), QPointF(40, 43));
+            p.drawLine(QPointF(20, 49), QPointF(34, 49));
+        });
+        // A waste bin.
+        ok &= save(out, QStringLiteral("delete.png"), [](QPainter &p) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(kRed);
+            p.drawRoundedRect(QRectF(23, 3, 14, 7), 2, 2);
+            p.drawRoundedRect(QRectF(8, 8, 44, 7), 2.5, 2.5);
+            QPainterPath bin;
+            bin.moveTo(12, 18);
+            bin.lineTo(48, 18);
+            bin.lineTo(45, 55);
+            bin.quadTo(44.7, 57, 42.5, 57);
+            bin.lineTo(17.5, 57);
+            bin.quadTo(15.3, 57, 15, 55);
+            bin.closeSubpath();
+            p.drawPath(bin);
+            p.setPen(QPen(kWhite, 3, Qt::SolidLine, Qt::RoundCap));
+            for (qreal x : {22.0, 30.0, 38.0})
+                p.drawLine(QPointF(x, 24), QPointF(x, 51));
+        });
+        // From a backup on the computer (a disc) into a database.
+        ok &= save(out, QStringLiteral("import_itunes.png"), [](QPainter &p) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(kSlate.lighter(150));
+            p.drawEllipse(QPointF(17, 18), 15, 15);
+            p.setBrush(kPaper);
+            p.drawEllipse(QPointF(17, 18), 4.5, 4.5);
+            p.setPen(QPen(kWhite, 1.5));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(7, 8, 20, 20), 100 * 16, 70 * 16);
+            database(p, QRectF(32, 22, 24, 34));
+            arrow(p, QPointF(10, 48), QPointF(38, 48), kGreen);
+        });
+        ok &= save(out, QStringLiteral("open_db_folder.png"), [](QPainter &p) {
+            folder(p, QRectF(3, 10, 54, 42));
+            database(p, QRectF(22, 24, 18, 26));
+        });
+        // A door with an arrow going out of it.
+        ok &= save(out, QStringLiteral("exit.png"), [](QPainter &p) {
+            p.setPen(QPen(kSlate, 3, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+            p.setBrush(kPaper);
+            p.drawRect(QRectF(8, 5, 28, 50));
+            p.setPen(Qt::NoPen);
+            p.setBrush(kSlate);
+            QPolygonF door;
+            door << QPointF(8, 5) << QPointF(26, 11) << QPointF(26, 58) << QPointF(8, 55);
+            p.drawPolygon(door);
+            p.setBrush(kWhite);
+            p.drawEllipse(QPointF(22, 33), 1.8, 1.8);
+            arrow(p, QPointF(30, 30), QPointF(57, 30), kRed);
+        });
+        // A question mark on a blue disc.
+        ok &= save(out, QStringLiteral("help.png"), [](QPainter &p) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(kBlue);
+            p.drawEllipse(QPointF(30, 30), 26, 26);
+            p.setPen(QPen(kWhite, 6.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(Qt::NoBrush);
+            QPainterPath mark;
+            mark.moveTo(21, 23);
+            mark.cubicTo(21, 12, 39, 12, 39, 23);
+            mark.cubicTo(39, 30, 30, 30, 30, 37);
+            p.drawPath(mark);
+            p.setPen(Qt::NoPen);
+            p.setBrush(kWhite);
+            p.drawEllipse(QPointF(30, 46), 4, 4);
+        });
+        // The eject sign.
+        ok &= save(out, QStringLiteral("unmount.png"), [](QPainter &p) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(kSlate);
+            QPolygonF triangle;
+            triangle << QPointF(30, 6) << QPointF(55, 34) << QPointF(5, 34);
+            p.drawPolygon(triangle);
+            p.drawRoundedRect(QRectF(5, 42, 50, 10), 2, 2);
+        });
+        return ok;
     });
-    // From one phone to another.
-    ok &= save(out, QStringLiteral("i2i.png"), [](QPainter &p) {
-        phone(p, QRectF(3, 6, 20, 38), kSlate.lighter(140));
-        phone(p, QRectF(37, 6, 20, 38), kSlate);
-        arrow(p, QPointF(12, 50), QPointF(48, 50), kGreen);
-    });
-    // From a database to a phone.
-    ok &= save(out, QStringLiteral("db2i.png"), [](QPainter &p) {
-        cylinder(p, QRectF(3, 6, 24, 34), kBlue, kBlueLight);
-        phone(p, QRectF(35, 4, 22, 40), kSlate);
-        arrow(p, QPointF(12, 50), QPointF(48, 50), kGreen);
-    });
-    // A page with an arrow leaving it.
-    ok &= save(out, QStringLiteral("export.png"), [](QPainter &p) {
-        document(p, QRectF(6, 4, 34, 48));
-        arrow(p, QPointF(28, 40), QPointF(56, 40), kGreen);
-    });
-    ok &= save(out, QStringLiteral("print.png"), [](QPainter &p) {
-        p.setPen(QPen(kSlate, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(kPaper);
-        p.drawRect(QRectF(16, 5, 28, 18));
-        p.setPen(Qt::NoPen);
-        p.setBrush(kSlate);
-        p.drawRoundedRect(QRectF(5, 20, 50, 24), 5, 5);
-        p.setBrush(kGreen);
-        p.drawEllipse(QPointF(47, 28), 2.5, 2.5);
-        p.setPen(QPen(kSlate, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(kPaper);
-        p.drawRect(QRectF(15, 36, 30, 20));
-        p.setPen(QPen(kBlueLight, 2.4, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(20, 43), QPointF(40, 43));
-        p.drawLine(QPointF(20, 49), QPointF(34, 49));
-    });
-    // A waste bin.
-    ok &= save(out, QStringLiteral("delete.png"), [](QPainter &p) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kRed);
-        p.drawRoundedRect(QRectF(23, 3, 14, 7), 2, 2);
-        p.drawRoundedRect(QRectF(8, 8, 44, 7), 2.5, 2.5);
-        QPainterPath bin;
-        bin.moveTo(12, 18);
-        bin.lineTo(48, 18);
-        bin.lineTo(45, 55);
-        bin.quadTo(44.7, 57, 42.5, 57);
-        bin.lineTo(17.5, 57);
-        bin.quadTo(15.3, 57, 15, 55);
-        bin.closeSubpath();
-        p.drawPath(bin);
-        p.setPen(QPen(kWhite, 3, Qt::SolidLine, Qt::RoundCap));
-        for (qreal x : {22.0, 30.0, 38.0})
-            p.drawLine(QPointF(x, 24), QPointF(x, 51));
-    });
-    // From a backup on the computer (a disc) into a database.
-    ok &= save(out, QStringLiteral("import_itunes.png"), [](QPainter &p) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kSlate.lighter(150));
-        p.drawEllipse(QPointF(17, 18), 15, 15);
-        p.setBrush(kPaper);
-        p.drawEllipse(QPointF(17, 18), 4.5, 4.5);
-        p.setPen(QPen(kWhite, 1.5));
-        p.setBrush(Qt::NoBrush);
-        p.drawArc(QRectF(7, 8, 20, 20), 100 * 16, 70 * 16);
-        cylinder(p, QRectF(32, 22, 24, 34), kBlue, kBlueLight);
-        arrow(p, QPointF(10, 48), QPointF(38, 48), kGreen);
-    });
-    ok &= save(out, QStringLiteral("open_db_folder.png"), [](QPainter &p) {
-        folder(p, QRectF(3, 10, 54, 42));
-        cylinder(p, QRectF(22, 24, 18, 26), kBlue, kBlueLight);
-    });
-    // A door with an arrow going out of it.
-    ok &= save(out, QStringLiteral("exit.png"), [](QPainter &p) {
-        p.setPen(QPen(kSlate, 3, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-        p.setBrush(kPaper);
-        p.drawRect(QRectF(8, 5, 28, 50));
-        p.setPen(Qt::NoPen);
-        p.setBrush(kSlate);
-        QPolygonF door;
-        door << QPointF(8, 5) << QPointF(26, 11) << QPointF(26, 58) << QPointF(8, 55);
-        p.drawPolygon(door);
-        p.setBrush(kWhite);
-        p.drawEllipse(QPointF(22, 33), 1.8, 1.8);
-        arrow(p, QPointF(30, 30), QPointF(57, 30), kRed);
-    });
-    // A question mark on a blue disc.
-    ok &= save(out, QStringLiteral("help.png"), [](QPainter &p) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kBlue);
-        p.drawEllipse(QPointF(30, 30), 26, 26);
-        p.setPen(QPen(kWhite, 6.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(Qt::NoBrush);
-        QPainterPath mark;
-        mark.moveTo(21, 23);
-        mark.cubicTo(21, 12, 39, 12, 39, 23);
-        mark.cubicTo(39, 30, 30, 30, 30, 37);
-        p.drawPath(mark);
-        p.setPen(Qt::NoPen);
-        p.setBrush(kWhite);
-        p.drawEllipse(QPointF(30, 46), 4, 4);
-    });
-    // The eject sign.
-    ok &= save(out, QStringLiteral("unmount.png"), [](QPainter &p) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kSlate);
-        QPolygonF triangle;
-        triangle << QPointF(30, 6) << QPointF(55, 34) << QPointF(5, 34);
-        p.drawPolygon(triangle);
-        p.drawRoundedRect(QRectF(5, 42, 50, 10), 2, 2);
-    });
-    return ok ? 0 : 1;
 }

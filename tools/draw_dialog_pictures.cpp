@@ -9,30 +9,23 @@
 // Its colours are those of the application's buttons (amber with a brown
 // edge) and of the source-tree pictures (a slate phone with a light screen,
 // blue and green speech bubbles for iMessage and SMS).
-#include <QColor>
-#include <QDir>
-#include <QGuiApplication>
-#include <QImage>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QPainterPath>
+#include "picture_drawing.h"
 
-#include <cstdio>
+#include <QLinearGradient>
+#include <QPainterPath>
 
 namespace
 {
 
+using namespace drawing;
+
 constexpr int kSize = 128;
-constexpr int kScale = 4;
 
 const QColor kAmberLight(0xff, 0xea, 0xc9);
 const QColor kAmber(0xff, 0xb6, 0x45);
 const QColor kAmberEdge(0xb3, 0x6f, 0x07);
-const QColor kSlate(0x45, 0x52, 0x63);
-const QColor kScreen(0xe8, 0xf4, 0xfc);
-const QColor kBlue(0x2b, 0x7b, 0xd6);
-const QColor kGreen(0x3a, 0xb5, 0x4a);
-const QColor kWhite(0xff, 0xff, 0xff);
+// The screen is paler here than on the small pictures.
+const QColor kPaleScreen(0xe8, 0xf4, 0xfc);
 
 // A rounded speech bubble with its tail at the lower left (tailLeft) or
 // lower right corner, and three short text lines.
@@ -74,7 +67,7 @@ void drawProduct(QPainter &p)
     p.setBrush(kSlate);
     p.drawRoundedRect(phone, 11, 11);
     const QRectF screen(phone.left() + 6, phone.top() + 13, phone.width() - 12, phone.height() - 28);
-    p.setBrush(kScreen);
+    p.setBrush(kPaleScreen);
     p.drawRect(screen);
     p.setBrush(kWhite);
     p.drawEllipse(QPointF(phone.center().x(), phone.bottom() - 7.5), 4, 4);
@@ -91,25 +84,6 @@ void drawProduct(QPainter &p)
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
-        return 2;
-    }
-    QImage big(kSize * kScale, kSize * kScale, QImage::Format_ARGB32_Premultiplied);
-    big.fill(Qt::transparent);
-    {
-        QPainter p(&big);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(kScale, kScale);
-        drawProduct(p);
-    }
-    const QImage small =
-        big.scaled(kSize, kSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_ARGB32);
-    const QString path = QDir(QString::fromLocal8Bit(argv[1])).filePath(QStringLiteral("main.png"));
-    if (!small.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return 1;
-    }
-    return 0;
+    return run(argc, argv,
+               [](const QString &out) { return save(out, QStringLiteral("main.png"), kSize, drawProduct); });
 }

@@ -7,58 +7,34 @@
 // The search button's magnifier is 16 x 16, the size a tool button shows,
 // drawn four times larger and scaled down smoothly so that the edges are
 // soft; slate like the tree's device pictures.
-#include <QColor>
-#include <QDir>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
-#include <QPen>
-
-#include <cstdio>
+#include "picture_drawing.h"
 
 namespace
 {
 
-constexpr int kSize = 16;
-constexpr int kScale = 4;
+using namespace drawing;
 
-const QColor kSlate(0x45, 0x52, 0x63);
+constexpr int kSize = 16;
+
 const QColor kGlass(0xd6, 0xec, 0xfb);
 
-QImage magnifier()
+void magnifier(QPainter &p)
 {
-    QImage big(kSize * kScale, kSize * kScale, QImage::Format_ARGB32_Premultiplied);
-    big.fill(Qt::transparent);
-    {
-        QPainter p(&big);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(kScale, kScale);
-        // The handle first, so that the rim covers its inner end.
-        p.setPen(QPen(kSlate, 2.6, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(9.6, 9.6), QPointF(14.2, 14.2));
-        p.setPen(QPen(kSlate, 1.7));
-        p.setBrush(kGlass);
-        p.drawEllipse(QPointF(6.4, 6.4), 4.7, 4.7);
-        // A small highlight on the glass.
-        p.setPen(QPen(QColor(0xff, 0xff, 0xff, 220), 1.0, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(QRectF(3.6, 3.6, 5.6, 5.6), 100 * 16, 70 * 16);
-    }
-    return big.scaled(kSize, kSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_ARGB32);
+    // The handle first, so that the rim covers its inner end.
+    p.setPen(QPen(kSlate, 2.6, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(9.6, 9.6), QPointF(14.2, 14.2));
+    p.setPen(QPen(kSlate, 1.7));
+    p.setBrush(kGlass);
+    p.drawEllipse(QPointF(6.4, 6.4), 4.7, 4.7);
+    // A small highlight on the glass.
+    p.setPen(QPen(QColor(0xff, 0xff, 0xff, 220), 1.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(QRectF(3.6, 3.6, 5.6, 5.6), 100 * 16, 70 * 16);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
-        return 2;
-    }
-    const QString path = QDir(QString::fromLocal8Bit(argv[1])).filePath(QStringLiteral("search.png"));
-    if (!magnifier().save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return 1;
-    }
-    return 0;
+    return run(argc, argv,
+               [](const QString &out) { return save(out, QStringLiteral("search.png"), kSize, magnifier); });
 }

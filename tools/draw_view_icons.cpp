@@ -8,82 +8,29 @@
 // times larger and scaled down smoothly so that the edges are soft. One
 // palette for all: slate for devices, blue for databases and iMessage, green
 // for SMS, warm grey for people.
-#include <QColor>
-#include <QDir>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
+#include "picture_drawing.h"
+
 #include <QPainterPath>
 #include <QPolygonF>
-
-#include <cstdio>
-#include <functional>
 
 namespace
 {
 
-constexpr int kSize = 18;
-constexpr int kScale = 4;
+using namespace drawing;
 
-const QColor kSlate(0x45, 0x52, 0x63);
-const QColor kScreen(0x9f, 0xd3, 0xf5);
-const QColor kBlue(0x2b, 0x7b, 0xd6);
-const QColor kBlueLight(0x7f, 0xb5, 0xee);
-const QColor kGreen(0x3a, 0xb5, 0x4a);
+constexpr int kSize = 18;
+
 const QColor kDroid(0x8c, 0xc3, 0x3f);
 const QColor kPerson(0x8a, 0x7f, 0x76);
 const QColor kPersonLight(0xb9, 0xb0, 0xa8);
-const QColor kWhite(0xff, 0xff, 0xff);
 
-using Draw = std::function<void(QPainter &)>;
+// At this size the rim round the screen has to be wide to be seen at all.
+constexpr PhoneLook kPhone{0.14, 0.14, 0.66, 0.2, 0.1};
+constexpr qreal kCap = 0.3;
 
 bool save(const QString &folder, const QString &name, const Draw &draw)
 {
-    QImage big(kSize * kScale, kSize * kScale, QImage::Format_ARGB32_Premultiplied);
-    big.fill(Qt::transparent);
-    {
-        QPainter p(&big);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(kScale, kScale);
-        draw(p);
-    }
-    const QImage small =
-        big.scaled(kSize, kSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_ARGB32);
-    const QString path = QDir(folder).filePath(name);
-    if (!small.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    return true;
-}
-
-void phone(QPainter &p, const QRectF &r, const QColor &body)
-{
-    p.setPen(Qt::NoPen);
-    p.setBrush(body);
-    p.drawRoundedRect(r, r.width() * 0.22, r.width() * 0.22);
-    const qreal m = r.width() * 0.14;
-    p.setBrush(kScreen);
-    p.drawRect(QRectF(r.left() + m, r.top() + r.height() * 0.14, r.width() - 2 * m, r.height() * 0.66));
-    p.setBrush(kWhite);
-    const qreal d = r.width() * 0.2;
-    p.drawEllipse(QPointF(r.center().x(), r.bottom() - r.height() * 0.1), d / 2, d / 2);
-}
-
-void cylinder(QPainter &p, const QRectF &r, const QColor &side, const QColor &top)
-{
-    const qreal capH = r.height() * 0.3;
-    QPainterPath body;
-    body.moveTo(r.left(), r.top() + capH / 2);
-    body.lineTo(r.left(), r.bottom() - capH / 2);
-    body.arcTo(QRectF(r.left(), r.bottom() - capH, r.width(), capH), 180, 180);
-    body.lineTo(r.right(), r.top() + capH / 2);
-    body.closeSubpath();
-    p.setPen(Qt::NoPen);
-    p.setBrush(side);
-    p.drawPath(body);
-    p.setBrush(top);
-    p.drawEllipse(QRectF(r.left(), r.top(), r.width(), capH));
+    return drawing::save(folder, name, kSize, draw);
 }
 
 void person(QPainter &p, qreal cx, qreal top, qreal w, const QColor &c)
@@ -134,48 +81,43 @@ void bubble(QPainter &p, const QColor &c, bool sent)
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
-        return 2;
-    }
-    const QString out = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(out);
-
-    bool ok = true;
-    ok &= save(out, QStringLiteral("iphone.png"), [](QPainter &p) { phone(p, QRectF(4.5, 1, 9, 16), kSlate); });
-    ok &= save(out, QStringLiteral("devices.png"), [](QPainter &p) {
-        phone(p, QRectF(1, 3, 7.5, 13.5), kSlate.lighter(140));
-        phone(p, QRectF(8.5, 1, 8.5, 15.5), kSlate);
+    return run(argc, argv, [](const QString &out) {
+        bool ok = true;
+        ok &= save(out, QStringLiteral("iphone.png"),
+                   [](QPainter &p) { phone(p, QRectF(4.5, 1, 9, 16), kSlate, kPhone); });
+        ok &= save(out, QStringLiteral("devices.png"), [](QPainter &p) {
+            phone(p, QRectF(1, 3, 7.5, 13.5), kSlate.lighter(140), kPhone);
+            phone(p, QRectF(8.5, 1, 8.5, 15.5), kSlate, kPhone);
+        });
+        ok &= save(out, QStringLiteral("android.png"), [](QPainter &p) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(kDroid);
+            p.drawChord(QRectF(3, 3, 12, 11), 0, 180 * 16);
+            p.drawRoundedRect(QRectF(3, 9.5, 12, 7), 1.5, 1.5);
+            p.setPen(QPen(kDroid, 1.2, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(5.5, 4), QPointF(4, 1.5));
+            p.drawLine(QPointF(12.5, 4), QPointF(14, 1.5));
+            p.setPen(Qt::NoPen);
+            p.setBrush(kWhite);
+            p.drawEllipse(QPointF(6.8, 6.3), 0.9, 0.9);
+            p.drawEllipse(QPointF(11.2, 6.3), 0.9, 0.9);
+        });
+        ok &= save(out, QStringLiteral("database.png"), [](QPainter &p) {
+            cylinder(p, QRectF(3, 1.5, 12, 15), kBlue, kBlueLight, kCap);
+        });
+        ok &= save(out, QStringLiteral("databases.png"), [](QPainter &p) {
+            cylinder(p, QRectF(1, 1, 10, 12.5), kBlue.lighter(125), kBlueLight.lighter(115), kCap);
+            cylinder(p, QRectF(7, 4.5, 10, 12.5), kBlue, kBlueLight, kCap);
+        });
+        ok &= save(out, QStringLiteral("contact.png"), [](QPainter &p) { person(p, 9, 1.5, 12, kPerson); });
+        ok &= save(out, QStringLiteral("group.png"), [](QPainter &p) {
+            person(p, 6, 2, 9, kPersonLight);
+            person(p, 11.5, 3.5, 10.5, kPerson);
+        });
+        ok &= save(out, QStringLiteral("imsg-send.png"), [](QPainter &p) { bubble(p, kBlue, true); });
+        ok &= save(out, QStringLiteral("imsg-rec.png"), [](QPainter &p) { bubble(p, kBlue, false); });
+        ok &= save(out, QStringLiteral("icon_sms-sent.png"), [](QPainter &p) { bubble(p, kGreen, true); });
+        ok &= save(out, QStringLiteral("icon_sms-receive.png"), [](QPainter &p) { bubble(p, kGreen, false); });
+        return ok;
     });
-    ok &= save(out, QStringLiteral("android.png"), [](QPainter &p) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kDroid);
-        p.drawChord(QRectF(3, 3, 12, 11), 0, 180 * 16);
-        p.drawRoundedRect(QRectF(3, 9.5, 12, 7), 1.5, 1.5);
-        p.setPen(QPen(kDroid, 1.2, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(5.5, 4), QPointF(4, 1.5));
-        p.drawLine(QPointF(12.5, 4), QPointF(14, 1.5));
-        p.setPen(Qt::NoPen);
-        p.setBrush(kWhite);
-        p.drawEllipse(QPointF(6.8, 6.3), 0.9, 0.9);
-        p.drawEllipse(QPointF(11.2, 6.3), 0.9, 0.9);
-    });
-    ok &= save(out, QStringLiteral("database.png"), [](QPainter &p) {
-        cylinder(p, QRectF(3, 1.5, 12, 15), kBlue, kBlueLight);
-    });
-    ok &= save(out, QStringLiteral("databases.png"), [](QPainter &p) {
-        cylinder(p, QRectF(1, 1, 10, 12.5), kBlue.lighter(125), kBlueLight.lighter(115));
-        cylinder(p, QRectF(7, 4.5, 10, 12.5), kBlue, kBlueLight);
-    });
-    ok &= save(out, QStringLiteral("contact.png"), [](QPainter &p) { person(p, 9, 1.5, 12, kPerson); });
-    ok &= save(out, QStringLiteral("group.png"), [](QPainter &p) {
-        person(p, 6, 2, 9, kPersonLight);
-        person(p, 11.5, 3.5, 10.5, kPerson);
-    });
-    ok &= save(out, QStringLiteral("imsg-send.png"), [](QPainter &p) { bubble(p, kBlue, true); });
-    ok &= save(out, QStringLiteral("imsg-rec.png"), [](QPainter &p) { bubble(p, kBlue, false); });
-    ok &= save(out, QStringLiteral("icon_sms-sent.png"), [](QPainter &p) { bubble(p, kGreen, true); });
-    ok &= save(out, QStringLiteral("icon_sms-receive.png"), [](QPainter &p) { bubble(p, kGreen, false); });
-    return ok ? 0 : 1;
 }

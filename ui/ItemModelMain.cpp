@@ -2,11 +2,11 @@
 
 #include <QBrush>
 #include <QColor>
-#include <QHash>
 #include <QImage>
 #include <QSize>
 
 #include "MessageOrder.h"
+#include "ViewIcon.h"
 #include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
 #include "_LocalDBItemNode.h"
@@ -16,38 +16,23 @@
 namespace
 {
 
-constexpr int kIconWidth = 18;
 constexpr int kRowHeight = 25;
 // No node of this type is made, but it keeps its picture.
 constexpr int kOtherPhoneType = 4;
-
-// A picture of the resources at tree size, decoded once per process.
-QImage treeIcon(const QString &path)
-{
-    static QHash<QString, QImage> cache;
-    auto it = cache.constFind(path);
-    if (it == cache.constEnd()) {
-        QImage image(path);
-        if (!image.isNull())
-            image = image.scaledToWidth(kIconWidth, Qt::FastTransformation);
-        it = cache.insert(path, image);
-    }
-    return it.value();
-}
 
 QImage iconOfType(int type)
 {
     switch (type) {
     case _RootDeviceItemNode::Type:
-        return treeIcon(QStringLiteral(":/res/devices.png"));
+        return viewIcon(QStringLiteral(":/res/devices.png"));
     case _RootLocalDBItemNode::Type:
-        return treeIcon(QStringLiteral(":/res/databases.png"));
+        return viewIcon(QStringLiteral(":/res/databases.png"));
     case _IOSDeviceItemNode::Type:
-        return treeIcon(QStringLiteral(":/res/iphone.png"));
+        return viewIcon(QStringLiteral(":/res/iphone.png"));
     case kOtherPhoneType:
-        return treeIcon(QStringLiteral(":/res/android.png"));
+        return viewIcon(QStringLiteral(":/res/android.png"));
     case _LocalDBItemNode::Type:
-        return treeIcon(QStringLiteral(":/res/database.png"));
+        return viewIcon(QStringLiteral(":/res/database.png"));
     default:
         return QImage();
     }
@@ -60,7 +45,7 @@ QImage contactPhoto(const QByteArray &bytes)
     QImage photo;
     if (!photo.loadFromData(bytes, "JPEG") && !photo.loadFromData(bytes, "PNG"))
         return QImage();
-    return photo.scaledToHeight(kIconWidth, Qt::FastTransformation);
+    return photo.scaledToHeight(kViewIconWidth, Qt::FastTransformation);
 }
 
 // The contact's photo for a one-to-one conversation, the group picture for
@@ -71,13 +56,13 @@ QImage sessionPicture(const _ChatSessionItemNode *session)
     if (!chat)
         return QImage();
     if (chat->handles.size() > 1)
-        return treeIcon(QStringLiteral(":/res/group.png"));
+        return viewIcon(QStringLiteral(":/res/group.png"));
     QImage photo;
     const QList<_MsgHandle *> members = chat->handleList();
     if (members.size() == 1)
         photo = contactPhoto(members.first()->_photo);
     if (photo.isNull())
-        photo = treeIcon(QStringLiteral(":/res/contact.png"));
+        photo = viewIcon(QStringLiteral(":/res/contact.png"));
     return photo;
 }
 

@@ -2,40 +2,26 @@
 
 #include <QBrush>
 #include <QColor>
-#include <QHash>
 #include <QImage>
 #include <QLocale>
 #include <QSize>
 
 #include "MessageIdentity.h"
 #include "MessageText.h"
+#include "ViewIcon.h"
 
 namespace
 {
 
 constexpr int kColumns = 4;
-constexpr int kIconWidth = 18;
 constexpr int kRowHeight = 23;
-
-QImage listIcon(const QString &path)
-{
-    static QHash<QString, QImage> cache;
-    auto it = cache.constFind(path);
-    if (it == cache.constEnd()) {
-        QImage image(path);
-        if (!image.isNull())
-            image = image.scaledToWidth(kIconWidth, Qt::FastTransformation);
-        it = cache.insert(path, image);
-    }
-    return it.value();
-}
 
 QImage serviceIcon(const _MsgMessage *m)
 {
     const bool sent = m->is_from_me != 0;
     if (m->service.compare(QLatin1String("iMessage"), Qt::CaseInsensitive) == 0)
-        return listIcon(sent ? QStringLiteral(":/res/imsg-send.png") : QStringLiteral(":/res/imsg-rec.png"));
-    return listIcon(sent ? QStringLiteral(":/res/icon_sms-sent.png") : QStringLiteral(":/res/icon_sms-receive.png"));
+        return viewIcon(sent ? QStringLiteral(":/res/imsg-send.png") : QStringLiteral(":/res/imsg-rec.png"));
+    return viewIcon(sent ? QStringLiteral(":/res/icon_sms-sent.png") : QStringLiteral(":/res/icon_sms-receive.png"));
 }
 
 } // namespace

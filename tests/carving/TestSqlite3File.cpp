@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CaseName.h"
+#include "LogRecorder.h"
 #include "Sqlite3DB.h"
 #include "Sqlite3File.h"
 #include "SqliteImage.h"
@@ -38,30 +39,6 @@ std::string errorOf(Sqlite3File &file)
     }
     return std::string();
 }
-
-// Collects the warnings logged while it lives.
-class WarningLog
-{
-public:
-    WarningLog()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&WarningLog::handler);
-    }
-    ~WarningLog() { qInstallMessageHandler(m_previous); }
-    static int count(const QString &text) { return static_cast<int>(s_lines.count(text)); }
-    static const QStringList &lines() { return s_lines; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        if (type == QtWarningMsg)
-            s_lines.append(message);
-    }
-    static QStringList s_lines;
-    QtMessageHandler m_previous;
-};
-QStringList WarningLog::s_lines;
 
 // The columns of the test table t(id INTEGER PRIMARY KEY, name TEXT,
 // n INTEGER, data BLOB) as a carving scan describes them.
@@ -512,7 +489,7 @@ TEST_P(Sqlite3FileDamagedRecords, GiveShortValuesOrNoneNeverMore)
     image.setLeafPage(2, {sqliteLeafCell(5, c.payload)});
     image.write(path);
 
-    WarningLog log;
+    LogRecorder log(QtWarningMsg);
     Sqlite3File file(path);
     file.open();
     const Page page = file.readPage(2);
@@ -523,9 +500,9 @@ TEST_P(Sqlite3FileDamagedRecords, GiveShortValuesOrNoneNeverMore)
     if (c.values > 0) {
         EXPECT_EQ(row.values.last(), c.last);
     }
-    EXPECT_EQ(WarningLog::lines().size(), c.warning.isEmpty() ? 0 : 1);
+    EXPECT_EQ(log.lines().size(), c.warning.isEmpty() ? 0 : 1);
     if (!c.warning.isEmpty()) {
-        EXPECT_EQ(WarningLog::count(c.warning), 1);
+        EXPECT_EQ(log.count(c.warning), 1);
     }
 }
 
@@ -759,11 +736,11 @@ TEST(Sqlite3FileCarving, OneColumnDescribesNoRecord)
     SqliteImage(512, 2).write(path);
     Sqlite3File file(path);
     file.open();
-    WarningLog log;
+    LogRecorder log(QtWarningMsg);
     const QList<_SqliteCol> one = {_SqliteCol(QStringLiteral("id"), QStringLiteral("INTEGER"))};
     EXPECT_TRUE(file.scanFreePage(one, 0, 2, 0, nullptr).isEmpty());
     // Once per call: a line per byte would bury the log.
-    EXPECT_EQ(WarningLog::count(QStringLiteral("tbCols size < 2.")), 1);
+    EXPECT_EQ(log.count(QStringLiteral("tbCols size < 2.")), 1);
 }
 
 struct AcceptCase

@@ -18,6 +18,7 @@
 #include "BplistBuilder.h"
 #include "IOS5DbFixture.h"
 #include "IOS5MessageDb.h"
+#include "LogRecorder.h"
 #include "MessageIdentity.h"
 #include "MsgSetBuilder.h"
 #include "PlistNode.h"
@@ -67,28 +68,6 @@ std::string errorOf(const std::function<void()> &call)
     }
     return std::string();
 }
-
-// Counts the rebuilds that the contacts database announces in the log.
-class RebuildCounter
-{
-public:
-    RebuildCounter()
-    {
-        s_count = 0;
-        m_previous = qInstallMessageHandler(&RebuildCounter::handler);
-    }
-    ~RebuildCounter() { qInstallMessageHandler(m_previous); }
-    int count() const { return s_count; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        if (type == QtDebugMsg && text == QLatin1String("rebuild IOSContactsMemDb."))
-            ++s_count;
-    }
-    static inline int s_count = 0;
-    QtMessageHandler m_previous = nullptr;
-};
 
 // One message source folder with an iOS 5 sms.db and the reader over it.
 class Source

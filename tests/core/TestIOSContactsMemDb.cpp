@@ -18,31 +18,10 @@
 #include "CountryLibDb.h"
 #include "FileTimes.h"
 #include "IOSContactsMemDb.h"
+#include "LogRecorder.h"
 
 namespace
 {
-
-// Counts the rebuilds that the contacts database announces in the log.
-class RebuildCounter
-{
-public:
-    RebuildCounter()
-    {
-        s_count = 0;
-        m_previous = qInstallMessageHandler(&RebuildCounter::handler);
-    }
-    ~RebuildCounter() { qInstallMessageHandler(m_previous); }
-    int count() const { return s_count; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        if (type == QtDebugMsg && text == QLatin1String("rebuild IOSContactsMemDb."))
-            ++s_count;
-    }
-    static inline int s_count = 0;
-    QtMessageHandler m_previous = nullptr;
-};
 
 // Every file under a folder with its size, modification time and content hash.
 QMap<QString, QString> snapshot(const QString &folder)

@@ -1,7 +1,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,6 +16,8 @@
 #include "BackupGenerator.h"
 #include "BackupManifest.h"
 #include "CaseName.h"
+#include "FileNodeLookup.h"
+#include "RandomBytes.h"
 
 namespace
 {
@@ -31,30 +32,6 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
-QByteArray randomBytes(qsizetype n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray out(n, '\0');
-    for (char &c : out)
-        c = char(rng.bounded(256));
-    return out;
-}
-
-const Node *find(const Node &root, const QStringList &names)
-{
-    const Node *node = &root;
-    for (const QString &name : names) {
-        const Node *next = nullptr;
-        for (const Node *child : node->children)
-            if (child->name == name)
-                next = child;
-        if (!next)
-            return nullptr;
-        node = next;
-    }
-    return node;
 }
 
 // A generated backup with the message database in it, opened the way the
@@ -89,7 +66,7 @@ struct Backup
         manifest->loadFiles();
     }
 
-    const Node *sms() const { return find(manifest->root, {"Library", "SMS", "sms.db"}); }
+    const Node *sms() const { return findNode(manifest->root, {"Library", "SMS", "sms.db"}); }
 
     std::string extractError()
     {

@@ -10,6 +10,7 @@
 #include "BackupGenerator.h"
 #include "BackupManifest.h"
 #include "CaseName.h"
+#include "FileNodeLookup.h"
 
 namespace
 {
@@ -56,21 +57,6 @@ std::string shape(const Node &node)
             out += "[" + shape(*child) + "]";
     }
     return out;
-}
-
-const Node *find(const Node &root, const QStringList &names)
-{
-    const Node *node = &root;
-    for (const QString &name : names) {
-        const Node *next = nullptr;
-        for (const Node *child : node->children)
-            if (child->name == name)
-                next = child;
-        if (!next)
-            return nullptr;
-        node = next;
-    }
-    return node;
 }
 
 struct ShapeCase
@@ -153,7 +139,7 @@ TEST(BackupFileTree, NodesCarryTheirRecords)
     BackupManifest m(dir.path());
     m.loadFiles();
 
-    const Node *node = find(m.root, {"Library", "SMS", "sms.db"});
+    const Node *node = findNode(m.root, {"Library", "SMS", "sms.db"});
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->record.domain.toString(), "HomeDomain");
     EXPECT_EQ(node->record.mtime, 1400000000u);
@@ -162,8 +148,8 @@ TEST(BackupFileTree, NodesCarryTheirRecords)
     ASSERT_EQ(node->record.properties.size(), 1);
     EXPECT_EQ(node->record.properties[0].value.data, "value");
     // the first domain's folder wins
-    EXPECT_EQ(find(m.root, {"Library", "SMS"})->record.domain.toString(), "HomeDomain");
-    EXPECT_EQ(find(m.root, {"Library", "SMS", "x"})->record.domain.toString(), "MediaDomain");
+    EXPECT_EQ(findNode(m.root, {"Library", "SMS"})->record.domain.toString(), "HomeDomain");
+    EXPECT_EQ(findNode(m.root, {"Library", "SMS", "x"})->record.domain.toString(), "MediaDomain");
 }
 
 TEST(BackupFileTree, ApplicationsFolderHasAnEmptyRecord)
@@ -172,12 +158,12 @@ TEST(BackupFileTree, ApplicationsFolderHasAnEmptyRecord)
     writeMbdb(dir.path(), {entry("AppDomain-x", "")});
     BackupManifest m(dir.path());
     m.loadFiles();
-    const Node *apps = find(m.root, {"Applications"});
+    const Node *apps = findNode(m.root, {"Applications"});
     ASSERT_NE(apps, nullptr);
     EXPECT_TRUE(apps->record.domain.isNone());
     EXPECT_TRUE(apps->record.path.isNone());
     EXPECT_TRUE(apps->record.isEmptyFile());
-    EXPECT_EQ(find(m.root, {"Applications", "x"})->record.domain.toString(), "AppDomain-x");
+    EXPECT_EQ(findNode(m.root, {"Applications", "x"})->record.domain.toString(), "AppDomain-x");
 }
 
 TEST(BackupFileTree, LoadsOnceAndRetriesWhileEmpty)

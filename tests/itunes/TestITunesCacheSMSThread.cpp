@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTranslator>
 
@@ -21,7 +20,9 @@
 #include "BackupManifest.h"
 #include "CacheRows.h"
 #include "CaseName.h"
+#include "FileNodeLookup.h"
 #include "ITunesCacheSMSThread.h"
+#include "RandomBytes.h"
 #include "RecordingProgress.h"
 
 namespace
@@ -33,15 +34,6 @@ using Node = BackupManifest::_FileNode;
 const QString kLibrary = QStringLiteral("file-relay/var/mobile/Library");
 const QString kNoDatabase = QStringLiteral("Found no message database file in this iTunes backup.");
 const QByteArray kDir = "<dir>";
-
-QByteArray randomBytes(qsizetype n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray out(n, '\0');
-    for (char &c : out)
-        c = char(rng.bounded(256));
-    return out;
-}
 
 QByteArray readAll(const QString &path)
 {
@@ -69,21 +61,6 @@ QMap<QString, QByteArray> listing(const QString &root)
         out.insert(base.relativeFilePath(path), info.isDir() ? kDir : readAll(path));
     }
     return out;
-}
-
-const Node *find(const Node &root, const QStringList &names)
-{
-    const Node *node = &root;
-    for (const QString &name : names) {
-        const Node *next = nullptr;
-        for (const Node *child : node->children)
-            if (child->name == name)
-                next = child;
-        if (!next)
-            return nullptr;
-        node = next;
-    }
-    return node;
 }
 
 // The files of a backup as a phone makes them, with other folders of the
@@ -689,8 +666,8 @@ class CacheThreadHostileNameTest : public CacheThreadTest, public ::testing::Wit
 TEST_P(CacheThreadHostileNameTest, IsRefusedAndNothingIsWritten)
 {
     writeBackup(m_sample.files());
-    auto *sms = const_cast<Node *>(find(m_manifest->root, {"Library", "SMS"}));
-    const Node *db = find(m_manifest->root, {"Library", "SMS", "sms.db"});
+    auto *sms = const_cast<Node *>(findNode(m_manifest->root, {"Library", "SMS"}));
+    const Node *db = findNode(m_manifest->root, {"Library", "SMS", "sms.db"});
     ASSERT_TRUE(sms && db);
     MbdbRecord record = db->record;
     if (GetParam().folder)

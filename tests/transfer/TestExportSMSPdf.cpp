@@ -10,23 +10,11 @@
 #include "ExportFileReader.h"
 #include "ExportSMSPdf.h"
 #include "MsgSetBuilder.h"
+#include "PdfPages.h"
 #include "WrappedText.h"
 
 namespace
 {
-
-// Page objects of a PDF file; their dictionaries are never compressed.
-int pdfPages(const QByteArray &pdf)
-{
-    static const QRegularExpression page(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"));
-    int n = 0;
-    auto it = page.globalMatch(QString::fromLatin1(pdf));
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
-}
 
 bool isCompletePdf(const QByteArray &pdf)
 {

@@ -3,7 +3,6 @@
 #include <QPageSize>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTranslator>
 
@@ -12,23 +11,12 @@
 #include "ExportFileReader.h"
 #include "ExportSMSPdf.h"
 #include "MsgSetBuilder.h"
+#include "PdfPages.h"
 #include "SMSPrinter.h"
 #include "WrappedText.h"
 
 namespace
 {
-
-int pdfPages(const QByteArray &pdf)
-{
-    static const QRegularExpression page(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"));
-    int n = 0;
-    auto it = page.globalMatch(QString::fromLatin1(pdf));
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
-}
 
 // Installs a preview runner for the life of the object.
 class PreviewRunnerScope
