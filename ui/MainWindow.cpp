@@ -177,14 +177,6 @@ MainWindow::DataActions MainWindow::dataActionsFor(int sourceType, int deviceCou
     return actions;
 }
 
-bool MainWindow::deviceTransfersAvailable()
-{
-    // Copying to a phone, writing into an iTunes backup and disconnecting a
-    // device come with the device transfer workers; until then their entries
-    // are shown but cannot be chosen.
-    return false;
-}
-
 void MainWindow::createMenus()
 {
     // Menu titles are not translated; the entries are, in the QObject context.
@@ -251,10 +243,9 @@ void MainWindow::updateActions()
         return;
     const _AbsDBItemNode *source = currentSourceNode();
     const DataActions rule = dataActionsFor(source ? source->type : 0, deviceCount());
-    const bool transfers = deviceTransfersAvailable();
     m_backupAction->setEnabled(rule.backup);
-    m_i2iAction->setEnabled(rule.i2i && transfers);
-    m_db2iAction->setEnabled(rule.db2i && transfers);
+    m_i2iAction->setEnabled(rule.i2i);
+    m_db2iAction->setEnabled(rule.db2i);
     m_exportAction->setEnabled(rule.exportFile);
     m_printAction->setEnabled(rule.print);
     m_deleteAction->setEnabled(rule.del);
@@ -266,7 +257,6 @@ std::unique_ptr<QMenu> MainWindow::createMainTreeContextMenu()
     if (!node)
         return nullptr;
     const int devices = deviceCount();
-    const bool transfers = deviceTransfersAvailable();
     auto menu = std::make_unique<QMenu>(this);
     QMenu *m = menu.get();
     switch (node->type) {
@@ -278,7 +268,7 @@ std::unique_ptr<QMenu> MainWindow::createMainTreeContextMenu()
     case _IOSDeviceItemNode::Type:
         addEntry(m, this, QObject::tr("Backup SMS to Local Database"), ":res/backup.png", &MainWindow::miBackupAll);
         addEntry(m, this, QObject::tr("Transfer iPhone SMS to other iPhone"), ":res/i2i.png", &MainWindow::miI2IAll,
-                 devices > 1 && transfers);
+                 devices > 1);
         addEntry(m, this, QObject::tr("Export SMS to File"), ":res/export.png", &MainWindow::miExportAll);
         addEntry(m, this, QObject::tr("Print SMS"), ":res/print.png", &MainWindow::miPrintAll);
         addEntry(m, this, QObject::tr("View Cache Files"), nullptr, &MainWindow::miViewCache);
@@ -287,10 +277,9 @@ std::unique_ptr<QMenu> MainWindow::createMainTreeContextMenu()
     case _LocalDBItemNode::Type:
         addEntry(m, this, QObject::tr("Import SMS from iTunes Backup to this Local Database"),
                  ":res/import_itunes.png", &MainWindow::miImportToLocalDb);
-        addEntry(m, this, QObject::tr("Export SMS to iTunes Backup"), nullptr, &MainWindow::miExport2iTunesAll,
-                 transfers);
+        addEntry(m, this, QObject::tr("Export SMS to iTunes Backup"), nullptr, &MainWindow::miExport2iTunesAll);
         addEntry(m, this, QObject::tr("Transfer SMS from Database to iPhone"), ":res/db2i.png",
-                 &MainWindow::miDb2IAll, devices >= 1 && transfers);
+                 &MainWindow::miDb2IAll, devices >= 1);
         addEntry(m, this, QObject::tr("Export SMS to File"), ":res/export.png", &MainWindow::miExportAll);
         addEntry(m, this, QObject::tr("Print SMS"), ":res/print.png", &MainWindow::miPrintAll);
         addEntry(m, this, QObject::tr("Delete this Database"), ":res/delete.png", &MainWindow::miDelAll);
@@ -299,9 +288,9 @@ std::unique_ptr<QMenu> MainWindow::createMainTreeContextMenu()
         const int parentType = node->parent ? node->parent->type : 0;
         if (parentType == _LocalDBItemNode::Type) {
             addEntry(m, this, QObject::tr("Export SMS with this contact to iTunes Backup"), nullptr,
-                     &MainWindow::miExport2iTunesChat, transfers);
+                     &MainWindow::miExport2iTunesChat);
             addEntry(m, this, QObject::tr("Transfer SMS with this contact to iPhone"), ":res/db2i.png",
-                     &MainWindow::miDb2IChat, devices >= 1 && transfers);
+                     &MainWindow::miDb2IChat, devices >= 1);
             addEntry(m, this, QObject::tr("Export SMS with this contact to File"), ":res/export.png",
                      &MainWindow::miExportChat);
             addEntry(m, this, QObject::tr("Print SMS with this contact"), ":res/print.png", &MainWindow::miPrintChat);
@@ -311,7 +300,7 @@ std::unique_ptr<QMenu> MainWindow::createMainTreeContextMenu()
             addEntry(m, this, QObject::tr("Backup SMS with this contact to Local Database"), ":res/backup.png",
                      &MainWindow::miBackupChat);
             addEntry(m, this, QObject::tr("Transfer SMS with this contact to other iPhone"), ":res/i2i.png",
-                     &MainWindow::miI2IChat, devices > 1 && transfers);
+                     &MainWindow::miI2IChat, devices > 1);
             addEntry(m, this, QObject::tr("Export SMS with this contact to File"), ":res/export.png",
                      &MainWindow::miExportChat);
             addEntry(m, this, QObject::tr("Print SMS with this contact"), ":res/print.png", &MainWindow::miPrintChat);
@@ -332,14 +321,13 @@ std::unique_ptr<QMenu> MainWindow::createSMSContextMenu()
     if (!source)
         return nullptr;
     const int devices = deviceCount();
-    const bool transfers = deviceTransfersAvailable();
     auto menu = std::make_unique<QMenu>(this);
     QMenu *m = menu.get();
     if (source->type == _LocalDBItemNode::Type) {
         addEntry(m, this, QObject::tr("Export Selected SMS to iTunes Backup"), nullptr,
-                 &MainWindow::miExport2iTunesSel, transfers);
+                 &MainWindow::miExport2iTunesSel);
         addEntry(m, this, QObject::tr("Transfer Selected SMS to iPhone"), ":res/db2i.png", &MainWindow::miDb2ISel,
-                 devices >= 1 && transfers);
+                 devices >= 1);
         addEntry(m, this, QObject::tr("Export Selected SMS to File"), ":res/export.png", &MainWindow::miExportSel);
         addEntry(m, this, QObject::tr("Print Selected SMS"), ":res/print.png", &MainWindow::miPrintSel);
         addEntry(m, this, QObject::tr("Delete Selected SMS"), ":res/delete.png", &MainWindow::miDelSel);
@@ -347,7 +335,7 @@ std::unique_ptr<QMenu> MainWindow::createSMSContextMenu()
         addEntry(m, this, QObject::tr("Backup Selected SMS to Local Database"), ":res/backup.png",
                  &MainWindow::miBackupSel);
         addEntry(m, this, QObject::tr("Transfer Selected SMS to other iPhone"), ":res/i2i.png",
-                 &MainWindow::miI2ISel, devices > 1 && transfers);
+                 &MainWindow::miI2ISel, devices > 1);
         addEntry(m, this, QObject::tr("Export Selected SMS to File"), ":res/export.png", &MainWindow::miExportSel);
         addEntry(m, this, QObject::tr("Print Selected SMS"), ":res/print.png", &MainWindow::miPrintSel);
     }

@@ -17,6 +17,7 @@ namespace Ui
 {
 class MainWindow;
 }
+class BackupManifest;
 class IOSDevice;
 class ItemModelMain;
 class ItemModelSms;
@@ -60,10 +61,6 @@ public:
         bool del = false;
     };
     static DataActions dataActionsFor(int sourceType, int deviceCount);
-    // False while the transfers to a phone, into an iTunes backup and the
-    // disconnection of a device are not part of the program: their actions
-    // and entries then stay disabled whatever the rule says.
-    static bool deviceTransfersAvailable();
 
 protected slots:
     void miCheckUpdate();
@@ -129,6 +126,10 @@ private:
     bool copyDeviceDatabases(IOSDevice &device);
     bool copyDeviceDatabasesByBackup(IOSDevice &device);
     void addArrivedDevice(const IOSDevice &device);
+    // Merges the messages into the backup whose messages database was cached
+    // in cacheDir; false when the merge failed or was cancelled.
+    bool mergeIntoBackup(const QString &country, const QList<_MsgMessage *> &messages, const BackupManifest &backup,
+                         const QDir &cacheDir, int &merged);
 
     // One device is loaded at a time; others that arrive meanwhile wait in
     // order. A device that leaves while it is being loaded gets no node.
@@ -168,6 +169,12 @@ protected:
     // How many devices are listed under the device root.
     int deviceCount() const;
 
+    // Runs the member of a command family that its bare command stands for:
+    // the selected rows when any row is selected, else the conversation on
+    // show when the current node is one, else the whole current node.
+    using FamilySlot = void (MainWindow::*)();
+    void runFamily(FamilySlot selected, FamilySlot chat, FamilySlot all);
+
     // Makes a node current once control is back in the event loop.
     void selectNode(AbsTreeItemModel::_ItemNode *node);
     // Every message of the current source node, read afresh and sorted like
@@ -195,6 +202,12 @@ protected:
     void backupMessagesToLocalDb(const QString &defaultName, const QList<_MsgMessage *> &messages);
     void exportMessagesToFile(const QList<_MsgMessage *> &messages);
     void printMessages(const QList<_MsgMessage *> &messages);
+
+    // Chosen messages written to a phone listed in the tree (merged into a
+    // fresh backup of it, which is then restored to it) or into an iTunes
+    // backup the user picks (MainWindowDevice.cpp).
+    void restoreMessagesToDevice(const QList<_MsgMessage *> &messages);
+    void exportMessagesToItunes(const QList<_MsgMessage *> &messages);
 
     // The filters of the export's save dialog, in the dialog's order.
     static QStringList exportFilters();

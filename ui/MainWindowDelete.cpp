@@ -16,6 +16,7 @@
 #include "MessageBoxes.h"
 #include "MessageOrder.h"
 #include "ProgressForm.h"
+#include "WorkerStage.h"
 #include "_ChatSessionItemNode.h"
 #include "_LocalDBItemNode.h"
 
@@ -44,11 +45,7 @@ bool runDeletion(QWidget *window, IOS6MessageDb *db, const QList<_MsgMessage *> 
 {
     ProgressForm form(QString(), window);
     DeleteMessagesThread worker(db, &messages, &form, window);
-    worker.start(QThread::InheritPriority);
-    const int result = form.exec();
-    const bool ok = result == 1 && !form.isCancelled();
-    worker.wait();
-    return ok;
+    return runWorkerStage(form, worker);
 }
 
 // Drops deleted messages from the records of their database. A message may
@@ -81,17 +78,7 @@ void forgetMessages(MsgDataSet &set, const QList<_MsgMessage *> &messages)
 
 void MainWindow::miDel()
 {
-    if (!ui->treeViewSMS->selectionModel()->selectedRows(0).isEmpty()) {
-        miDelSel();
-        return;
-    }
-    const Node *node = currentNode();
-    if (!node)
-        return;
-    if (node->type == _ChatSessionItemNode::Type)
-        miDelChat();
-    else
-        miDelAll();
+    runFamily(&MainWindow::miDelSel, &MainWindow::miDelChat, &MainWindow::miDelAll);
 }
 
 void MainWindow::miDelSel()

@@ -16,14 +16,20 @@
 #include "IOS6MessageDb.h"
 #include "IOSDevice.h"
 #include "IOSLoadFileRelayThread.h"
+#include "IOS6RestoreMessagesThread.h"
 #include "IOSMobileBackupThread.h"
+#include "IOSMobileRestoreThread.h"
 #include "ITunesCacheSMSThread.h"
+#include "LoadItunesBackupDlg.h"
 #include "ItemModelMain.h"
 #include "Lockdown.h"
 #include "MessageBoxes.h"
 #include "MobileDeviceFramework.h"
 #include "PasscodeDlg.h"
 #include "ProgressForm.h"
+#include "ServiceUrl.h"
+#include "WorkerStage.h"
+#include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
 #include "_RootDeviceItemNode.h"
 #include "device_notification_target.h"
@@ -31,18 +37,9 @@
 namespace
 {
 
-const char kSmsDbPath[] = "file-relay/var/mobile/Library/SMS/sms.db";
+using Node = AbsTreeItemModel::_ItemNode;
 
-// Runs one worker under its dialog: done when the dialog was accepted and
-// not cancelled. The worker is always waited for before it goes.
-bool runStage(ProgressForm &form, QThread &worker)
-{
-    worker.start(QThread::InheritPriority);
-    const int result = form.exec();
-    const bool done = result == 1 && !form.isCancelled();
-    worker.wait();
-    return done;
-}
+const char kSmsDbPath[] = "file-relay/var/mobile/Library/SMS/sms.db";
 
 // Whether the country library knows the code. A library that cannot be
 // read is no reason to ask: the code then counts as known.
@@ -165,7 +162,7 @@ bool MainWindow::copyDeviceDatabases(IOSDevice &device)
         return copyDeviceDatabasesByBackup(device);
     ProgressForm form(QString(), this);
     IOSLoadFileRelayThread worker(&device, &form, this);
-    return runStage(form, worker);
+    return runWorkerStage(form, worker);
 }
 
 bool MainWindow::copyDeviceDatabasesByBackup(IOSDevice &device)
@@ -175,7 +172,7 @@ bool MainWindow::copyDeviceDatabasesByBackup(IOSDevice &device)
 
     ProgressForm backupForm(QString(), this);
     IOSMobileBackupThread backup(&device, &backupForm, this);
-    if (!runStage(backupForm, backup) || m_arrivingDeviceLeft)
+    if (!runWorkerStage(backupForm, backup) || m_arrivingDeviceLeft)
         return false;
 
     // The backup stays where it is for the next backup to bring up to date;
@@ -195,7 +192,7 @@ bool MainWindow::copyDeviceDatabasesByBackup(IOSDevice &device)
         return false;
     }
     ITunesCacheSMSThread cache(&manifest, device.cacheDir(), &cacheForm, this);
-    return runStage(cacheForm, cache);
+    return runWorkerStage(cacheForm, cache);
 }
 
 void MainWindow::addArrivedDevice(const IOSDevice &device)
@@ -254,50 +251,132 @@ void MainWindow::miUnmoutDevice()
     m_mainModel->removeNode(node);
 }
 
-void MainWindow::miI2I()
+// ---------------------------------------------------------------------------
+// Writing chosen messages to another phone or into an iTunes backup
+
+void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
 {
+    const Node *current = currentNode();
+    if (!current)
+        return;
+    const _IOSDeviceItemNode *sourceDevice = nullptr;
+    if (current->type == _IOSDeviceItemNode::Type)
+        sourceDevice = static_cast<const _IOSDeviceItemNode *>(current);
+    else if (current->type == _ChatSessionItemNode::Type && current->parent
+             && current->parent->type == _IOSDeviceItemNode::Type)
+        sourceDevice = static_cast<const _IOSDeviceItemNode *>(current->parent);
+    // The chosen records stay with their source for the whole road, even
+    // should the source leave the tree while a stage runs.
+    const _AbsDBItemNode *source = currentSourceNode();
+    const MsgDataSet records = source ? source->dataSet : MsgDataSet();
+
+    const _IOSDeviceItemNode *target = askTargetDevice(sourceDevice);
+    if (!target)
+        return;
+    const auto *targetDb = dynamic_cast<const AbsIOSMessageDb *>(target->db.data());
+    if (!targetDb || targetDb->iosVersion() != 6) {
+        showWarning(tr("Failed to recover. Only iOS 6 or above is supported."));
+        return;
+    }
+    // The stages work on a copy: the target's node may leave the tree while
+    // they run.
+    IOSDevice device(*target->device);
+    if (!device.checkBackupSettings(true, true))
+        return;
+    if (!device.productType.startsWith(QLatin1String("iPhone"), Qt::CaseInsensitive)
+        && !askQuestion(tr("You can transfer iMessage only to an iPad/iPod. Want to continue?")))
+        return;
+    QString tips = tr("IDS_RESTORE_IOS_TIPS_FIND_MY_IPHONE_MUST_OFF");
+    if (tips.contains(QLatin1String("%1")))
+        tips = tips.arg(serviceUrl(QStringLiteral("/guides/how-to-disable-find-my-iphone.html"))
+                            .toString(QUrl::FullyEncoded)
+                            .toHtmlEscaped());
+    if (!askQuestion(tips))
+        return;
+
+    ProgressForm backupForm(QString(), this);
+    IOSMobileBackupThread backup(&device, &backupForm, this);
+    if (!runWorkerStage(backupForm, backup))
+        return;
+
+    BackupManifest manifest(backup.backupDir().absoluteFilePath(device.uniqueDeviceId), this);
+    try {
+        manifest.loadInfo();
+        manifest.loadFiles();
+    } catch (const std::exception &e) {
+        showError(QString::fromUtf8(e.what()));
+        return;
+    }
+    ProgressForm cacheForm(QString(), this);
+    ITunesCacheSMSThread cache(&manifest, &cacheForm, this);
+    if (!runWorkerStage(cacheForm, cache))
+        return;
+
+    int merged = 0;
+    if (!mergeIntoBackup(device.mobileSubscriberCountryCode, messages, manifest, cache.cacheDir(), merged))
+        return;
+
+    ProgressForm restoreForm(QString(), this);
+    IOSMobileRestoreThread restore(&device, backup.backupDir(), &restoreForm, this);
+    if (!runWorkerStage(restoreForm, restore))
+        return;
+
+    showInformation(tr("IDS_SUC_RESTORE_%1_MESSAGES_TO_IOS").arg(merged));
 }
 
-void MainWindow::miI2ISel()
+void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
 {
+    const _AbsDBItemNode *source = currentSourceNode();
+    const MsgDataSet records = source ? source->dataSet : MsgDataSet();
+
+    QSharedPointer<BackupManifest> manifest;
+    {
+        LoadItunesBackupDlg chooser(this);
+        if (chooser.exec() != 1)
+            return;
+        manifest = chooser.selectedBackup();
+    }
+    if (!manifest)
+        return;
+    if (manifest->info.isEncrypted) {
+        showWarning(tr("IDS_CANT_EXPORT_ITUNES_BACKUP_IS_ENCRYPT"));
+        return;
+    }
+    try {
+        manifest->loadFiles();
+    } catch (const std::exception &e) {
+        showError(QString::fromUtf8(e.what()));
+        return;
+    }
+
+    ProgressForm cacheForm(QString(), this);
+    ITunesCacheSMSThread cache(manifest.data(), &cacheForm, this);
+    if (!runWorkerStage(cacheForm, cache))
+        return;
+
+    int merged = 0;
+    if (!mergeIntoBackup(QString(), messages, *manifest, cache.cacheDir(), merged))
+        return;
+    showInformation(tr("IDS_SUC_RESTORE_%1_MESSAGES_TO_IOS").arg(merged));
 }
 
-void MainWindow::miI2IChat()
+bool MainWindow::mergeIntoBackup(const QString &country, const QList<_MsgMessage *> &messages,
+                                 const BackupManifest &backup, const QDir &cacheDir, int &merged)
 {
-}
-
-void MainWindow::miI2IAll()
-{
-}
-
-void MainWindow::miDb2I()
-{
-}
-
-void MainWindow::miDb2ISel()
-{
-}
-
-void MainWindow::miDb2IChat()
-{
-}
-
-void MainWindow::miDb2IAll()
-{
-}
-
-void MainWindow::miExport2iTunes()
-{
-}
-
-void MainWindow::miExport2iTunesSel()
-{
-}
-
-void MainWindow::miExport2iTunesChat()
-{
-}
-
-void MainWindow::miExport2iTunesAll()
-{
+    // The worker opens the cached database itself and tells when it cannot;
+    // the backup is then left as it was.
+    std::unique_ptr<IOS6MessageDb> cachedDb;
+    try {
+        cachedDb = std::make_unique<IOS6MessageDb>(cacheDir, country, false);
+    } catch (const std::exception &e) {
+        qWarning("%s", e.what());
+        showError(QString::fromUtf8(e.what()));
+        return false;
+    }
+    ProgressForm form(QString(), this);
+    IOS6RestoreMessagesThread merge(country, messages, cachedDb.get(), backup.folder, &form, this);
+    if (!runWorkerStage(form, merge))
+        return false;
+    merged = merge.mergedCount();
+    return true;
 }

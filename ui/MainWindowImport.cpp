@@ -14,6 +14,7 @@
 #include "MsgDataSet.h"
 #include "PasscodeDlg.h"
 #include "ProgressForm.h"
+#include "WorkerStage.h"
 #include "_LocalDBItemNode.h"
 
 namespace
@@ -69,10 +70,7 @@ void MainWindow::importMessages(QString &targetName)
         // The worker tells of its failure itself; a cancel needs no word.
         ProgressForm form(QString(), this);
         ITunesCacheSMSThread thread(backup.data(), &form, this);
-        thread.start(QThread::InheritPriority);
-        const int result = form.exec();
-        thread.wait();
-        if (result != QDialog::Accepted || form.isCancelled())
+        if (!runWorkerStage(form, thread))
             return;
         cacheDir = thread.cacheDir();
     }

@@ -20,6 +20,7 @@
 #include "MessageBoxes.h"
 #include "ProgressForm.h"
 #include "SMSPrinter.h"
+#include "WorkerStage.h"
 #include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
 #include "_LocalDBItemNode.h"
@@ -29,15 +30,6 @@ namespace
 {
 
 using Node = AbsTreeItemModel::_ItemNode;
-
-// Which member of a command family the bare command stands for.
-enum class Variant
-{
-    None,
-    Selected,
-    Chat,
-    All
-};
 
 // The exports of the save dialog's filters, in the same order.
 struct ExportRule
@@ -74,42 +66,27 @@ QDir localDbFolder(const _LocalDBItemNode *node)
 } // namespace
 
 // ---------------------------------------------------------------------------
-// The three families: the bare command picks the rows selected in the list,
-// else the conversation on show, else the whole source.
+// The command families: the bare command picks the rows selected in the
+// list, else the conversation on show, else the whole source.
 
-namespace
+void MainWindow::runFamily(FamilySlot selected, FamilySlot chat, FamilySlot all)
 {
-
-Variant chooseVariant(bool rowsSelected, const Node *current)
-{
-    if (rowsSelected)
-        return Variant::Selected;
-    if (!current)
-        return Variant::None;
-    if (current->type == _ChatSessionItemNode::Type)
-        return Variant::Chat;
-    if (current->type == _IOSDeviceItemNode::Type || current->type == _LocalDBItemNode::Type)
-        return Variant::All;
-    return Variant::None;
+    if (!ui->treeViewSMS->selectionModel()->selectedRows(0).isEmpty()) {
+        (this->*selected)();
+        return;
+    }
+    const Node *node = currentNode();
+    if (!node)
+        return;
+    if (node->type == _ChatSessionItemNode::Type)
+        (this->*chat)();
+    else
+        (this->*all)();
 }
-
-} // namespace
 
 void MainWindow::miBackup()
 {
-    switch (chooseVariant(!selectedMessages().isEmpty(), currentNode())) {
-    case Variant::Selected:
-        miBackupSel();
-        break;
-    case Variant::Chat:
-        miBackupChat();
-        break;
-    case Variant::All:
-        miBackupAll();
-        break;
-    case Variant::None:
-        break;
-    }
+    runFamily(&MainWindow::miBackupSel, &MainWindow::miBackupChat, &MainWindow::miBackupAll);
 }
 
 void MainWindow::miBackupSel()
@@ -133,19 +110,7 @@ void MainWindow::miBackupAll()
 
 void MainWindow::miExport()
 {
-    switch (chooseVariant(!selectedMessages().isEmpty(), currentNode())) {
-    case Variant::Selected:
-        miExportSel();
-        break;
-    case Variant::Chat:
-        miExportChat();
-        break;
-    case Variant::All:
-        miExportAll();
-        break;
-    case Variant::None:
-        break;
-    }
+    runFamily(&MainWindow::miExportSel, &MainWindow::miExportChat, &MainWindow::miExportAll);
 }
 
 void MainWindow::miExportSel()
@@ -169,19 +134,7 @@ void MainWindow::miExportAll()
 
 void MainWindow::miPrint()
 {
-    switch (chooseVariant(!selectedMessages().isEmpty(), currentNode())) {
-    case Variant::Selected:
-        miPrintSel();
-        break;
-    case Variant::Chat:
-        miPrintChat();
-        break;
-    case Variant::All:
-        miPrintAll();
-        break;
-    case Variant::None:
-        break;
-    }
+    runFamily(&MainWindow::miPrintSel, &MainWindow::miPrintChat, &MainWindow::miPrintAll);
 }
 
 void MainWindow::miPrintSel()
@@ -261,10 +214,7 @@ void MainWindow::backupMessagesToLocalDb(const QString &defaultName, const QList
     {
         ProgressForm form(QString(), this);
         BackupSMSThread thread(messages, folder, QString(), &form, this);
-        thread.start(QThread::InheritPriority);
-        const int result = form.exec();
-        thread.wait();
-        succeeded = result == QDialog::Accepted && !form.isCancelled();
+        succeeded = runWorkerStage(form, thread);
     }
 
     // A node that left the tree while the dialog ran is not touched again.
@@ -346,9 +296,7 @@ void MainWindow::exportMessagesToFile(const QList<_MsgMessage *> &messages)
     // Success and failure are the worker's to tell, through the dialog.
     ProgressForm form(QString(), this);
     ExportSMSThread thread(messages, target.path, target.format, ascending, &form, this);
-    thread.start(QThread::InheritPriority);
-    form.exec();
-    thread.wait();
+    runWorkerStage(form, thread);
 }
 
 // ---------------------------------------------------------------------------
@@ -360,4 +308,73 @@ void MainWindow::printMessages(const QList<_MsgMessage *> &messages)
     const MsgDataSet records = source ? source->dataSet : MsgDataSet();
     SMSPrinter printer(this);
     printer.print(messages);
+}
+
+// ---------------------------------------------------------------------------
+// To another phone, from a database to a phone, into an iTunes backup
+
+void MainWindow::miI2I()
+{
+    runFamily(&MainWindow::miI2ISel, &MainWindow::miI2IChat, &MainWindow::miI2IAll);
+}
+
+void MainWindow::miI2ISel()
+{
+    restoreMessagesToDevice(selectedMessages());
+}
+
+void MainWindow::miI2IChat()
+{
+    const QList<_MsgMessage *> messages = m_smsModel->messages();
+    restoreMessagesToDevice(messages);
+}
+
+void MainWindow::miI2IAll()
+{
+    const QList<_MsgMessage *> messages = messagesOfCurrentNode();
+    if (!messages.isEmpty())
+        restoreMessagesToDevice(messages);
+}
+
+void MainWindow::miDb2I()
+{
+    runFamily(&MainWindow::miDb2ISel, &MainWindow::miDb2IChat, &MainWindow::miDb2IAll);
+}
+
+void MainWindow::miDb2ISel()
+{
+    miI2ISel();
+}
+
+void MainWindow::miDb2IChat()
+{
+    miI2IChat();
+}
+
+void MainWindow::miDb2IAll()
+{
+    miI2IAll();
+}
+
+void MainWindow::miExport2iTunes()
+{
+    runFamily(&MainWindow::miExport2iTunesSel, &MainWindow::miExport2iTunesChat, &MainWindow::miExport2iTunesAll);
+}
+
+void MainWindow::miExport2iTunesSel()
+{
+    exportMessagesToItunes(selectedMessages());
+}
+
+void MainWindow::miExport2iTunesChat()
+{
+    const QList<_MsgMessage *> messages = m_smsModel->messages();
+    exportMessagesToItunes(messages);
+}
+
+void MainWindow::miExport2iTunesAll()
+{
+    const QList<_MsgMessage *> messages = messagesOfCurrentNode();
+    if (!messages.isEmpty())
+        exportMessagesToItunes(messages);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DataSourceSelForm.h"
 #include "LoadItunesBackupDlg.h"
 #include "LocalDbSelForm.h"
 #include "PasscodeDlg.h"
@@ -52,6 +53,27 @@ std::function<bool(LocalDbSelForm &)> confirmName(QString *proposed, const QStri
         if (!name.isEmpty())
             box->setEditText(name);
         QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
+        return true;
+    };
+}
+
+std::function<bool(DataSourceSelForm &)> chooseSource(QStringList *offered, const QString &text)
+{
+    return [offered, text](DataSourceSelForm &form) {
+        auto *box = form.findChild<QComboBox *>(QStringLiteral("cbDevice"));
+        if (offered) {
+            offered->clear();
+            for (int i = 0; i < box->count(); ++i)
+                offered->append(box->itemText(i));
+        }
+        const int index = text.isEmpty() ? -1 : box->findText(text);
+        if (index < 0) {
+            QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("btnClose")), Qt::LeftButton);
+            return true;
+        }
+        box->setCurrentIndex(index);
+        // The dialog answers on the button's press.
+        QTest::mousePress(form.findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
         return true;
     };
 }

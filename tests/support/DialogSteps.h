@@ -3,7 +3,9 @@
 #include <functional>
 
 #include <QString>
+#include <QStringList>
 
+class DataSourceSelForm;
 class LoadItunesBackupDlg;
 class LocalDbSelForm;
 class PasscodeDlg;
@@ -23,5 +25,9 @@ std::function<bool(PasscodeDlg &)> typePassword(const QString &password);
 // Notes the proposed name (when proposed is given), types name over it when
 // one is given, and presses the confirm button.
 std::function<bool(LocalDbSelForm &)> confirmName(QString *proposed, const QString &name = QString());
+
+// Notes the entries offered (when offered is given) and picks the one with
+// this text; with an empty text, or one not offered, closes the dialog.
+std::function<bool(DataSourceSelForm &)> chooseSource(QStringList *offered, const QString &text);
 
 } // namespace DialogSteps

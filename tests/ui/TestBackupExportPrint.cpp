@@ -224,8 +224,9 @@ protected:
             node = device(QStringLiteral("Quiet Phone"));
             break;
         }
-        if (GetParam().place != Place::None)
+        if (GetParam().place != Place::None) {
             ASSERT_NE(node, nullptr);
+        }
         makeCurrent(node);
         window->selectRows(GetParam().rows);
     }
@@ -496,8 +497,9 @@ TEST_P(ExportTargetTest, PathAndFormatFollowTheFilter)
 {
     const MainWindowProbe::ExportTarget target = MainWindowProbe::exportTarget(GetParam().chosen, GetParam().filter);
     EXPECT_EQ(target.format, GetParam().format);
-    if (GetParam().format >= 0)
+    if (GetParam().format >= 0) {
         EXPECT_EQ(target.path, GetParam().path);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

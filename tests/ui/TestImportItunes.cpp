@@ -26,6 +26,7 @@
 #include "MessageBoxAnswerer.h"
 #include "ModalDialogDriver.h"
 #include "PasscodeDlg.h"
+#include "SampleBackups.h"
 #include "ServiceUrlScope.h"
 #include "_LocalDBItemNode.h"
 #include "_RootDeviceItemNode.h"
@@ -43,29 +44,6 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// A phone's iOS 6 sms.db with one-to-one conversations of two messages each.
-QByteArray ios6SmsDb(int conversations)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("sms.db");
-    {
-        IOS6SmsDbFixture sms(path, IOS6SmsDbFixture::Device);
-        sms.begin();
-        for (int i = 1; i <= conversations; ++i) {
-            const QString number = QStringLiteral("+1555000%1").arg(i, 4, 10, QLatin1Char('0'));
-            const qint64 handle = sms.addHandle(number);
-            const qint64 chat = sms.addChat(QStringLiteral("SMS;-;") + number, number);
-            sms.joinChatHandle(chat, handle);
-            sms.addMessage(chat, handle, QStringLiteral("IN-%1").arg(i), QStringLiteral("Hello %1").arg(i),
-                           400000000 + i * 100, 0);
-            sms.addMessage(chat, handle, QStringLiteral("OUT-%1").arg(i), QStringLiteral("Reply %1").arg(i),
-                           400000000 + i * 100 + 50, 1);
-        }
-        sms.commit();
-    }
-    return readAll(path);
 }
 
 // A phone's iOS 5 sms.db: two SMS conversations, three messages.
@@ -102,22 +80,16 @@ QByteArray ios5SmsDb()
     return readAll(IOS5DbFixture::smsDbPath(dir.path()));
 }
 
+using SampleBackups::ios6SmsDb;
+
 QList<G::File> backupFiles(const QByteArray &smsDb)
 {
-    return {
-        G::folder("HomeDomain", ""),
-        G::folder("HomeDomain", "Library"),
-        G::folder("HomeDomain", "Library/SMS"),
-        G::file("HomeDomain", "Library/SMS/sms.db", smsDb),
-    };
+    return SampleBackups::smsDbFiles(smsDb);
 }
 
-// Writes a backup into the user's backup folder, where the list finds it.
 QString writeBackup(const QString &name, const QList<G::File> &files, const G::Options &options = G::Options())
 {
-    const QString folder = itunesBackupRoot().absoluteFilePath(name);
-    G::write(folder, files, options);
-    return QDir(folder).absolutePath();
+    return SampleBackups::writeItunesBackup(name, files, options);
 }
 
 // One line per message of a message source: "<identifier>|<sent>|<text>".

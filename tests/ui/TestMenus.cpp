@@ -228,10 +228,9 @@ TEST_P(ActionEnablingTest, TheSixActionsFollowTheCurrentSource)
     window->makeCurrent(node);
 
     const MainWindow::DataActions rule = MainWindow::dataActionsFor(c.sourceType, c.devices);
-    const bool transfers = MainWindow::deviceTransfersAvailable();
     EXPECT_EQ(window->backupAction()->isEnabled(), rule.backup);
-    EXPECT_EQ(window->i2iAction()->isEnabled(), rule.i2i && transfers);
-    EXPECT_EQ(window->db2iAction()->isEnabled(), rule.db2i && transfers);
+    EXPECT_EQ(window->i2iAction()->isEnabled(), rule.i2i);
+    EXPECT_EQ(window->db2iAction()->isEnabled(), rule.db2i);
     EXPECT_EQ(window->exportAction()->isEnabled(), rule.exportFile);
     EXPECT_EQ(window->printAction()->isEnabled(), rule.print);
     EXPECT_EQ(window->deleteAction()->isEnabled(), rule.del);
@@ -276,10 +275,8 @@ void PrintTo(const MenuCase &c, std::ostream *os)
 // no menu.
 QStringList expectedMenu(const MenuCase &c)
 {
-    const bool transfers = MainWindow::deviceTransfersAvailable();
-    const QString i2i = off(c.devices > 1 && transfers);
-    const QString db2i = off(c.devices >= 1 && transfers);
-    const QString toBackup = off(transfers);
+    const QString i2i = off(c.devices > 1);
+    const QString db2i = off(c.devices >= 1);
     if (c.messageList) {
         switch (c.pick) {
         case Pick::Device:
@@ -288,7 +285,7 @@ QStringList expectedMenu(const MenuCase &c)
                     "Export Selected SMS to File|icon", "Print Selected SMS|icon"};
         case Pick::LocalDb:
         case Pick::LocalDbChat:
-            return {"Export Selected SMS to iTunes Backup" + toBackup, "Transfer Selected SMS to iPhone|icon" + db2i,
+            return {"Export Selected SMS to iTunes Backup", "Transfer Selected SMS to iPhone|icon" + db2i,
                     "Export Selected SMS to File|icon", "Print Selected SMS|icon", "Delete Selected SMS|icon"};
         default:
             return {};
@@ -302,11 +299,11 @@ QStringList expectedMenu(const MenuCase &c)
                 "Export SMS to File|icon", "Print SMS|icon", "View Cache Files",
                 "Disconnect Device|icon"};
     case Pick::LocalDb:
-        return {"Import SMS from iTunes Backup to this Local Database|icon", "Export SMS to iTunes Backup" + toBackup,
+        return {"Import SMS from iTunes Backup to this Local Database|icon", "Export SMS to iTunes Backup",
                 "Transfer SMS from Database to iPhone|icon" + db2i, "Export SMS to File|icon", "Print SMS|icon",
                 "Delete this Database|icon"};
     case Pick::LocalDbChat:
-        return {"Export SMS with this contact to iTunes Backup" + toBackup,
+        return {"Export SMS with this contact to iTunes Backup",
                 "Transfer SMS with this contact to iPhone|icon" + db2i, "Export SMS with this contact to File|icon",
                 "Print SMS with this contact|icon", "Delete SMS with this contact|icon"};
     case Pick::DeviceChat:
