@@ -22,6 +22,7 @@ void BackupSMSThread::run()
     const int total = int(m_messages.size());
     WorkerProgress progress(total);
     int n = 0;
+    m_committed = false;
     try {
         m_export.begin();
         for (const _MsgMessage *message : std::as_const(m_messages)) {
@@ -34,6 +35,7 @@ void BackupSMSThread::run()
             m_export.write(message);
         }
         m_export.end();
+        m_committed = true;
     } catch (int) {
         // The user cancelled; the dialog has closed already.
         m_export.abort();

@@ -24,6 +24,11 @@ public:
                     QObject *parent = nullptr);
     ~BackupSMSThread() override;
 
+    // Whether the messages reached the database. A cancel that comes after
+    // the commit closes the dialog all the same: the caller looks here to
+    // know what the database holds. Readable after the run.
+    bool committed() const { return m_committed; }
+
 protected:
     void run() override;
 
@@ -31,4 +36,5 @@ private:
     QList<_MsgMessage *> m_messages;
     QObject *m_form;
     ExportMessagesDb m_export;
+    bool m_committed = false;
 };

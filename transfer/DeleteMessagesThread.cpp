@@ -18,6 +18,7 @@ DeleteMessagesThread::~DeleteMessagesThread() = default;
 void DeleteMessagesThread::run()
 {
     m_deleted = 0;
+    m_committed = false;
     ProgressForm::postUpdateProgress(m_form, tr("IDS_DELETING_LOCAL_DB_MESSAGES"), 0, QString());
     const int total = m_messages ? int(m_messages->size()) : 0;
     WorkerProgress progress(total);
@@ -46,6 +47,7 @@ void DeleteMessagesThread::run()
         }
         m_db->endDeletes();
         m_db->endTransaction(true);
+        m_committed = true;
     } catch (int) {
         rollback();
         return;

@@ -22,6 +22,10 @@ public:
     // database and were deleted (records read from the recycle database have
     // none). 0 otherwise.
     int deletedCount() const { return m_deleted; }
+    // Whether the deletion reached the file. A cancel that comes after the
+    // commit closes the dialog all the same: the caller looks here to know
+    // what the file holds. Readable after the run.
+    bool committed() const { return m_committed; }
 
 protected:
     void run() override;
@@ -31,4 +35,5 @@ private:
     const QList<_MsgMessage *> *m_messages;
     QObject *m_form;
     int m_deleted = 0;
+    bool m_committed = false;
 };

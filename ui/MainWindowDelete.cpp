@@ -40,12 +40,13 @@ _LocalDBItemNode *localDbOf(Node *node, bool allowDatabase, bool allowChat)
 }
 
 // Deletes the messages from the database file under the progress dialog;
-// true when every one of them is gone from the file.
+// true when the deletion reached the file, even should a late cancel have
+// closed the dialog.
 bool runDeletion(QWidget *window, IOS6MessageDb *db, const QList<_MsgMessage *> &messages)
 {
     ProgressForm form(QString(), window);
     DeleteMessagesThread worker(db, &messages, &form, window);
-    return runWorkerStage(form, worker);
+    return runWorkerStage(form, worker) || worker.committed();
 }
 
 // Drops deleted messages from the records of their database. A message may

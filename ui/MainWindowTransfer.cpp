@@ -214,7 +214,7 @@ void MainWindow::backupMessagesToLocalDb(const QString &defaultName, const QList
     {
         ProgressForm form(QString(), this);
         BackupSMSThread thread(messages, folder, QString(), &form, this);
-        succeeded = runWorkerStage(form, thread);
+        succeeded = runWorkerStage(form, thread) || thread.committed();
     }
 
     // A node that left the tree while the dialog ran is not touched again.

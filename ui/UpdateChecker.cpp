@@ -185,6 +185,8 @@ QString UpdateChecker::styledNewsLink(const QByteArray &body)
     QString text = QString::fromUtf8(upToNul(body));
     if (!anchorStart.match(text).hasMatch())
         return QString();
+    // The label shows one link: whatever a reply puts after it would be
+    // further markup in the status bar, and is dropped.
     const QRegularExpressionMatch end = anchorEnd.match(text);
     if (end.hasMatch())
         text.truncate(end.capturedEnd());

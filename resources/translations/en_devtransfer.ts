@@ -11,6 +11,14 @@
 3) &quot;Find My iPhone&quot; must be disabled before restoring. Check &lt;a href=&quot;%1&quot;&gt;detail&lt;/a&gt;.</translation>
     </message>
     <message>
+        <source>Failed to recover. Only iOS 6 or above is supported.</source>
+        <translation>Failed to recover. Only iOS 6 or above is supported.</translation>
+    </message>
+    <message>
+        <source>You can transfer iMessage only to an iPad/iPod. Want to continue?</source>
+        <translation>You can transfer iMessage only to an iPad/iPod. Want to continue?</translation>
+    </message>
+    <message>
         <source>IDS_SUC_RESTORE_%1_MESSAGES_TO_IOS</source>
         <translation>Successfully recovered %1 SMS to iPhone.</translation>
     </message>

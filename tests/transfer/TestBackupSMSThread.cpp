@@ -48,10 +48,12 @@ protected:
     {
         BackupSMSThread worker(messages, target(), QString(), &progress);
         ASSERT_TRUE(progress.runWorker(worker));
+        committed = worker.committed();
     }
 
     QTemporaryDir dir;
     QTranslator translator;
+    bool committed = false;
 };
 
 TEST_F(BackupSMSThreadTest, WritesOldestFirstInOneRunAndReportsTheCount)
@@ -64,6 +66,7 @@ TEST_F(BackupSMSThreadTest, WritesOldestFirstInOneRunAndReportsTheCount)
 
     EXPECT_EQ(progress.result(), 1);
     EXPECT_EQ(progress.endings(), 1);
+    EXPECT_TRUE(committed);
     EXPECT_EQ(progress.successText(), QStringLiteral("Successfully Backup 6 SMS to local Database."));
     EXPECT_EQ(progress.statuses().first(), QStringLiteral("Backing up SMS to Local Database..."));
     EXPECT_EQ(progress.progressValues(), QList<int>({0, 16, 33, 50, 66, 83, 100}));
@@ -112,6 +115,7 @@ TEST_F(BackupSMSThreadTest, ACancelHalfWayLeavesTheFileAsItWas)
     progress.cancelAfterChecks(3);
     run(progress, sample.messages());
     EXPECT_EQ(progress.endings(), 0) << "a cancel posts nothing";
+    EXPECT_FALSE(committed);
     EXPECT_EQ(progress.cancelChecks(), 4);
     EXPECT_EQ(fileDigest(smsDb()), before);
     EXPECT_FALSE(QFileInfo::exists(copiedAttachment(1, "IMG_0001.JPG")));
@@ -132,6 +136,7 @@ TEST_F(BackupSMSThreadTest, AnInvalidChatServiceIsReportedAndLeavesTheFileAsItWa
     EXPECT_EQ(progress.result(), 0);
     EXPECT_EQ(progress.endings(), 1);
     EXPECT_EQ(progress.errorText(), QStringLiteral("IOS6MessageDb::insertChat, invalid chat, service_name:Email"));
+    EXPECT_FALSE(committed);
     EXPECT_EQ(fileDigest(smsDb()), before);
 }
 

@@ -57,6 +57,7 @@ protected:
     {
         DeleteMessagesThread worker(db.get(), &messages, &progress);
         EXPECT_TRUE(progress.runWorker(worker));
+        committed = worker.committed();
         return worker.deletedCount();
     }
 
@@ -64,6 +65,7 @@ protected:
     QTranslator translator;
     std::unique_ptr<IOS6MessageDb> db;
     MsgDataSet loaded = MsgDataSet::create();
+    bool committed = false;
 };
 
 TEST_F(DeleteMessagesThreadTest, DeletingAWholeConversationRemovesItAndItsJoins)
@@ -72,6 +74,7 @@ TEST_F(DeleteMessagesThreadTest, DeletingAWholeConversationRemovesItAndItsJoins)
     ASSERT_EQ(chat.size(), 3);
     RecordingProgress progress;
     EXPECT_EQ(runDelete(progress, chat), 3);
+    EXPECT_TRUE(committed);
     EXPECT_EQ(progress.result(), 1);
     EXPECT_EQ(progress.successText(), QStringLiteral("Successfully Deleted 3 SMS."));
     EXPECT_EQ(progress.statuses(), QStringList{QStringLiteral("Deleting SMS...")});
@@ -121,6 +124,7 @@ TEST_F(DeleteMessagesThreadTest, ACancelHalfWayLeavesEveryMessageInPlace)
     progress.cancelAfterChecks(2);
     EXPECT_EQ(runDelete(progress, messagesOf(QStringLiteral("SMS;-;+15550000001"))), 0);
     EXPECT_EQ(progress.endings(), 0);
+    EXPECT_FALSE(committed);
     EXPECT_FALSE(db->inTransaction());
     db->close();
     EXPECT_EQ(fileDigest(smsDb()), before);
@@ -136,6 +140,7 @@ TEST_F(DeleteMessagesThreadTest, AnErrorRollsBackAndIsReported)
     EXPECT_EQ(runDelete(progress, messagesOf(QStringLiteral("SMS;-;+15550000001"))), 0);
     EXPECT_EQ(progress.result(), 0);
     EXPECT_EQ(progress.errorText(), QStringLiteral("refused by test"));
+    EXPECT_FALSE(committed);
     EXPECT_FALSE(db->inTransaction());
     db->close();
     EXPECT_EQ(fileDigest(smsDb()), before);

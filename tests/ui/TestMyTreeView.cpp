@@ -5,15 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include "MyListView.h"
 #include "MyTreeView.h"
 
 namespace
 {
 
+// The tree and the list view report alike.
+template <class View>
 struct Fixture
 {
     QStandardItemModel model;
-    MyTreeView view;
+    View view;
 
     Fixture()
     {
@@ -24,10 +27,18 @@ struct Fixture
     }
 };
 
-TEST(MyTreeViewTest, ReportsEachSelectionChange)
+template <class View>
+class ReportingViewTest : public ::testing::Test
 {
-    Fixture f;
-    QSignalSpy spy(&f.view, &MyTreeView::onSelectionChanged);
+};
+
+using Views = ::testing::Types<MyTreeView, MyListView>;
+TYPED_TEST_SUITE(ReportingViewTest, Views);
+
+TYPED_TEST(ReportingViewTest, ReportsEachSelectionChange)
+{
+    Fixture<TypeParam> f;
+    QSignalSpy spy(&f.view, &TypeParam::onSelectionChanged);
     // The view's own handling still runs: the selection model and the
     // view agree afterwards.
     f.view.setCurrentIndex(f.model.index(0, 0));
@@ -40,7 +51,7 @@ TEST(MyTreeViewTest, ReportsEachSelectionChange)
     EXPECT_EQ(f.view.selectionModel()->selectedIndexes(), QModelIndexList{f.model.index(2, 0)});
 }
 
-TEST(MyTreeViewTest, AsksForAContextMenu)
+TYPED_TEST(ReportingViewTest, AsksForAContextMenu)
 {
     struct Case
     {
@@ -50,9 +61,9 @@ TEST(MyTreeViewTest, AsksForAContextMenu)
     };
     for (const Case &c : {Case{"Mouse", QContextMenuEvent::Mouse, true}, Case{"Keyboard", QContextMenuEvent::Keyboard, false}}) {
         SCOPED_TRACE(c.name);
-        Fixture f;
+        Fixture<TypeParam> f;
         f.view.resize(200, 120);
-        QSignalSpy spy(&f.view, &MyTreeView::createContextMenu);
+        QSignalSpy spy(&f.view, &TypeParam::createContextMenu);
         QContextMenuEvent event(c.reason, QPoint(10, 10));
         QCoreApplication::sendEvent(c.toViewport ? f.view.viewport() : static_cast<QWidget *>(&f.view), &event);
         EXPECT_EQ(spy.size(), 1);
