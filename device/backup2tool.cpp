@@ -105,9 +105,14 @@ qint64 backup2tool::readEstimate() const
 
 void backup2tool::run(const backup2tool_param &request)
 {
-    // The cancel flag is not cleared here: a cancel that arrives between the
-    // worker's last check and this call must still stop the tool. Each run
-    // has a runner of its own, constructed with the flag clear.
+    // The cancel flag is not cleared on the way in: a cancel that arrives
+    // between the worker's last check and this call must still stop the
+    // tool. It is cleared on the way out, so that it stops this run only.
+    struct ClearCancelOnExit
+    {
+        std::atomic<bool> &flag;
+        ~ClearCancelOnExit() { flag = false; }
+    } clearCancel{m_cancelled};
     m_progress = 0;
     const qint64 estimate = readEstimate();
 

@@ -193,13 +193,15 @@ void BackupManifest::loadInfo()
     read.isEncrypted = plist.dictItem(QStringLiteral("IsEncrypted")).toBool();
     read.backupKeyBag = plist.dictItem(QStringLiteral("BackupKeyBag")).toByteArray();
 
-    if (!isDeviceId(read.uniqueDeviceId))
+    // A backup may lack the identifier (nothing here needs it), but one it
+    // holds must be able to name a folder of the device.
+    if (!read.uniqueDeviceId.isEmpty() && !isDeviceId(read.uniqueDeviceId))
         fail(tr("Invalid device identifier \"%1\" in %2.")
                  .arg(read.uniqueDeviceId, QDir::toNativeSeparators(path)));
 
     info = read;
     const QString folderName = folder.dirName();
-    if (folderName.contains(info.uniqueDeviceId, Qt::CaseSensitive))
+    if (!info.uniqueDeviceId.isEmpty() && folderName.contains(info.uniqueDeviceId, Qt::CaseSensitive))
         displayName = QString(folderName).replace(info.uniqueDeviceId, info.deviceName, Qt::CaseSensitive);
     else
         displayName = info.deviceName + QLatin1Char('-') + folderName;

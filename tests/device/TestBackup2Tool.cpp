@@ -295,6 +295,17 @@ TEST_F(Backup2ToolTest, ACancelBeforeTheRunStartsIsNotLost)
     EXPECT_FALSE(scenario.journal().contains(QStringLiteral("AppleMobileBackup finished")));
 }
 
+TEST_F(Backup2ToolTest, ACancelStopsOnlyTheRunItReached)
+{
+    backup2tool tool(handles.value(QStringLiteral("slow")), QStringLiteral("slow"), QDir(root.path()));
+    tool.cancel();
+    EXPECT_NO_THROW(tool.run(backup2tool_param{0}));
+    EXPECT_FALSE(scenario.journal().contains(QStringLiteral("AppleMobileBackup finished")));
+    // The next run on the same runner goes to its end.
+    EXPECT_NO_THROW(tool.run(backup2tool_param{0}));
+    EXPECT_TRUE(scenario.journal().contains(QStringLiteral("AppleMobileBackup finished")));
+}
+
 TEST_F(Backup2ToolTest, FailuresBecomeErrorsWithTheToolsOutput)
 {
     const struct

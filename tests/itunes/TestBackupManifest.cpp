@@ -215,14 +215,31 @@ INSTANTIATE_TEST_SUITE_P(
         BadPlistCase{"NotADictionary", xmlPlist("<array><string>x</string></array>"),
                            "is not a valid property list"},
         // the identifier names folders of the device
-        BadPlistCase{"NoDeviceId", xmlPlist("<dict><key>IsEncrypted</key><true/></dict>"),
-                           "Invalid device identifier \"\""},
-        BadPlistCase{"EmptyDeviceId", withDeviceId(""), "Invalid device identifier"},
         BadPlistCase{"DeviceIdWithSlash", withDeviceId("../x"), "Invalid device identifier \"../x\""},
         BadPlistCase{"DeviceIdWithBackslash", withDeviceId("a\\b"), "Invalid device identifier"},
         BadPlistCase{"DeviceIdDotDot", withDeviceId(".."), "Invalid device identifier"},
         BadPlistCase{"DeviceIdDot", withDeviceId("."), "Invalid device identifier"}),
     CaseName());
+
+// Nothing needs the device's identifier: a backup without one is listed
+// under its device's name.
+TEST(BackupManifestInfo, ABackupWithoutDeviceIdentifierIsStillRead)
+{
+    for (const QByteArray &plist :
+         {xmlPlist("<dict><key>Lockdown</key><dict><key>DeviceName</key><string>Kim</string></dict></dict>"),
+          xmlPlist("<dict><key>Lockdown</key><dict><key>DeviceName</key><string>Kim</string><key>UniqueDeviceID</key>"
+                   "<string></string></dict></dict>")}) {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("abc");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        writeAll(folder + "/Manifest.plist", plist);
+        BackupManifest m(folder);
+        EXPECT_EQ(loadInfoError(m), "(no error)");
+        EXPECT_TRUE(m.info.uniqueDeviceId.isEmpty());
+        EXPECT_FALSE(m.info.isEncrypted);
+        EXPECT_EQ(m.displayName, "Kim-abc");
+    }
+}
 
 TEST(BackupManifestId, IsTheMd5OfTheAbsoluteFolderPath)
 {
