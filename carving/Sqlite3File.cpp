@@ -115,8 +115,8 @@ QVariant decodeValue(quint64 type, const QByteArray &bytes, qint64 &off)
     return value;
 }
 
-// What a column accepts of the serial types, worked out once per scan: the
-// affinity tests compare the declared type's text.
+// What a column accepts of the serial types, worked out once per column
+// list: the affinity tests compare the declared type's text.
 struct ColumnRule
 {
     bool null = false;
@@ -148,7 +148,18 @@ struct ColumnRule
     }
 };
 
+// Column lists whose rules are kept; the scans use at most three at a time.
+constexpr size_t kKeptColumnLists = 4;
+
 } // namespace
+
+struct Sqlite3File::ColumnRules
+{
+    // Held so that the list's shared data stays alive and unchanged while it
+    // identifies these rules.
+    QList<_SqliteCol> columns;
+    std::vector<ColumnRule> rules;
+};
 
 Sqlite3File::Sqlite3File(const QString &path)
     : m_file(path)
@@ -617,6 +628,27 @@ QList<Sqlite3File::_Page> Sqlite3File::treePages(const _Page &page) const
 
 // --- carving ---------------------------------------------------------------
 
+const Sqlite3File::ColumnRules &Sqlite3File::columnRules(const QList<_SqliteCol> &tbCols) const
+{
+    // A list is known by its shared data: the copy kept here holds that data,
+    // so it can neither be freed and reused for another list nor changed (a
+    // caller that changes its list detaches from it first). The same data
+    // therefore means the same columns.
+    for (const auto &kept : m_columnRules) {
+        if (kept->columns.constData() == tbCols.constData() && kept->columns.size() == tbCols.size())
+            return *kept;
+    }
+    auto made = std::make_unique<ColumnRules>();
+    made->columns = tbCols;
+    made->rules.reserve(static_cast<size_t>(tbCols.size()));
+    for (const _SqliteCol &col : tbCols)
+        made->rules.emplace_back(col);
+    if (m_columnRules.size() >= kKeptColumnLists)
+        m_columnRules.erase(m_columnRules.begin());
+    m_columnRules.push_back(std::move(made));
+    return *m_columnRules.back();
+}
+
 QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, int prefixLength, int usableSize,
                                                const uchar *start, const uchar *end, RowFilter filter) const
 {
@@ -641,10 +673,7 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
     const qint64 maxLocal = u - 35;
     const quint32 pages = pageCount();
 
-    std::vector<ColumnRule> rules;
-    rules.reserve(static_cast<size_t>(tbCols.size()));
-    for (const _SqliteCol &col : tbCols)
-        rules.emplace_back(col);
+    const std::vector<ColumnRule> &rules = columnRules(tbCols).rules;
     const size_t columns = rules.size();
     std::vector<quint64> types;
     types.reserve(columns);

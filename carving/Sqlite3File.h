@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
 #include <vector>
 
 #include "_SqliteCol.h"
@@ -161,6 +162,12 @@ private:
     bool inMapping(const uchar *p) const;
     // Child page numbers of a tree page, left to right.
     std::vector<quint32> childPages(const _Page &page) const;
+    // What each column of a list accepts, worked out once per list: the
+    // scans hand the same few lists in for every page and every freeblock,
+    // and the affinity tests on the declared types cost more than carving a
+    // small freeblock.
+    struct ColumnRules;
+    const ColumnRules &columnRules(const QList<_SqliteCol> &tbCols) const;
 
     QFile m_file;
     qint64 m_size = 0;
@@ -168,4 +175,5 @@ private:
     const uchar *m_dataEnd = nullptr;
     int m_pageSize = 0;
     int m_usableSize = 0;
+    mutable std::vector<std::unique_ptr<ColumnRules>> m_columnRules;
 };
