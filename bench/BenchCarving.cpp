@@ -9,7 +9,9 @@
 //
 // Defaults: 100000 messages in 500 conversations, a fifth of the messages and
 // a tenth as many handles as conversations deleted. With ONLY=ios6 or
-// ONLY=ios5 in the environment only that database is generated and scanned.
+// ONLY=ios5 in the environment only that database is generated and scanned;
+// with KEEP set the working folder is kept (and named), so that the recycle
+// databases of two builds can be compared.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -238,9 +240,16 @@ void benchIOS6(const QDir &root, const Counts &n)
             sms.db().executeThrow(Sqlite3Sql("DELETE FROM message WHERE ROWID=?").addInt64Param(r));
             deletedDates.insert(dates[static_cast<size_t>(r)]);
         }
-        QSet<qint64> goneHandles;
-        while (goneHandles.size() < std::min<qsizetype>(n.deleteHandles, handles.size()))
-            goneHandles.insert(handles.at(random.bounded(int(handles.size()))));
+        // In rowid order: a set's order changes from run to run, and with it
+        // the bytes the deletions leave.
+        std::vector<qint64> goneHandles;
+        const size_t handleCount = static_cast<size_t>(std::clamp<qsizetype>(n.deleteHandles, 0, handles.size()));
+        while (goneHandles.size() < handleCount) {
+            const qint64 h = handles.at(random.bounded(int(handles.size())));
+            if (std::find(goneHandles.begin(), goneHandles.end(), h) == goneHandles.end())
+                goneHandles.push_back(h);
+        }
+        std::sort(goneHandles.begin(), goneHandles.end());
         for (const qint64 h : goneHandles) {
             sms.db().executeThrow(Sqlite3Sql("DELETE FROM chat_handle_join WHERE handle_id=?").addInt64Param(h));
             sms.db().executeThrow(Sqlite3Sql("DELETE FROM handle WHERE ROWID=?").addInt64Param(h));
@@ -373,6 +382,10 @@ void benchIOS5(const QDir &root, const Counts &n)
 int main(int argc, char **argv)
 {
     QTemporaryDir work;
+    if (!qEnvironmentVariableIsEmpty("KEEP")) {
+        work.setAutoRemove(false);
+        std::printf("working folder %s kept\n", qPrintable(work.path()));
+    }
     // The country library is installed into the application-data folder under
     // HOME: keep it out of the user's own.
     qputenv("HOME", QFile::encodeName(work.filePath(QStringLiteral("home"))));
