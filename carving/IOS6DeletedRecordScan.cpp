@@ -56,13 +56,15 @@ bool convertHandle(CountryCache &countries, const Row &row, _MsgHandle &h)
     h.rowid = row.rowid;
     h.id = rowText(v[1]);
     h.country = rowText(v[2]);
+    h.service = rowText(v[3]);
+    // The freed pages hold rows of every table, whose third value is anything
+    // but a country: they are turned down before it costs a library look-up.
+    if (!isService(v[3]))
+        return false;
     // Without a country the number is taken as one of the current country;
     // with one the library does not know, it stays as stored.
     if (countries.countryOf(h.country))
         h.id = countries.normalized(h.country, h.id);
-    h.service = rowText(v[3]);
-    if (!isService(v[3]))
-        return false;
     h.uncanonicalized_id = rowText(v[4]);
     // An address that cleans to nothing names no one; stored, it would pass
     // for "no handle" when read back.
