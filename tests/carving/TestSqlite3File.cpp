@@ -1010,6 +1010,47 @@ TEST_F(Sqlite3FileCarvedBytes, TheRowidComesFromAWholeCellPrefixOnly)
     }
 }
 
+// One reader carves with many column lists in turn: each scan follows the
+// list it is given, also after other lists and after a change to the list.
+TEST_F(Sqlite3FileCarvedBytes, EveryScanFollowsTheColumnsItIsGiven)
+{
+    SqliteImage image(512, 3);
+    image.put(2, 0, QByteArray(512, '\xff'));
+    image.put(3, 0, QByteArray(512, 'X'));
+    image.put(2, 100, cellOf(300, fields("prefix", 77)));
+    const QString path = m_dir.filePath(QStringLiteral("lists.db"));
+    image.write(path);
+    Sqlite3File file(path);
+    file.open();
+    const uchar *page = file.readPage(2).page;
+    const auto found = [&](const QList<_SqliteCol> &columns) {
+        return rowNamed(file.scanRows(columns, 0, file.usableSize(), page, page + 512, nullptr),
+                        QStringLiteral("prefix"))
+               != nullptr;
+    };
+    // The same shape with the name column declared as a number takes no
+    // text there, so the row is not found.
+    const auto withNameType = [](const char *type) {
+        QList<_SqliteCol> columns = tableColumns();
+        columns[1] = _SqliteCol(QStringLiteral("name"), QLatin1String(type));
+        return columns;
+    };
+
+    QList<_SqliteCol> columns = tableColumns();
+    EXPECT_TRUE(found(columns));
+    const char *const others[] = {"INTEGER", "REAL", "INT", "NUMERIC", "BIGINT", "VARCHAR(20)"};
+    for (const char *type : others) {
+        SCOPED_TRACE(type);
+        EXPECT_EQ(found(withNameType(type)), QByteArray(type).startsWith("VARCHAR"));
+    }
+    EXPECT_TRUE(found(columns));
+    // Changed in place after a scan, the list carves by its new columns.
+    columns[1] = _SqliteCol(QStringLiteral("name"), QStringLiteral("INTEGER"));
+    EXPECT_FALSE(found(columns));
+    columns[1] = _SqliteCol(QStringLiteral("name"), QStringLiteral("TEXT"));
+    EXPECT_TRUE(found(columns));
+}
+
 TEST_F(Sqlite3FileCarvedBytes, TypesPastTheRangeAreRefusedAndBodiesPastItAreCut)
 {
     const QList<SqliteField> f = fields("abcdefghij", 77);
