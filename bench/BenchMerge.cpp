@@ -9,7 +9,8 @@
 //
 // by default 100000 messages over 500 conversations and 100000 chosen. With
 // NOFILES set in the environment no attachment file is created, so that the
-// figures show the database work without the file copies.
+// figures show the database work without the file copies. With KEEP set the
+// work folder stays, for a look at the merged backup.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -257,6 +258,10 @@ qint64 rows(const QString &path, const char *table)
 int main(int argc, char **argv)
 {
     QTemporaryDir work;
+    if (qEnvironmentVariableIsSet("KEEP")) {
+        work.setAutoRemove(false);
+        std::printf("work folder: %s\n", qUtf8Printable(work.path()));
+    }
     // The country library is installed into the application-data folder under
     // HOME: keep it out of the user's own.
     qputenv("HOME", QFile::encodeName(work.filePath(QStringLiteral("home"))));
