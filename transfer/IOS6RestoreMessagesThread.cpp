@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "BackupFolderUpdate.h"
 #include "Clock.h"
 #include "IOS6MessageDb.h"
@@ -209,6 +211,11 @@ private:
         m_merged = std::make_unique<IOS6MessageDb>(m_source.rootDir(), m_t.m_country, false);
         m_merged->setDbPath(m_copyPath);
         m_merged->ensureOpen();
+        // The copy is scratch until the very end: after a crash it is never
+        // used, and what reaches the backup is a staged copy of it, which is
+        // synced on its own. Waiting for the disk at each of its commits and
+        // its vacuum buys nothing.
+        m_merged->executeThrow(Sqlite3Sql("PRAGMA synchronous=OFF"));
     }
 
     void emptyMessageTables()
@@ -298,9 +305,22 @@ private:
         }
         m_copyMessage = QStringLiteral("insert into main.message(%1) select %1 from src.message where ROWID=?")
                             .arg(copied.join(QLatin1Char(',')));
+        m_guidsInMemory = guidsCompareAsBytes();
         {
-            const char *sql = hasDate ? "select ROWID, date from src.message order by ROWID"
-                                      : "select ROWID, 0 from src.message order by ROWID";
+            // The chosen guids, as the look-up binds them; those of messages
+            // left out below as well, which only costs a few entries.
+            QSet<QByteArray> chosen;
+            if (m_guidsInMemory) {
+                chosen.reserve(m_t.m_messages.size());
+                for (const _MsgMessage *m : std::as_const(m_t.m_messages)) {
+                    if (m)
+                        chosen.insert(m->guid.toUtf8());
+                }
+            }
+            const QString sql = QStringLiteral("select ROWID, %1%2 from src.message order by ROWID")
+                                    .arg(hasDate ? QStringLiteral("date") : QStringLiteral("0"),
+                                         m_guidsInMemory ? QStringLiteral(", typeof(guid)='text' as istext, guid")
+                                                         : QString());
             Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql(sql));
             while (c.moveNext()) {
                 MergeEntry e;
@@ -308,6 +328,11 @@ private:
                 e.date = c.getInt64(1);
                 e.isExisting = true;
                 m_entries.push_back(e);
+                if (m_guidsInMemory && c.getInt64(2) != 0) {
+                    const auto it = chosen.constFind(c.getBlob(QStringLiteral("guid")));
+                    if (it != chosen.constEnd())
+                        m_sharedGuids.insert(e.key, *it);
+                }
             }
         }
 
@@ -338,6 +363,53 @@ private:
         checkCancel();
     }
 
+    // Whether two guids of the message table are equal exactly when their
+    // UTF-8 bytes are, and no two of the backup's rows share one: then which
+    // guids the copy holds is known without asking it. A text column of
+    // binary collation in a UTF-8 file under a unique index, as the phone's
+    // and our own files have it; for any other the copy is asked each time.
+    bool guidsCompareAsBytes()
+    {
+        const char *type = nullptr;
+        const char *collation = nullptr;
+        int notNull = 0;
+        int primaryKey = 0;
+        int autoIncrement = 0;
+        if (sqlite3_table_column_metadata(m_merged->handle(), "main", "message", "guid", &type, &collation, &notNull,
+                                          &primaryKey, &autoIncrement) != SQLITE_OK)
+            return false;
+        // SQLite's rule for a column's affinity: "INT" first, then the texts.
+        const QByteArray declared = QByteArray(type ? type : "").toUpper();
+        if (declared.contains("INT")
+            || !(declared.contains("CHAR") || declared.contains("CLOB") || declared.contains("TEXT")))
+            return false;
+        if (qstricmp(collation ? collation : "", "BINARY") != 0)
+            return false;
+        {
+            Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql("PRAGMA main.encoding"));
+            if (!c.moveNext() || c.getText(QStringLiteral("encoding")) != QLatin1String("UTF-8"))
+                return false;
+        }
+        QStringList unique;
+        {
+            Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql("PRAGMA main.index_list('message')"));
+            while (c.moveNext()) {
+                if (c.getInt64(QStringLiteral("unique")) != 0 && c.getInt64(QStringLiteral("partial")) == 0)
+                    unique << c.getText(QStringLiteral("name"));
+            }
+        }
+        for (const QString &index : std::as_const(unique)) {
+            Sqlite3Cursor c =
+                m_merged->queryThrow(Sqlite3Sql(QStringLiteral("PRAGMA main.index_info(%1)").arg(quoted(index))));
+            QStringList names;
+            while (c.moveNext())
+                names << c.getText(QStringLiteral("name"));
+            if (names.size() == 1 && names.first().compare(QLatin1String("guid"), Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        return false;
+    }
+
     void insertEntries()
     {
         const qsizetype total = qsizetype(m_entries.size());
@@ -363,7 +435,13 @@ private:
     void insertExisting(qint64 sourceRowid)
     {
         qint64 rowid = 0;
-        {
+        // Only a chosen message of its guid that went in earlier can be in
+        // the copy already: the backup's rows have guids of their own.
+        const auto shared = m_guidsInMemory ? m_sharedGuids.constFind(sourceRowid) : m_sharedGuids.constEnd();
+        if (m_guidsInMemory) {
+            if (shared != m_sharedGuids.constEnd())
+                rowid = m_copiedGuids.value(shared.value());
+        } else {
             Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql("select m.ROWID from main.message as m where "
                                                               "m.guid=(select guid from src.message where ROWID=?)")
                                                        .addInt64Param(sourceRowid));
@@ -375,6 +453,8 @@ private:
             if (m_merged->changes() != 1)
                 return;
             rowid = m_merged->lastInsertId();
+            if (shared != m_sharedGuids.constEnd())
+                m_copiedGuids.insert(shared.value(), rowid);
         }
         const auto chats = joinsOf(m_chatJoins, sourceRowid);
         for (auto it = chats.first; it != chats.second; ++it)
@@ -427,10 +507,13 @@ private:
     {
         const qint64 chat = chatId(m->chat);
         const qint64 sender = chatHandleId(chat, m->sender);
-        qint64 rowid = m_merged->messageRowid(m->guid);
+        const QByteArray guid = m_guidsInMemory ? m->guid.toUtf8() : QByteArray();
+        qint64 rowid = m_guidsInMemory ? m_copiedGuids.value(guid) : m_merged->messageRowid(m->guid);
         if (rowid == 0) {
             const qint64 other = chatHandleId(chat, m->other);
             rowid = m_merged->insertMessage(m, sender, other, QString());
+            if (m_guidsInMemory)
+                m_copiedGuids.insert(guid, rowid);
             m_merged->addChatMessage(chat, rowid);
             auto last = m_chatLast.find(chat);
             if (last == m_chatLast.end())
@@ -514,6 +597,10 @@ private:
     bool m_copyMade = false;
     std::unique_ptr<IOS6MessageDb> m_merged;
     QString m_copyMessage;
+    // Whether the guids below stand in for look-ups in the copy.
+    bool m_guidsInMemory = false;
+    QHash<qint64, QByteArray> m_sharedGuids; // backup rowid -> its guid, where a chosen message has that guid
+    QHash<QByteArray, qint64> m_copiedGuids; // guid -> rowid in the copy, for every guid a later look-up may ask
     JoinList m_attachmentJoins;
     JoinList m_chatJoins;
     std::vector<MergeEntry> m_entries;
