@@ -63,7 +63,7 @@ void execOrThrow(Sqlite3DB &db, const QString &sql)
 
 } // namespace
 
-IOS6SmsDbFixture::IOS6SmsDbFixture(const QString &path, Shape shape, bool laterColumns)
+IOS6SmsDbFixture::IOS6SmsDbFixture(const QString &path, Shape shape, bool laterColumns, const QString &guidColumn)
     : m_db(std::make_unique<Sqlite3DB>())
     , m_shape(shape)
     , m_later(shape == Device && laterColumns)
@@ -73,6 +73,8 @@ IOS6SmsDbFixture::IOS6SmsDbFixture(const QString &path, Shape shape, bool laterC
     m_db->openThrow(path, Sqlite3DB::ReadWriteCreate);
 
     QString sql = QStringLiteral("CREATE TABLE message (") + QLatin1String(kMessageBase);
+    if (!guidColumn.isEmpty())
+        sql.replace(QStringLiteral("guid TEXT UNIQUE NOT NULL"), QStringLiteral("guid ") + guidColumn);
     if (m_later)
         sql += QLatin1String(kMessageLater);
     sql += QStringLiteral(");");

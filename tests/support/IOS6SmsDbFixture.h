@@ -31,7 +31,10 @@ public:
 
     // Creates the file (and its folders) and its schema; throws
     // std::runtime_error on failure. An existing file is replaced.
-    IOS6SmsDbFixture(const QString &path, Shape shape, bool laterColumns = false);
+    // guidColumn, when given, declares the message table's guid column in
+    // place of "TEXT UNIQUE NOT NULL".
+    IOS6SmsDbFixture(const QString &path, Shape shape, bool laterColumns = false,
+                     const QString &guidColumn = QString());
     ~IOS6SmsDbFixture();
 
     // root/"file-relay/var/mobile/Library/SMS/sms.db".

@@ -17,11 +17,11 @@ QByteArray readAll(const QString &path)
 
 } // namespace
 
-MergeBackupFixture::MergeBackupFixture(const QString &root, bool laterColumns)
+MergeBackupFixture::MergeBackupFixture(const QString &root, bool laterColumns, const QString &guidColumn)
     : m_root(root)
 {
     QDir().mkpath(root);
-    m_sms = std::make_unique<IOS6SmsDbFixture>(cachedSmsDb(), IOS6SmsDbFixture::Device, laterColumns);
+    m_sms = std::make_unique<IOS6SmsDbFixture>(cachedSmsDb(), IOS6SmsDbFixture::Device, laterColumns, guidColumn);
 }
 
 MergeBackupFixture::~MergeBackupFixture() = default;

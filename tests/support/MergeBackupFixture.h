@@ -21,7 +21,8 @@
 class MergeBackupFixture
 {
 public:
-    explicit MergeBackupFixture(const QString &root, bool laterColumns = true);
+    // guidColumn: see IOS6SmsDbFixture.
+    explicit MergeBackupFixture(const QString &root, bool laterColumns = true, const QString &guidColumn = QString());
     ~MergeBackupFixture();
 
     // The cached sms.db in the device's layout, until writeBackup.

@@ -150,9 +150,9 @@ protected:
     void TearDown() override { QCoreApplication::removeTranslator(&translator); }
 
     std::unique_ptr<MergeBackupFixture> backup(const char *name, const QList<QPair<QString, int>> &rows = kBackupRows,
-                                               bool laterColumns = true)
+                                               bool laterColumns = true, const QString &guidColumn = QString())
     {
-        auto fx = std::make_unique<MergeBackupFixture>(dir.filePath(QLatin1String(name)), laterColumns);
+        auto fx = std::make_unique<MergeBackupFixture>(dir.filePath(QLatin1String(name)), laterColumns, guidColumn);
         fillBackup(fx->sms(), rows);
         return fx;
     }
@@ -369,31 +369,40 @@ TEST_F(IOS6RestoreMessagesThreadTest, AMessageTheBackupHoldsAlreadyIsWrittenOnce
         {"same date", 3000, false},
         {"chosen twice", 4500, true},
     };
+    // The backup's guids are found in memory where they compare as bytes
+    // under a unique index, and by asking the copy otherwise: both ways
+    // agree.
+    const QString guidColumns[] = {QString(), QStringLiteral("TEXT UNIQUE NOT NULL COLLATE NOCASE"),
+                                   QStringLiteral("TEXT NOT NULL")};
     int n = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        auto fx = backup(QByteArray("dup").append(QByteArray::number(++n)).constData());
-        fx->writeBackup();
-        Chosen chosen;
-        _MsgMessage *copy = chosen.add(102, c.date, QStringLiteral("B2"));
-        MsgSetBuilder(chosen.b.set()).attachment(copy, 9, QStringLiteral("~/Library/SMS/Attachments/0c/c.jpg"));
-        if (c.twice)
-            chosen.list.append(copy);
-        chosen.add(103, 6000, QStringLiteral("C1"));
-        const Outcome o = merge(*fx, chosen.list);
-        ASSERT_EQ(o.result, 1) << o.error.toStdString();
-        EXPECT_EQ(o.merged, c.twice ? 3 : 2);
-        EXPECT_EQ(storedRows(*fx, "select count(*) from message"), QStringList({"4"}));
-        EXPECT_EQ(storedRows(*fx, "select count(*) from message where guid='B2'"), QStringList({"1"}));
-        EXPECT_EQ(storedRows(*fx, "select count(*) from chat_message_join j join message m on m.rowid=j.message_id "
-                                  "where m.guid='B2'"),
-                  QStringList({"1"}));
-        // Whichever entry came first wrote the row; the other added its
-        // joins: the backup's attachment and the chosen copy's.
-        EXPECT_EQ(storedRows(*fx, "select a.guid from message_attachment_join j join message m on "
-                                  "m.rowid=j.message_id join attachment a on a.rowid=j.attachment_id where "
-                                  "m.guid='B2' order by a.guid"),
-                  QStringList({"ATT-9", "ATT-B2"}));
+    for (const QString &guidColumn : guidColumns) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(guidColumn.isEmpty() ? std::string("TEXT UNIQUE NOT NULL") : guidColumn.toStdString());
+            auto fx = backup(QByteArray("dup").append(QByteArray::number(++n)).constData(), kBackupRows, true,
+                             guidColumn);
+            fx->writeBackup();
+            Chosen chosen;
+            _MsgMessage *copy = chosen.add(102, c.date, QStringLiteral("B2"));
+            MsgSetBuilder(chosen.b.set()).attachment(copy, 9, QStringLiteral("~/Library/SMS/Attachments/0c/c.jpg"));
+            if (c.twice)
+                chosen.list.append(copy);
+            chosen.add(103, 6000, QStringLiteral("C1"));
+            const Outcome o = merge(*fx, chosen.list);
+            ASSERT_EQ(o.result, 1) << o.error.toStdString();
+            EXPECT_EQ(o.merged, c.twice ? 3 : 2);
+            EXPECT_EQ(storedRows(*fx, "select count(*) from message"), QStringList({"4"}));
+            EXPECT_EQ(storedRows(*fx, "select count(*) from message where guid='B2'"), QStringList({"1"}));
+            EXPECT_EQ(storedRows(*fx, "select count(*) from chat_message_join j join message m on m.rowid=j.message_id "
+                                      "where m.guid='B2'"),
+                      QStringList({"1"}));
+            // Whichever entry came first wrote the row; the other added its
+            // joins: the backup's attachment and the chosen copy's.
+            EXPECT_EQ(storedRows(*fx, "select a.guid from message_attachment_join j join message m on "
+                                      "m.rowid=j.message_id join attachment a on a.rowid=j.attachment_id where "
+                                      "m.guid='B2' order by a.guid"),
+                      QStringList({"ATT-9", "ATT-B2"}));
+        }
     }
 }
 
