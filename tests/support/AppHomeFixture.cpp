@@ -7,6 +7,7 @@
 
 #include "AppFolders.h"
 #include "IOS6SmsDbFixture.h"
+#include "TempBackupRoot.h"
 
 namespace AppHomeFixture
 {
@@ -61,6 +62,13 @@ QByteArray writeDamagedSmsDb(const QDir &root)
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         throw std::runtime_error("cannot write " + path.toStdString());
     return bytes;
+}
+
+void rememberTempBackupRoot(const QString &folder)
+{
+    QFile file(appDataDir().absoluteFilePath(QLatin1String(kTempBackupPathFileName)));
+    if (!file.open(QIODevice::WriteOnly) || file.write(folder.toUtf8()) != folder.toUtf8().size())
+        throw std::runtime_error("cannot write " + file.fileName().toStdString());
 }
 
 QByteArray readFile(const QString &path)

@@ -25,6 +25,10 @@ QDir addStoredDeviceFolder(const QString &name);
 // SQLite file at all.
 QByteArray writeDamagedSmsDb(const QDir &root);
 
+// Remembers folder as the chosen root of device backups, so that they go to
+// a folder of the test's own.
+void rememberTempBackupRoot(const QString &folder);
+
 // The file's bytes; empty when it cannot be read.
 QByteArray readFile(const QString &path);
 

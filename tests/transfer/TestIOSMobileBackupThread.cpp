@@ -20,6 +20,7 @@
 #include "IOSDevice.h"
 #include "IOSMobileBackupThread.h"
 #include "RecordingProgress.h"
+#include "AppHomeFixture.h"
 #include "TempBackupRoot.h"
 
 namespace
@@ -60,10 +61,7 @@ protected:
 
         // Backups go to a folder of the test's own, remembered as the choice.
         ASSERT_TRUE(volume.isValid());
-        QFile pathFile(appDataDir().absoluteFilePath(QLatin1String(kTempBackupPathFileName)));
-        ASSERT_TRUE(pathFile.open(QIODevice::WriteOnly));
-        pathFile.write(volume.path().toUtf8());
-        pathFile.close();
+        AppHomeFixture::rememberTempBackupRoot(volume.path());
 
         scenario.writeFile(QStringLiteral("home/Library/SMS/sms.db"), smsDb);
         const QJsonObject domains{{"HomeDomain", "home"}};

@@ -121,10 +121,7 @@ protected:
         QCoreApplication::installTranslator(&translator);
         // Device backups go to a folder of the test's own.
         ASSERT_TRUE(volume.isValid());
-        QFile pathFile(appDataDir().absoluteFilePath(QLatin1String(kTempBackupPathFileName)));
-        ASSERT_TRUE(pathFile.open(QIODevice::WriteOnly));
-        pathFile.write(volume.path().toUtf8());
-        pathFile.close();
+        AppHomeFixture::rememberTempBackupRoot(volume.path());
         boxes.setDefaultAnswer(QMessageBox::Ok);
     }
     void TearDown() override

@@ -34,7 +34,6 @@
 #include "SampleBackups.h"
 #include "SampleLocalDb.h"
 #include "ServiceUrlScope.h"
-#include "TempBackupRoot.h"
 #include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
 #include "_LocalDBItemNode.h"
@@ -140,9 +139,7 @@ protected:
         QCoreApplication::installTranslator(&translator);
         // Device backups go to a folder of the test's own.
         ASSERT_TRUE(volume.isValid());
-        QFile pathFile(appDataDir().absoluteFilePath(QLatin1String(kTempBackupPathFileName)));
-        ASSERT_TRUE(pathFile.open(QIODevice::WriteOnly));
-        pathFile.write(volume.path().toUtf8());
+        AppHomeFixture::rememberTempBackupRoot(volume.path());
     }
     void TearDown() override
     {
