@@ -27,12 +27,12 @@ using AbsNode = AbsTreeItemModel::_ItemNode;
 
 // Entries written as "text", "text|icon", "text|off", "text|icon|off";
 // "-" is a separator. An icon counts only when its picture loads.
-QStringList specsOf(const QList<Entry> &list)
+QStringList entryLines(const QList<Entry> &list)
 {
-    QStringList specs;
+    QStringList lines;
     for (const Entry &e : list) {
         if (e.separator) {
-            specs.append(QStringLiteral("-"));
+            lines.append(QStringLiteral("-"));
             continue;
         }
         QString s = e.text;
@@ -40,14 +40,14 @@ QStringList specsOf(const QList<Entry> &list)
             s += QStringLiteral("|icon");
         if (!e.enabled)
             s += QStringLiteral("|off");
-        specs.append(s);
+        lines.append(s);
     }
-    return specs;
+    return lines;
 }
 
-QStringList menuSpecs(const QList<QAction *> &actions)
+QStringList menuLines(const QList<QAction *> &actions)
 {
-    return specsOf(OpenMainWindow::entriesOf(actions));
+    return entryLines(OpenMainWindow::entriesOf(actions));
 }
 
 // "|off" when the rule disables the entry.
@@ -92,14 +92,14 @@ TEST_F(MenusTest, TheMenuBarHoldsFileToolsAndHelpInOrder)
     EXPECT_EQ(menus[1]->text(), QStringLiteral("Tools"));
     EXPECT_EQ(menus[2]->text(), QStringLiteral("Help"));
 
-    EXPECT_EQ(menuSpecs(menus[0]->menu()->actions()),
+    EXPECT_EQ(menuLines(menus[0]->menu()->actions()),
               (QStringList{"Backup SMS to Local Database|icon|off", "Transfer iPhone SMS to other iPhone|icon|off",
                            "Transfer SMS from Database to iPhone|icon|off", "-", "Export SMS to File|icon|off",
                            "Print SMS|icon|off", "Delete SMS|icon|off", "-",
                            "Import SMS from iTunes Backup to Local Database|icon", "Open Database Folder|icon",
                            "Exit|icon"}));
-    EXPECT_EQ(menuSpecs(menus[1]->menu()->actions()), (QStringList{"Check for Update", "Clear Cache files"}));
-    EXPECT_EQ(menuSpecs(menus[2]->menu()->actions()),
+    EXPECT_EQ(menuLines(menus[1]->menu()->actions()), (QStringList{"Check for Update", "Clear Cache files"}));
+    EXPECT_EQ(menuLines(menus[2]->menu()->actions()),
               (QStringList{"Help|icon", "Feedback and Support", "About"}));
     for (const QAction *menu : menus) {
         for (const QAction *a : menu->menu()->actions())
@@ -360,7 +360,7 @@ TEST_P(ContextMenuCaseTest, EntriesFollowTheCurrentNode)
         return;
     }
     ASSERT_EQ(window->shownMenus().size(), 1);
-    EXPECT_EQ(specsOf(window->shownMenus()[0]), expected);
+    EXPECT_EQ(entryLines(window->shownMenus()[0]), expected);
     // The menu lives only while it is shown.
     EXPECT_TRUE(window->findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
 }
