@@ -552,9 +552,36 @@ std::vector<quint32> Sqlite3File::childPages(const _Page &page) const
     return children;
 }
 
-// Both walks keep their own stack rather than recursing, and visit a page at
+// The walk keeps its own stack rather than recursing, and visits a page at
 // most once, so a child pointing back at an ancestor, or a chain of interior
 // pages as long as the file, ends the walk instead of the stack.
+void Sqlite3File::walkBelow(const _Page &page, const std::function<bool(_Page &)> &visit) const
+{
+    const quint32 pages = pageCount();
+    std::vector<bool> seen(static_cast<size_t>(pages) + 1, false);
+    if (page.pageNo <= pages)
+        seen[page.pageNo] = true;
+    std::vector<quint32> stack;
+    const auto pushChildren = [&](const _Page &parent) {
+        const std::vector<quint32> children = childPages(parent);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            if (*it > 0 && *it <= pages && !seen[*it])
+                stack.push_back(*it);
+        }
+    };
+    pushChildren(page);
+    while (!stack.empty()) {
+        const quint32 n = stack.back();
+        stack.pop_back();
+        if (seen[n])
+            continue;
+        seen[n] = true;
+        _Page child = readPage(n);
+        if (visit(child))
+            pushChildren(child);
+    }
+}
+
 QList<Sqlite3File::_Page> Sqlite3File::leafPages(const _Page &page) const
 {
     QList<_Page> out;
@@ -564,33 +591,15 @@ QList<Sqlite3File::_Page> Sqlite3File::leafPages(const _Page &page) const
         out.append(page);
         return out;
     }
-    const quint32 pages = pageCount();
-    std::vector<bool> seen(static_cast<size_t>(pages) + 1, false);
-    if (page.pageNo <= pages)
-        seen[page.pageNo] = true;
-    std::vector<quint32> stack;
-    const auto pushChildren = [&](const _Page &parent) {
-        const std::vector<quint32> children = childPages(parent);
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            if (*it > 0 && *it <= pages && !seen[*it])
-                stack.push_back(*it);
-        }
-    };
-    pushChildren(page);
-    while (!stack.empty()) {
-        const quint32 n = stack.back();
-        stack.pop_back();
-        if (seen[n])
-            continue;
-        seen[n] = true;
-        _Page child = readPage(n);
+    walkBelow(page, [&out](_Page &child) {
         if (!child.isTreePage())
-            continue;
-        if (child.isLeaf())
+            return false;
+        if (child.isLeaf()) {
             out.append(std::move(child));
-        else
-            pushChildren(child);
-    }
+            return false;
+        }
+        return true;
+    });
     return out;
 }
 
@@ -600,29 +609,10 @@ QList<Sqlite3File::_Page> Sqlite3File::treePages(const _Page &page) const
     out.append(page);
     if (!page.isTreePage() || page.isLeaf())
         return out;
-    const quint32 pages = pageCount();
-    std::vector<bool> seen(static_cast<size_t>(pages) + 1, false);
-    if (page.pageNo <= pages)
-        seen[page.pageNo] = true;
-    std::vector<quint32> stack;
-    const auto pushChildren = [&](const _Page &parent) {
-        const std::vector<quint32> children = childPages(parent);
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            if (*it > 0 && *it <= pages && !seen[*it])
-                stack.push_back(*it);
-        }
-    };
-    pushChildren(page);
-    while (!stack.empty()) {
-        const quint32 n = stack.back();
-        stack.pop_back();
-        if (seen[n])
-            continue;
-        seen[n] = true;
-        _Page child = readPage(n);
-        pushChildren(child);
-        out.append(std::move(child));
-    }
+    walkBelow(page, [&out](_Page &child) {
+        out.append(child);
+        return true;
+    });
     return out;
 }
 

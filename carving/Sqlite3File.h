@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -162,6 +163,9 @@ private:
     bool inMapping(const uchar *p) const;
     // Child page numbers of a tree page, left to right.
     std::vector<quint32> childPages(const _Page &page) const;
+    // Walks the pages below a tree page depth first, left to right, each
+    // once; visit is given each page and says whether to walk below it.
+    void walkBelow(const _Page &page, const std::function<bool(_Page &)> &visit) const;
     // What each column of a list accepts, worked out once per list: the
     // scans hand the same few lists in for every page and every freeblock,
     // and the affinity tests on the declared types cost more than carving a
