@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QObject>
+#include <QStandardPaths>
 
 namespace
 {
@@ -19,10 +21,12 @@ QBasicMutex cacheMutex;
 
 QString roamingBaseDir()
 {
-    const QString home = QDir::homePath();
-    const QString roaming = home + QStringLiteral("/AppData/Roaming");
-    const QString base = QFileInfo(roaming).isDir() ? roaming : home + QStringLiteral("/Application Data");
-    return base + QStringLiteral("/Quenmarvile");
+    // A relative data home would put the folder wherever the program happens
+    // to be started from.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::cleanPath(base) + QStringLiteral("/Quenmarvile");
 }
 
 QString redirectFilePath()
@@ -79,4 +83,20 @@ QDir localDatabasesDir()
     const QString path = appDataDir().filePath(QStringLiteral("local_databases"));
     QDir().mkpath(path);
     return QDir(path);
+}
+
+QString appDataDirFault()
+{
+    const QString path = appDataDir().path();
+    const QFileInfo folder(path);
+    if (folder.isDir())
+        return {};
+    // The folder's parent is the redirect target, or the maker folder when
+    // there is no usable redirect.
+    const QFileInfo parent(folder.path());
+    if (parent.exists() && !parent.isDir() && parent.absoluteFilePath() != QFileInfo(roamingBaseDir()).absoluteFilePath())
+        return QObject::tr("The data folder cannot be used: the redirect file %1 names %2, which is not a folder. "
+                           "Write the path of a folder into that file, or delete the file to use the usual place.")
+            .arg(QDir::toNativeSeparators(redirectFilePath()), QDir::toNativeSeparators(parent.filePath()));
+    return QObject::tr("The data folder %1 cannot be created.").arg(QDir::toNativeSeparators(path));
 }

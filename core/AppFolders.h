@@ -7,8 +7,10 @@
 // file; the web service knows the program by it too.
 inline constexpr char kProductId[] = "7A31C09E55D24fb8B1E6D0934C2AF7B1";
 
-// <home>/AppData/Roaming/Quenmarvile when <home>/AppData/Roaming exists,
-// otherwise <home>/Application Data/Quenmarvile. Nothing is created.
+// The maker folder: "Quenmarvile" in the user's data home, which is
+// $XDG_DATA_HOME when that names an absolute path and <home>/.local/share
+// otherwise (a relative value is ignored, as the XDG rules ask). Nothing is
+// created.
 QString roamingBaseDir();
 
 // Path of the redirect file inside the maker folder.
@@ -33,3 +35,9 @@ QDir appDataDir();
 
 // <application-data folder>/local_databases, created when missing.
 QDir localDatabasesDir();
+
+// Why the application-data folder cannot be used, for the user's eyes; empty
+// when it is a folder. Asks appDataDir to create it first, so nothing more
+// is created than that call would; in particular nothing is made in place of
+// a plain file that the redirect file names.
+QString appDataDirFault();

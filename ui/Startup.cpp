@@ -53,6 +53,13 @@ int runApplication(QApplication &app, int wrapperVersion)
         return 1;
     }
 
+    // Without its folder the program would run with no log and lose every
+    // database it makes, so it says why and stops.
+    if (const QString fault = appDataDirFault(); !fault.isEmpty()) {
+        showError(fault.toHtmlEscaped());
+        return 1;
+    }
+
     initLog(appDataDir().absoluteFilePath(QStringLiteral("qlogs")), kKeptLogFiles);
 
     QString frameworkError;

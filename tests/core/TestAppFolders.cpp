@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -6,25 +7,49 @@
 #include <gtest/gtest.h>
 
 #include "AppFolders.h"
+#include "AppHomeFixture.h"
 
 namespace
 {
 
 const QString kId = QStringLiteral("7A31C09E55D24fb8B1E6D0934C2AF7B1");
 
-// Points HOME at a fresh folder for the test and puts the old value back.
+// Sets an environment variable for the life of the object, or unsets it,
+// and puts the old state back.
+class EnvScope
+{
+public:
+    explicit EnvScope(const char *name) : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {}
+    ~EnvScope()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    void set(const QByteArray &value) { qputenv(m_name, value); }
+    void unset() { qunsetenv(m_name); }
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// Points HOME and the data home at fresh folders of the test's own.
 class AppFoldersTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        oldHome = qgetenv("HOME");
-        qputenv("HOME", QFile::encodeName(home.path()));
+        ASSERT_TRUE(dataHome.isValid());
+        homeVar.set(QFile::encodeName(home.path()));
+        dataHomeVar.set(QFile::encodeName(dataHome.path()));
         homePath = QDir::homePath();
         ASSERT_EQ(homePath, QDir::cleanPath(home.path()));
+        dataPath = QDir::cleanPath(dataHome.path());
     }
-    void TearDown() override { qputenv("HOME", oldHome); }
 
     void writeFile(const QString &path, const QByteArray &bytes)
     {
@@ -34,41 +59,63 @@ protected:
         f.write(bytes);
     }
 
+    // Every entry below folder, as paths relative to it, sorted.
+    static QStringList tree(const QString &folder)
+    {
+        QStringList entries;
+        QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            entries << QDir(folder).relativeFilePath(it.next());
+        entries.sort();
+        return entries;
+    }
+
     QTemporaryDir home;
-    QByteArray oldHome;
+    QTemporaryDir dataHome;
+    EnvScope homeVar{"HOME"};
+    EnvScope dataHomeVar{"XDG_DATA_HOME"};
     QString homePath;
+    QString dataPath;
 };
 
-TEST_F(AppFoldersTest, MakerFolderFollowsTheRoamingBase)
+TEST_F(AppFoldersTest, MakerFolderLiesInTheDataHome)
 {
     struct Case {
         const char *name;
-        const char *prepare; // "" nothing, "dir" AppData/Roaming as folder, "file" as a plain file
-        const char *expected;
+        const char *dataHome; // nullptr: unset; "@": the test's data home
+        const char *expected; // "@data" or "@home" followed by the rest
     };
     const Case cases[] = {
-        {"no AppData", "", "/Application Data/Quenmarvile"},
-        {"AppData/Roaming folder", "dir", "/AppData/Roaming/Quenmarvile"},
-        {"AppData/Roaming is a file", "file", "/Application Data/Quenmarvile"},
+        {"data home set", "@", "@data/Quenmarvile"},
+        {"data home with a trailing slash", "@/", "@data/Quenmarvile"},
+        {"data home unset", nullptr, "@home/.local/share/Quenmarvile"},
+        {"data home empty", "", "@home/.local/share/Quenmarvile"},
+        {"relative data home is ignored", "relative/share", "@home/.local/share/Quenmarvile"},
     };
+    // A folder left over from a Windows-like layout changes nothing.
+    QDir().mkpath(homePath + "/AppData/Roaming");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        QDir(homePath).removeRecursively();
-        QDir().mkpath(homePath);
-        if (QByteArray(c.prepare) == "dir")
-            QDir().mkpath(homePath + "/AppData/Roaming");
-        else if (QByteArray(c.prepare) == "file")
-            writeFile(homePath + "/AppData/Roaming", "x");
-        EXPECT_EQ(roamingBaseDir(), homePath + QString::fromUtf8(c.expected));
-        EXPECT_EQ(resolveAppDataDir(), homePath + QString::fromUtf8(c.expected) + "/" + kId);
+        if (!c.dataHome)
+            dataHomeVar.unset();
+        else
+            dataHomeVar.set(QByteArray(c.dataHome).replace("@", QFile::encodeName(dataPath)));
+        const QString expected =
+            QString::fromUtf8(c.expected).replace("@data", dataPath).replace("@home", homePath);
+        EXPECT_EQ(roamingBaseDir(), expected);
+        EXPECT_EQ(resolveAppDataDir(), expected + "/" + kId);
+        EXPECT_EQ(redirectFilePath(), expected + "/" + kId + ".redirect");
         // Asking creates nothing.
         EXPECT_FALSE(QFileInfo::exists(roamingBaseDir()));
     }
+    EXPECT_EQ(tree(homePath), QStringList({"AppData", "AppData/Roaming"}));
+    EXPECT_TRUE(tree(dataPath).isEmpty());
 }
 
 TEST_F(AppFoldersTest, RedirectFileMovesTheFolderOnlyToAnExistingPath)
 {
-    const QString maker = homePath + "/Application Data/Quenmarvile";
+    const QString maker = dataPath + "/Quenmarvile";
     const QString redirect = maker + "/" + kId + ".redirect";
     EXPECT_EQ(redirectFilePath(), redirect);
 
@@ -111,7 +158,7 @@ TEST_F(AppFoldersTest, RedirectFileMovesTheFolderOnlyToAnExistingPath)
 
 TEST_F(AppFoldersTest, WriteRedirectDirReplacesTheContentAndCreatesNoFolder)
 {
-    const QString maker = homePath + "/Application Data/Quenmarvile";
+    const QString maker = dataPath + "/Quenmarvile";
     const QString redirect = maker + "/" + kId + ".redirect";
 
     writeRedirectDir(homePath);
@@ -135,10 +182,14 @@ TEST_F(AppFoldersTest, AppDataDirIsResolvedOnceAndCreatedOnEveryCall)
     EXPECT_TRUE(first.exists());
     EXPECT_EQ(first.dirName(), kId);
 
-    // A new home does not move the folder while the process runs.
+    EXPECT_EQ(first.path(), dataPath + "/Quenmarvile/" + kId);
+
+    // A new home or data home does not move the folder while the process runs.
     QTemporaryDir other;
-    qputenv("HOME", QFile::encodeName(other.path()));
+    homeVar.set(QFile::encodeName(other.path()));
+    dataHomeVar.set(QFile::encodeName(other.path()));
     EXPECT_EQ(appDataDir().path(), first.path());
+    EXPECT_TRUE(tree(other.path()).isEmpty());
 
     ASSERT_TRUE(QDir(first.path()).removeRecursively());
     EXPECT_TRUE(appDataDir().exists());
@@ -146,6 +197,40 @@ TEST_F(AppFoldersTest, AppDataDirIsResolvedOnceAndCreatedOnEveryCall)
     const QDir local = localDatabasesDir();
     EXPECT_TRUE(local.exists());
     EXPECT_EQ(local.path(), first.path() + "/local_databases");
+}
+
+// The folder is resolved once per process, so each of these stands alone.
+TEST_F(AppFoldersTest, ARedirectToAPlainFileIsAFaultAndNothingIsMadeThere)
+{
+    const QString maker = dataPath + "/Quenmarvile";
+    const QString plainFile = homePath + "/notes & <more>.txt";
+    writeFile(plainFile, "kept as it is");
+    writeFile(maker + "/" + kId + ".redirect", plainFile.toUtf8());
+
+    const QString fault = appDataDirFault();
+    EXPECT_TRUE(fault.contains(maker + "/" + kId + ".redirect")) << fault.toStdString();
+    EXPECT_TRUE(fault.contains(plainFile + ", which is not a folder")) << fault.toStdString();
+
+    EXPECT_EQ(AppHomeFixture::readFile(plainFile), QByteArray("kept as it is"));
+    EXPECT_EQ(tree(homePath), QStringList({"notes & <more>.txt"}));
+    EXPECT_EQ(tree(dataPath), QStringList({"Quenmarvile", "Quenmarvile/" + kId + ".redirect"}));
+}
+
+TEST_F(AppFoldersTest, AMakerFolderThatIsAPlainFileIsAFault)
+{
+    writeFile(dataPath + "/Quenmarvile", "x");
+    EXPECT_EQ(appDataDirFault(),
+              QStringLiteral("The data folder %1 cannot be created.").arg(dataPath + "/Quenmarvile/" + kId));
+    EXPECT_EQ(tree(dataPath), QStringList({"Quenmarvile"}));
+}
+
+TEST_F(AppFoldersTest, ARedirectToAFolderIsNoFault)
+{
+    const QString target = homePath + "/elsewhere";
+    QDir().mkpath(target);
+    writeFile(dataPath + "/Quenmarvile/" + kId + ".redirect", target.toUtf8());
+    EXPECT_EQ(appDataDirFault(), QString());
+    EXPECT_TRUE(QFileInfo(target + "/" + kId).isDir());
 }
 
 } // namespace

@@ -156,6 +156,39 @@ TEST_F(StartupTest, StartsTheLogInQlogsKeepingTheTenNewest)
     EXPECT_TRUE(today.readAll().contains(") probe line"));
 }
 
+TEST_F(StartupTest, ARedirectToAPlainFileIsReportedAndNothingStarts)
+{
+    const QString maker = roamingBaseDir();
+    const QString redirect = redirectFilePath();
+    const QString plainFile = QDir::home().filePath(QStringLiteral("data.txt"));
+    {
+        QFile f(plainFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a folder");
+    }
+    ASSERT_TRUE(QDir().mkpath(maker));
+    {
+        QFile f(redirect);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(plainFile.toUtf8());
+    }
+
+    boxes.click(QMessageBox::Ok);
+    EXPECT_EQ(runUntilShown(kSqliteWrapperVersion), 1);
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Critical);
+    const QString text = boxes.shown()[0].text;
+    EXPECT_TRUE(text.contains(redirect)) << text.toStdString();
+    EXPECT_TRUE(text.contains(plainFile + QStringLiteral(", which is not a folder"))) << text.toStdString();
+    EXPECT_EQ(shownMainWindow(), nullptr);
+
+    // Nothing was added anywhere: the file is as it was, and the maker folder
+    // holds the redirect file alone.
+    EXPECT_EQ(AppHomeFixture::readFile(plainFile), QByteArray("not a folder"));
+    EXPECT_EQ(QDir(maker).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList({QFileInfo(redirect).fileName()}));
+}
+
 // --- old local databases ---------------------------------------------------------
 
 ProgressForm *aliveProgressForm()
