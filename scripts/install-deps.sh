@@ -13,6 +13,7 @@ PACKAGES="
   libarchive-dev
   libgtest-dev libgmock-dev
   xvfb xauth
+  desktop-file-utils
   fonts-dejavu-core
   python3
 "
