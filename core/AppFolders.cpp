@@ -19,14 +19,19 @@ QBasicMutex cacheMutex;
 
 } // namespace
 
-QString roamingBaseDir()
+QString dataHomeDir()
 {
     // A relative data home would put the folder wherever the program happens
     // to be started from.
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/share");
-    return QDir::cleanPath(base) + QStringLiteral("/Quenmarvile");
+    return QDir::cleanPath(base);
+}
+
+QString roamingBaseDir()
+{
+    return dataHomeDir() + QStringLiteral("/Quenmarvile");
 }
 
 QString redirectFilePath()

@@ -7,10 +7,12 @@
 // file; the web service knows the program by it too.
 inline constexpr char kProductId[] = "7A31C09E55D24fb8B1E6D0934C2AF7B1";
 
-// The maker folder: "Quenmarvile" in the user's data home, which is
-// $XDG_DATA_HOME when that names an absolute path and <home>/.local/share
-// otherwise (a relative value is ignored, as the XDG rules ask). Nothing is
-// created.
+// The user's data home: $XDG_DATA_HOME when that names an absolute path and
+// <home>/.local/share otherwise (a relative value is ignored, as the XDG rules
+// ask). Nothing is created.
+QString dataHomeDir();
+
+// The maker folder: "Quenmarvile" in the user's data home. Nothing is created.
 QString roamingBaseDir();
 
 // Path of the redirect file inside the maker folder.

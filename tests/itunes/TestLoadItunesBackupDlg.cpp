@@ -69,10 +69,10 @@ protected:
         QCoreApplication::removeTranslator(&m_translator);
     }
 
-    // The iTunes backup folder below the test's own home.
-    static QString backupRoot(const QString &base = QStringLiteral("AppData/Roaming"))
+    // The iTunes backup folder below the test's own data home.
+    static QString backupRoot()
     {
-        return QDir::home().absoluteFilePath(base + "/Apple Computer/MobileSync/Backup");
+        return QDir(qEnvironmentVariable("XDG_DATA_HOME")).absoluteFilePath("Apple Computer/MobileSync/Backup");
     }
 
     static QStringList column(const LoadItunesBackupDlg &dlg, int col)
@@ -112,7 +112,7 @@ protected:
 struct RootCase
 {
     std::string name;
-    QString base;
+    bool dataHomeSet; // otherwise the data home is <home>/.local/share
 };
 
 void PrintTo(const RootCase &c, std::ostream *os)
@@ -128,10 +128,16 @@ class LoadBackupDlgRootTest : public LoadBackupDlgTest, public ::testing::WithPa
 
 TEST_P(LoadBackupDlgRootTest, ListsTheBackupsOfTheHomeFolderNewestFirst)
 {
-    if (GetParam().base == QLatin1String("AppData/Roaming")) {
-        ASSERT_TRUE(QDir::home().mkpath("AppData/Roaming"));
-    }
-    const QString root = backupRoot(GetParam().base);
+    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    if (!GetParam().dataHomeSet)
+        qunsetenv("XDG_DATA_HOME");
+    const QString root = GetParam().dataHomeSet
+                             ? backupRoot()
+                             : QDir::home().absoluteFilePath(".local/share/Apple Computer/MobileSync/Backup");
+    struct RestoreDataHome {
+        QByteArray value;
+        ~RestoreDataHome() { qputenv("XDG_DATA_HOME", value); }
+    } restoreDataHome{savedDataHome};
     const QDateTime d2013(QDate(2013, 1, 1), QTime(9, 0), Qt::UTC);
     const QDateTime d2014(QDate(2014, 6, 1), QTime(9, 0), Qt::UTC);
     const QDateTime d2012(QDate(2012, 5, 1), QTime(9, 0), Qt::UTC);
@@ -169,8 +175,8 @@ TEST_P(LoadBackupDlgRootTest, ListsTheBackupsOfTheHomeFolderNewestFirst)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoadBackupDlgRootTest,
-                         ::testing::Values(RootCase{"Roaming", "AppData/Roaming"},
-                                           RootCase{"ApplicationData", "Application Data"}),
+                         ::testing::Values(RootCase{"DataHome", true},
+                                           RootCase{"DefaultDataHome", false}),
                          CaseName());
 
 TEST_F(LoadBackupDlgTest, WithoutABackupFolderTheListIsEmpty)
