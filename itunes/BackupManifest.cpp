@@ -315,8 +315,11 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         fail(source.errorString());
 
+    // A file of size 0 has nothing to decrypt: phones store such files
+    // without a key, and whatever the stored file holds is padding.
+    const bool nothingToDecrypt = info.isEncrypted && record.size == 0;
     QByteArray fileKey;
-    if (info.isEncrypted) {
+    if (info.isEncrypted && !nothingToDecrypt) {
         fileKey = keybag.unwrapKeyForClass(qint8(record.protectionClass), record.encryptionKey.data.mid(4));
         // Handing on the stored bytes would pass ciphertext off as the file.
         if (fileKey.isEmpty())
@@ -358,7 +361,7 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
             remaining -= quint64(keep);
         }
         mbedtls_platform_zeroize(block, size_t(kBlockSize));
-    } else {
+    } else if (!nothingToDecrypt) {
         while (true) {
             const qint64 n = readSome(source, block, kBlockSize);
             if (n == 0)

@@ -80,7 +80,9 @@ public:
     // is encrypted, and gives it the record's modification time. The file is
     // written under a temporary name and renamed into place when complete,
     // so a failed extraction leaves an earlier file at targetPath as it was.
-    // Throws std::runtime_error.
+    // A file of an encrypted backup whose key cannot be had is refused, but
+    // one of size 0 needs no key and comes out empty. Throws
+    // std::runtime_error.
     void extractFile(const _FileNode *node, const QString &targetPath) const;
 
     _BackupInfo info;

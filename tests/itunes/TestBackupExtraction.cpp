@@ -277,3 +277,64 @@ TEST(BackupExtraction, NodeWhoseNameIsNoFileNameIsRefused)
         EXPECT_FALSE(QFileInfo::exists(b.target()));
     }
 }
+
+namespace
+{
+
+struct EmptyFileCase
+{
+    std::string name;
+    G::KeyForm keyForm;
+    bool unlock;
+    bool storedEmpty; // the stored file holds nothing, not even padding
+};
+
+void PrintTo(const EmptyFileCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BackupExtractionEmptyFile : public ::testing::TestWithParam<EmptyFileCase>
+{
+};
+
+} // namespace
+
+// A file of size 0 in an encrypted backup has nothing to decrypt: whatever
+// its record says of a key, it comes out as an empty file with its time.
+TEST_P(BackupExtractionEmptyFile, NeedsNoKey)
+{
+    const EmptyFileCase &c = GetParam();
+    G::File sms = smsFile(QByteArray());
+    sms.keyForm = c.keyForm;
+    Backup b;
+    b.write(sms, true);
+    if (c.storedEmpty) {
+        QFile stored(b.storedSms());
+        ASSERT_TRUE(stored.resize(0));
+    }
+    b.open(c.unlock);
+    ASSERT_NE(b.sms(), nullptr);
+    ASSERT_EQ(b.sms()->record.size, 0u);
+
+    QFile old(b.target());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("earlier copy");
+    old.close();
+
+    EXPECT_EQ(b.extractError(), "(no error)");
+    const QFileInfo out(b.target());
+    EXPECT_TRUE(out.isFile());
+    EXPECT_EQ(out.size(), 0);
+    EXPECT_EQ(out.lastModified().toSecsSinceEpoch(), kMtime);
+    EXPECT_EQ(entries(b.dir.filePath("out")), QStringList{"sms.db"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BackupExtractionEmptyFile,
+    ::testing::Values(EmptyFileCase{"NoKeyStoredEmpty", G::KeyForm::Absent, true, true},
+                      EmptyFileCase{"NoKeyStoredAsPadding", G::KeyForm::Absent, true, false},
+                      EmptyFileCase{"KeyWithoutItsPrefix", G::KeyForm::WithoutPrefix, true, false},
+                      EmptyFileCase{"KeybagStillLocked", G::KeyForm::Wrapped, false, true},
+                      EmptyFileCase{"WrappedKeyStoredEmpty", G::KeyForm::Wrapped, true, true}),
+    CaseName());

@@ -453,6 +453,36 @@ TEST_F(CacheThreadTest, AFolderIsWhatItsModeSaysAndAnEmptyFileIsAFile)
     EXPECT_EQ(zero.size(), 0);
 }
 
+// A phone's backup stores empty files without a key; they hold nothing to
+// decrypt and are copied as empty files, while a file with contents whose
+// key is missing still stops the run.
+TEST_F(CacheThreadTest, AnEncryptedEmptyFileWithoutAKeyIsCopiedEmpty)
+{
+    G::File empty = G::file("HomeDomain", "Library/SMS/sms.db-shm", QByteArray());
+    empty.keyForm = G::KeyForm::Absent;
+    G::File sms = G::file("HomeDomain", "Library/SMS/sms.db", m_sample.smsDb, 4);
+    writeBackup({G::folder("HomeDomain", "Library"), G::folder("HomeDomain", "Library/SMS"), sms, empty}, true);
+    // The phone stores no padding for a file without contents.
+    QFile stored(storedPath("HomeDomain", "Library/SMS/sms.db-shm"));
+    ASSERT_TRUE(stored.resize(0));
+
+    const auto progress = run();
+    EXPECT_EQ(progress->result(), 1) << progress->errorText().toStdString();
+    const QMap<QString, QByteArray> expected{
+        {"SMS", kDir}, {"SMS/sms.db", m_sample.smsDb}, {"SMS/sms.db-shm", QByteArray()}};
+    EXPECT_EQ(listing(cacheLibrary()), expected);
+
+    G::File keyless = G::file("HomeDomain", "Library/SMS/sms.db-wal", "contents");
+    keyless.keyForm = G::KeyForm::Absent;
+    writeBackup({G::folder("HomeDomain", "Library"), G::folder("HomeDomain", "Library/SMS"), sms, empty, keyless},
+                true);
+    const auto refused = run();
+    EXPECT_EQ(refused->result(), 0);
+    EXPECT_NE(refused->errorText().toStdString().find("cannot be unwrapped"), std::string::npos)
+        << refused->errorText().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(cacheLibrary() + "/SMS"));
+}
+
 TEST_F(CacheThreadTest, FileNamesLoseTheCharactersNoFileNameMayHold)
 {
     writeBackup({G::folder("HomeDomain", "Library"), G::folder("HomeDomain", "Library/SMS"),
