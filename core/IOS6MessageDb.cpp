@@ -127,6 +127,14 @@ void IOS6MessageDb::ensureOpen()
     if (handle())
         return;
     const bool existed = QFileInfo::exists(m_dbPath);
+    // Copies of a device's or a backup's file are opened without upgrades,
+    // and nothing may be added to them: where the file is missing there is
+    // nothing to read, and an empty database made in its place would pass
+    // for a source without messages.
+    if (!existed && !m_allowUpgrade)
+        throw std::runtime_error(QStringLiteral("Cannot open database %1: the file does not exist.")
+                                     .arg(QDir::toNativeSeparators(m_dbPath))
+                                     .toStdString());
     try {
         if (existed) {
             openThrow(m_dbPath, ReadWrite);

@@ -33,7 +33,9 @@ public:
     ~IOS6MessageDb() override;
 
     // Opens the file when the connection is closed: read-write when it exists
-    // (upgraded when allowed), otherwise created from the schema script.
+    // (upgraded when allowed), otherwise created from the schema script when
+    // upgrades are allowed; without them a missing file is an error and
+    // neither it nor its folder is made.
     // Registers the SQL functions the iOS triggers call and reads the table
     // map. Throws std::runtime_error; after a failure the connection is closed
     // again (and a file it had just created is removed), so the next call

@@ -275,6 +275,42 @@ TEST_F(IOS6MessageDbOpenTest, AnOpenThatFailsLeavesNothingAndIsRetried)
     EXPECT_TRUE(db.isOpen());
 }
 
+// Device and backup copies are opened without upgrades: a file that is not
+// there is an error that says so, and neither the file nor its folders are
+// made, however the path was chosen.
+TEST_F(IOS6MessageDbOpenTest, WithoutUpgradesAMissingFileIsAnErrorAndNothingIsCreated)
+{
+    const QString other = root().absoluteFilePath(QStringLiteral("copy/sms.db"));
+    for (const QString &path : {QString(), other}) {
+        SCOPED_TRACE(path.toStdString());
+        IOS6MessageDb db(root(), QString(), false);
+        if (!path.isEmpty())
+            db.setDbPath(path);
+        const QString expected = path.isEmpty() ? smsDb() : path;
+        try {
+            db.ensureOpen();
+            ADD_FAILURE() << "opened a file that is not there";
+        } catch (const std::runtime_error &e) {
+            const QString text = QString::fromUtf8(e.what());
+            EXPECT_TRUE(text.contains(QDir::toNativeSeparators(expected))) << e.what();
+            EXPECT_TRUE(text.contains(QStringLiteral("does not exist"))) << e.what();
+        }
+        EXPECT_FALSE(db.isOpen());
+        EXPECT_TRUE(root().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+            << root().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toStdString();
+
+        // Once the file is there, the same object opens it.
+        {
+            IOS6SmsDbFixture device(expected, IOS6SmsDbFixture::Device);
+        }
+        db.ensureOpen();
+        EXPECT_TRUE(db.isOpen());
+        db.close();
+        ASSERT_TRUE(QDir(root().absoluteFilePath(path.isEmpty() ? QStringLiteral("file-relay") : QStringLiteral("copy")))
+                        .removeRecursively());
+    }
+}
+
 TEST_F(IOS6MessageDbOpenTest, AFileThatIsNoDatabaseFailsAndStays)
 {
     for (bool allowUpgrade : {false, true}) {

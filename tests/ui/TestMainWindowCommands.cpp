@@ -622,6 +622,11 @@ TEST_F(CommandsTest, ViewCacheOfAConnectedDeviceOpensItsCacheFolder)
     device->deviceName = QStringLiteral("Pocket");
     device->uniqueDeviceId = QStringLiteral("0123456789abcdef");
     const QDir cache(appDataDir().filePath(QStringLiteral("ios_cache/0123456789abcdef")));
+    // The device's copy is there, as after loading it; a device node never
+    // makes one.
+    {
+        IOS6SmsDbFixture file(IOS6SmsDbFixture::smsDbPath(cache), IOS6SmsDbFixture::Device);
+    }
     QSharedPointer<AbsMessageDb> db(new IOS6MessageDb(cache, QString(), false));
     window->makeCurrent(model->addDevice(db, device, device->deviceName));
     window->miViewCache();
