@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QHash>
+#include <QList>
 #include <QPair>
 #include <QString>
 
@@ -47,8 +48,11 @@ public:
     void chats(MsgDataSet &set) override;
     // The messages of one SMS conversation (chatId > 0), one iMessage
     // conversation (chatId < 0) or all (chatId 0), linked to their
-    // conversations and senders. Runs chats first; messages the set holds
-    // already are left alone.
+    // conversations and senders. An MMS is read with its parts as the iOS 6
+    // layout carries them: its text parts make the text, each other part an
+    // attachment (name and type as the MMS gave them, the file where the
+    // source folder holds it under Library/SMS/Parts). Runs chats first;
+    // messages the set holds already are left alone.
     void messages(MsgDataSet &set, qint64 chatId) override;
     // Rows of the message table.
     qint64 messageCount();
@@ -76,11 +80,32 @@ public:
 private:
     void registerFunctions();
     void readTableMap();
+    void readPiecesColumns();
     void closeAfterFailure();
 
     void smsChats(MsgDataSet::Data &d);
     void smsMembers(MsgDataSet::Data &d);
     void iMessageChats(MsgDataSet::Data &d);
+    // One part of an MMS message (a row of msg_pieces): a text part's text,
+    // or the name the MMS gave any other part.
+    struct MmsPart
+    {
+        qint64 rowid = 0;
+        qint64 partId = 0;
+        QString type; // media type, lower case, without parameters
+        QString text;
+        QString location;
+    };
+    // The parts of the messages of an SMS conversation (chatId > 0) or of
+    // all (0), by message rowid and in their order; the layout parts left
+    // out. One pass over msg_pieces.
+    QHash<qint64, QList<MmsPart>> readParts(qint64 chatId);
+    // Text parts make the message's text, every other part an attachment
+    // with a U+FFFC where it stands.
+    void applyParts(MsgDataSet::Data &d, _MsgMessage *m, const QList<MmsPart> &parts);
+    // The copy of a part's file under the source folder's Library/SMS/Parts;
+    // empty when it holds none.
+    QString partFile(qint64 messageId, qint64 partId);
     void fillContact(_MsgHandle *handle);
     // The country of a two-letter code as the country library answers it,
     // asked once per code.
@@ -102,6 +127,12 @@ private:
     // The select list of the message query, with NULL for madrid columns a
     // file of an older release lacks.
     QString m_messageColumns;
+    // The select list of the parts query; empty when the file has no usable
+    // msg_pieces table.
+    QString m_piecesColumns;
+    // Part files of the source folder by "<message>-<part>", found once.
+    QHash<QString, QString> m_partFiles;
+    bool m_partFilesRead = false;
 
     QHash<QString, Country> m_countryByCode;
     // Addresses repeat in every message; normalising each once keeps long

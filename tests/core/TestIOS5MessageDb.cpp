@@ -18,8 +18,11 @@
 #include "BplistBuilder.h"
 #include "IOS5DbFixture.h"
 #include "IOS5MessageDb.h"
+#include "IOS6MessageDb.h"
+#include "IOS6SmsDbFixture.h"
 #include "LogRecorder.h"
 #include "MessageIdentity.h"
+#include "MessageText.h"
 #include "MsgSetBuilder.h"
 #include "PlistNode.h"
 
@@ -916,6 +919,285 @@ TEST(IOS5MessageDbMessages, AHundredThousandMessagesLoadInOnePass)
         EXPECT_EQ(chat->messages.size(), kMessages / kGroups);
     EXPECT_EQ(s.reader().messageCount(), kMessages);
     RecordProperty("load_ms", int(elapsed));
+}
+
+// ---------------------------------------------------------------------------
+// MMS parts
+
+namespace
+{
+
+const QChar kPlace(0xFFFC);
+
+IOS5DbFixture::Piece piece(qint64 rowid, qint64 message, qint64 part, const QString &type, const QByteArray &data,
+                           const QString &location = QString())
+{
+    IOS5DbFixture::Piece p;
+    p.rowid = rowid;
+    p.messageId = message;
+    p.partId = part;
+    p.contentType = type;
+    p.data = data;
+    p.contentLoc = location;
+    return p;
+}
+
+// Writes a part's file where the phone keeps it.
+QString writePartFile(const QString &source, const QString &relative, const QByteArray &bytes)
+{
+    return IOS6SmsDbFixture::writeDeviceFile(QDir(source), QStringLiteral("/var/mobile/Library/SMS/Parts/") + relative,
+                                             bytes);
+}
+
+QString lastComponent(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+// The same MMS, a text part and a picture, as an iOS 5 phone keeps it (parts
+// in msg_pieces, the picture under Library/SMS/Parts) and as an iOS 6 phone
+// keeps it (text with the attachment's place, an attachment row, the picture
+// under Library/SMS/Attachments): both readers make the same record, so the
+// message has one fingerprint whichever generation it was read from.
+TEST(IOS5MessageDbParts, AnMmsReadsAsTheSameMessageThroughBothGenerations)
+{
+    const QByteArray picture = QByteArray("\xFF\xD8\xFF\xE0 a picture", 14);
+    const int date = 400000000;
+
+    Source five;
+    five.fx.addGroup(1, 11, 10);
+    five.fx.addMember(1, 1, kAsha, QStringLiteral("in"));
+    IOS5DbFixture::Sms mms = sms(10, 1, kUnix2001 + date, 2);
+    five.fx.addSms(mms);
+    five.fx.db().executeThrow(Sqlite3Sql("update message set text=NULL where ROWID=10"));
+    five.fx.addPiece(piece(7, 10, 0, QStringLiteral("text/plain"), "Look at this", QStringLiteral("text_0000.txt")));
+    five.fx.addPiece(piece(8, 10, 1, QStringLiteral("image/jpeg"), QByteArray(), QStringLiteral("IMG_3616.jpg")));
+    const QString fiveFile = writePartFile(five.dir.path(), QStringLiteral("2f/10/10-1.jpg"), picture);
+    writePartFile(five.dir.path(), QStringLiteral("2f/10/10-1-preview.jpg"), "a preview");
+
+    QTemporaryDir sixDir;
+    const QDir sixRoot(sixDir.path());
+    {
+        IOS6SmsDbFixture six(IOS6SmsDbFixture::smsDbPath(sixRoot), IOS6SmsDbFixture::Device, true);
+        const qint64 handle = six.addHandle(kAsha, QStringLiteral("SMS"), QStringLiteral("in"));
+        const qint64 chat = six.addChat(QStringLiteral("SMS;-;") + kAshaId, kAshaId);
+        six.joinChatHandle(chat, handle);
+        const qint64 message = six.addMessage(chat, handle, QStringLiteral("0F2C61A4-9B1E-4C55-8D5A-3E0B7C2D9A11"),
+                                              QStringLiteral("Look at this") + kPlace, date, 0);
+        const QString guid = QStringLiteral("5A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D");
+        const QString filename = QStringLiteral("~/Library/SMS/Attachments/2f/10/%1/IMG_3616.jpg").arg(guid);
+        const qint64 attachment = six.addAttachment(message, guid, filename, QStringLiteral("image/jpeg"));
+        six.db().executeThrow(Sqlite3Sql("update attachment set transfer_name='IMG_3616.jpg', total_bytes=?,"
+                                         " created_date=?, is_outgoing=0 where ROWID=?")
+                                  .addInt64Param(picture.size())
+                                  .addIntParam(date)
+                                  .addInt64Param(attachment));
+        six.db().executeThrow(
+            Sqlite3Sql("update message set cache_has_attachments=1 where ROWID=?").addInt64Param(message));
+        IOS6SmsDbFixture::writeDeviceFile(
+            sixRoot, QStringLiteral("/var/mobile/Library/SMS/Attachments/2f/10/%1/IMG_3616.jpg").arg(guid), picture);
+    }
+
+    MsgDataSet fiveSet = five.loadAll();
+    MsgDataSet sixSet = MsgDataSet::create();
+    IOS6MessageDb sixReader(sixRoot, kMcc, false);
+    sixReader.messages(sixSet, 0);
+
+    ASSERT_EQ(fiveSet.data()->messages.size(), 1);
+    ASSERT_EQ(sixSet.data()->messages.size(), 1);
+    const _MsgMessage *a = fiveSet.messageList().first();
+    const _MsgMessage *b = sixSet.messageList().first();
+    for (const _MsgMessage *m : {a, b}) {
+        SCOPED_TRACE(m->guid.toStdString());
+        EXPECT_EQ(m->cleanText(), QStringLiteral("Look at this"));
+        EXPECT_EQ(m->text.count(kPlace), 1);
+        EXPECT_EQ(m->service, QStringLiteral("SMS"));
+        EXPECT_EQ(m->date, date);
+        EXPECT_EQ(m->is_from_me, 0);
+        EXPECT_EQ(m->cache_has_attachments, 1);
+        ASSERT_NE(m->sender, nullptr);
+        EXPECT_EQ(m->sender->id, kAshaId);
+        EXPECT_EQ(messageText(m), QStringLiteral("Look at this [IMAGE]"));
+        const QList<_MsgAttachment *> parts = m->attachmentIds();
+        ASSERT_EQ(parts.size(), 1);
+        const _MsgAttachment *p = parts.first();
+        EXPECT_EQ(p->transfer_name, QStringLiteral("IMG_3616.jpg"));
+        EXPECT_EQ(p->mime_type, QStringLiteral("image/jpeg"));
+        EXPECT_EQ(lastComponent(p->filename), QStringLiteral("IMG_3616.jpg"));
+        EXPECT_TRUE(p->filename.startsWith(QStringLiteral("~/Library/SMS/Attachments/"))) << p->filename.toStdString();
+        EXPECT_EQ(p->created_date, date);
+        EXPECT_EQ(p->is_outgoing, 0);
+        EXPECT_EQ(p->total_bytes, picture.size());
+        QFile file(p->_local_path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << p->_local_path.toStdString();
+        EXPECT_EQ(file.readAll(), picture);
+        EXPECT_FALSE(p->guid.isEmpty());
+    }
+    EXPECT_EQ(a->attachmentIds().first()->_local_path, fiveFile);
+    EXPECT_EQ(messageFingerprint(a), messageFingerprint(b));
+
+    // Read again, the iOS 5 message has another guid, as every SMS row gets,
+    // but its picture keeps its own.
+    MsgDataSet again = MsgDataSet::create();
+    IOS5MessageDb(QDir(five.dir.path()), kMcc).messages(again, 0);
+    ASSERT_EQ(again.data()->messages.size(), 1);
+    const _MsgMessage *a2 = again.messageList().first();
+    ASSERT_EQ(a2->attachmentIds().size(), 1);
+    EXPECT_EQ(a2->attachmentIds().first()->guid, a->attachmentIds().first()->guid);
+    EXPECT_EQ(a2->attachmentIds().first()->filename, a->attachmentIds().first()->filename);
+    EXPECT_EQ(messageFingerprint(a2), messageFingerprint(a));
+}
+
+// How the parts of each kind of MMS make its text and attachments.
+TEST(IOS5MessageDbParts, TextPartsMakeTheTextAndEveryOtherPartAnAttachment)
+{
+    Source s;
+    IOS5DbFixture &fx = s.fx;
+    fx.begin();
+    fx.addGroup(1, 11, 19);
+    fx.addMember(1, 1, kAsha, QStringLiteral("in"));
+    fx.addGroup(2, 22, 30);
+    fx.addMember(2, 2, kBina, QStringLiteral("in"));
+    for (qint64 r = 10; r <= 19; ++r)
+        fx.addSms(sms(r, 1, kUnix2001 + r, r == 12 ? 3 : 2));
+    fx.addSms(sms(30, 2, kUnix2001 + 30));
+    fx.db().executeThrow(Sqlite3Sql("update message set text=NULL where ROWID in (10, 11, 12, 14, 15, 16, 17, 30)"));
+    fx.addMadridChat(1, kFriend, IOS5DbFixture::participants({kFriend}, IOS5DbFixture::Binary));
+    fx.addIMessage(iMessage(40, 6000, kFriend));
+
+    // Inserted out of their order in the message: part_id orders them.
+    fx.addPiece(piece(102, 10, 1, QStringLiteral("image/jpeg"), QByteArray(), QStringLiteral("IMG_0001.JPG")));
+    fx.addPiece(piece(101, 10, 0, QStringLiteral("text/plain"), "Look"));
+    fx.addPiece(piece(103, 10, 2, QStringLiteral("application/smil"), "<smil/>", QStringLiteral("smil.xml")));
+    // A picture first, then text with a charset.
+    fx.addPiece(piece(110, 11, 0, QStringLiteral("IMAGE/PNG"), QByteArray(), QStringLiteral("drawing.png")));
+    fx.addPiece(piece(111, 11, 1, QStringLiteral("text/plain; charset=utf-8"), "Hi \xC3\xA9t\xC3\xA9"));
+    // Two text parts, sent by me, and a clip.
+    fx.addPiece(piece(120, 12, 0, QStringLiteral("text/plain"), "first"));
+    fx.addPiece(piece(121, 12, 1, QStringLiteral("text/plain"), "second"));
+    fx.addPiece(piece(122, 12, 2, QStringLiteral("video/3gpp"), QByteArray(), QStringLiteral("clip.3gp")));
+    // A picture alone: the message's own text stays.
+    fx.addPiece(piece(130, 13, 0, QStringLiteral("image/gif"), QByteArray(), QStringLiteral("anim.gif")));
+    // Names that are no plain file names, and none at all.
+    fx.addPiece(piece(140, 14, 0, QStringLiteral("image/jpeg"), QByteArray(), QStringLiteral("../../etc/pass:wd")));
+    fx.addPiece(piece(141, 14, 1, QStringLiteral("image/jpeg"), QByteArray(), QStringLiteral("..")));
+    fx.addPiece(piece(142, 14, 2, QStringLiteral("image/jpeg"), QByteArray()));
+    // Nothing but the layout.
+    fx.addPiece(piece(150, 15, 0, QStringLiteral("application/smil"), "<smil/>"));
+    // Parts of a message no conversation holds, and of none at all.
+    fx.addPiece(piece(300, 30, 0, QStringLiteral("text/plain"), "other conversation"));
+    fx.addPiece(piece(900, 99, 0, QStringLiteral("text/plain"), "no message"));
+    fx.commit();
+    writePartFile(s.dir.path(), QStringLiteral("0a/01/10-1.jpg"), "jpeg");
+    writePartFile(s.dir.path(), QStringLiteral("0b/02/11-0.png"), "png!");
+    writePartFile(s.dir.path(), QStringLiteral("0b/02/14-2.jpg"), "unnamed");
+
+    struct Part
+    {
+        QString name;
+        QString type;
+        QByteArray file; // empty: the source folder holds none
+    };
+    struct Case
+    {
+        qint64 rowid;
+        QString text;
+        QList<Part> parts;
+    };
+    const Case cases[] = {
+        {10, QStringLiteral("Look") + kPlace, {{"IMG_0001.JPG", "image/jpeg", "jpeg"}}},
+        {11, kPlace + QStringLiteral("Hi \u00e9t\u00e9"), {{"drawing.png", "image/png", "png!"}}},
+        {12, QStringLiteral("first\nsecond") + kPlace, {{"clip.3gp", "video/3gpp", ""}}},
+        {13, QStringLiteral("sms 13") + kPlace, {{"anim.gif", "image/gif", ""}}},
+        {14,
+         QString(3, kPlace),
+         {{"passwd", "image/jpeg", ""}, {"14-1", "image/jpeg", ""}, {"14-2.jpg", "image/jpeg", "unnamed"}}},
+        {15, QString(), {}},
+        {16, QString(), {}},
+        {17, QString(), {}},
+        {18, QStringLiteral("sms 18"), {}},
+    };
+
+    for (const qint64 chatId : {qint64(1), qint64(0)}) {
+        SCOPED_TRACE(chatId);
+        MsgDataSet set = MsgDataSet::create();
+        s.reader().messages(set, chatId);
+        // A second load adds nothing twice.
+        s.reader().messages(set, chatId);
+        int attachments = 0;
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.rowid);
+            const _MsgMessage *m = set.data()->messages.value(c.rowid);
+            ASSERT_NE(m, nullptr);
+            EXPECT_EQ(m->text, c.text);
+            EXPECT_EQ(m->cache_has_attachments, c.parts.isEmpty() ? 0 : 1);
+            const QList<_MsgAttachment *> got = m->attachmentIds();
+            ASSERT_EQ(got.size(), c.parts.size());
+            attachments += int(got.size());
+            for (int i = 0; i < got.size(); ++i) {
+                SCOPED_TRACE(i);
+                const _MsgAttachment *a = got[i];
+                const Part &want = c.parts[i];
+                EXPECT_EQ(a->transfer_name, want.name);
+                EXPECT_EQ(a->mime_type, want.type);
+                EXPECT_EQ(a->filename, QStringLiteral("~/Library/SMS/Attachments/%1/%2").arg(a->guid, want.name));
+                EXPECT_EQ(IOS6MessageDb::attachmentRelativePath(a->filename),
+                          QStringLiteral("var/mobile/Library/SMS/Attachments/%1/%2").arg(a->guid, want.name));
+                EXPECT_EQ(a->is_outgoing, m->is_from_me);
+                EXPECT_EQ(a->created_date, m->date);
+                EXPECT_EQ(set.data()->attachments.value(a->rowid), a);
+                if (want.file.isEmpty()) {
+                    EXPECT_TRUE(a->_local_path.isEmpty()) << a->_local_path.toStdString();
+                    EXPECT_EQ(a->total_bytes, 0);
+                } else {
+                    QFile f(a->_local_path);
+                    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << a->_local_path.toStdString();
+                    EXPECT_EQ(f.readAll(), want.file);
+                    EXPECT_EQ(a->total_bytes, want.file.size());
+                }
+            }
+        }
+        EXPECT_EQ(set.data()->attachments.size(), attachments);
+        const _MsgMessage *other = set.data()->messages.value(30);
+        if (chatId == 0) {
+            ASSERT_NE(other, nullptr);
+            EXPECT_EQ(other->text, QStringLiteral("other conversation"));
+        } else {
+            EXPECT_EQ(other, nullptr);
+        }
+        if (const _MsgMessage *im = set.data()->messages.value(40)) {
+            EXPECT_EQ(im->text, QStringLiteral("imessage 40"));
+            EXPECT_TRUE(im->attachments.isEmpty());
+        }
+    }
+}
+
+// Files of releases or tools without the parts table, or with one that lacks
+// columns, read the message rows as they are.
+TEST(IOS5MessageDbParts, WithoutAUsablePartsTableTheRowsStandAsTheyAre)
+{
+    const char *const alterations[] = {
+        "DROP TABLE msg_pieces",
+        "CREATE TABLE msg_pieces_short (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB);"
+        "DROP TABLE msg_pieces; ALTER TABLE msg_pieces_short RENAME TO msg_pieces",
+    };
+    for (const char *alteration : alterations) {
+        SCOPED_TRACE(alteration);
+        Source s;
+        s.fx.addGroup(1, 11, 10);
+        s.fx.addMember(1, 1, kAsha, QStringLiteral("in"));
+        s.fx.addSms(sms(10, 1, kUnix2001 + 10));
+        s.fx.addPiece(piece(1, 10, 0, QStringLiteral("text/plain"), "a part"));
+        QString error;
+        ASSERT_EQ(s.fx.db().exec(QString::fromLatin1(alteration), error), 0) << error.toStdString();
+        MsgDataSet set = s.loadAll();
+        const _MsgMessage *m = set.data()->messages.value(10);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->text, QStringLiteral("sms 10"));
+        EXPECT_TRUE(m->attachments.isEmpty());
+    }
 }
 
 // ---------------------------------------------------------------------------

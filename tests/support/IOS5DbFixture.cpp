@@ -19,6 +19,12 @@ const char kMadridChatTable[] =
     "CREATE TABLE madrid_chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, style INTEGER, state INTEGER,"
     " account_id TEXT, properties BLOB, chat_identifier TEXT, service_name TEXT, guid TEXT, room_name TEXT,"
     " account_login TEXT, participants BLOB)";
+// The parts of MMS messages, as the phone declares them.
+const char kPiecesTable[] =
+    "CREATE TABLE msg_pieces (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, message_id INTEGER, data BLOB,"
+    " part_id INTEGER, preview_part INTEGER, content_type TEXT, height INTEGER, version INTEGER, flags INTEGER,"
+    " content_id TEXT, content_loc TEXT, headers BLOB)";
+const char kPiecesIndex[] = "CREATE INDEX pieces_message_index ON msg_pieces(message_id)";
 // The columns every release has, then the ones iMessage added.
 const char kMessageColumns[] =
     "ROWID INTEGER PRIMARY KEY AUTOINCREMENT, address TEXT, date INTEGER, text TEXT, flags INTEGER,"
@@ -55,6 +61,8 @@ IOS5DbFixture::IOS5DbFixture(const QString &sourceFolder, Layout layout)
     if (layout != BeforeIMessage)
         message += QLatin1String(kMadridColumns);
     m_db.executeThrow(Sqlite3Sql(message + QLatin1Char(')')));
+    m_db.executeThrow(kPiecesTable);
+    m_db.executeThrow(kPiecesIndex);
 }
 
 QString IOS5DbFixture::smsDbPath(const QString &sourceFolder)
@@ -140,5 +148,20 @@ void IOS5DbFixture::addIMessage(const IMessage &message)
     addOptionalText(sql, message.account).addIntParam(message.error);
     sql.addInt64Param(message.dateRead).addInt64Param(message.dateDelivered);
     addOptionalText(sql, message.accountGuid);
+    m_db.executeThrow(sql);
+}
+
+void IOS5DbFixture::addPiece(const Piece &piece)
+{
+    Sqlite3Sql sql("insert into msg_pieces (ROWID, message_id, data, part_id, preview_part, content_type, height,"
+                   " version, flags, content_id, content_loc, headers) values (?, ?, ?, ?, 0, ?, ?, 0, 0, ?, ?, NULL)");
+    sql.addInt64Param(piece.rowid).addInt64Param(piece.messageId);
+    if (piece.data.isNull())
+        sql.addNullParam();
+    else
+        sql.addBlobParam(piece.data);
+    sql.addInt64Param(piece.partId).addTextParam(piece.contentType).addIntParam(piece.height);
+    addOptionalText(sql, piece.contentId);
+    addOptionalText(sql, piece.contentLoc);
     m_db.executeThrow(sql);
 }

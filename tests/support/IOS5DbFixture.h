@@ -8,9 +8,9 @@
 
 // Writes an sms.db in the iOS 5 layout into a message source folder, at
 // "file-relay/var/mobile/Library/SMS/sms.db": msg_group, group_member,
-// madrid_chat and the message table with its madrid columns, each with a
-// declared ROWID as the device declares it. Rows go in with the rowids the
-// test gives, so that a test states its keys. The connection stays open for
+// madrid_chat, msg_pieces and the message table with its madrid columns,
+// each with a declared ROWID as the device declares it. Rows go in with the
+// rowids the test gives, so that a test states its keys. The connection stays open for
 // the fixture's life; readers open the file beside it.
 class IOS5DbFixture
 {
@@ -76,6 +76,22 @@ public:
         QByteArray attributedBody;
     };
     void addIMessage(const IMessage &message);
+
+    // One part of an MMS message: a text part holds its text in data, a
+    // picture part names its file in contentLoc (the phone keeps the file
+    // under Library/SMS/Parts as "<message>-<part>" with its extension).
+    struct Piece
+    {
+        qint64 rowid = 0;
+        qint64 messageId = 0;
+        qint64 partId = 0;
+        QString contentType;
+        QByteArray data; // null: NULL
+        QString contentId;
+        QString contentLoc;
+        int height = 0;
+    };
+    void addPiece(const Piece &piece);
 
 private:
     QString m_folder;
