@@ -249,6 +249,7 @@ void ExportMessagesDb::write(const _MsgMessage *message)
     // hash; computed once for the look-up and the insert.
     const QString logicHash = messageFingerprint(message);
     qint64 messageId = m_db.messageRowidByLogicHash(logicHash);
+    const bool sameFingerprint = messageId != 0;
     if (messageId == 0)
         messageId = m_db.messageRowid(message->guid);
     if (messageId == 0) {
@@ -267,8 +268,13 @@ void ExportMessagesDb::write(const _MsgMessage *message)
         m_lastAddressed.insert(chatId, message->sender->id);
 
     for (const _MsgAttachment *attachment : message->attachmentIds()) {
-        copyAttachmentFile(attachment);
         qint64 attachmentId = m_db.attachmentRowid(attachment);
+        // The fingerprint counts the names of the attachments: a message
+        // stored with it has one of this name already, under the guid another
+        // source gave it. A second one would show the same file twice.
+        if (attachmentId == 0 && sameFingerprint && !attachment->filename.isEmpty())
+            continue;
+        copyAttachmentFile(attachment);
         if (attachmentId == 0)
             attachmentId = m_db.insertAttachment(attachment);
         m_db.addMessageAttachment(messageId, attachmentId);

@@ -13,8 +13,10 @@
 
 // Writes messages into a local database, one at a time, with whatever of
 // their conversation, handles and attachments the database lacks, and never
-// a message it already holds (same fingerprint, or same guid). Attachment
-// files are copied into the database's "file-relay" folder.
+// a message it already holds (same fingerprint, or same guid). A message held
+// under the same fingerprint has its named attachments already, whatever
+// guids another source gave them. Attachment files are copied into the
+// database's "file-relay" folder.
 //
 // begin opens (creating when needed) the database and starts one
 // transaction; write is called only between begin and end; end writes the

@@ -16,6 +16,7 @@
 #include "AbsIOSMessageDb.h"
 #include "AddressBookFixture.h"
 #include "BplistBuilder.h"
+#include "ExportMessagesDb.h"
 #include "IOS5DbFixture.h"
 #include "IOS5MessageDb.h"
 #include "IOS6MessageDb.h"
@@ -1048,6 +1049,33 @@ TEST(IOS5MessageDbParts, AnMmsReadsAsTheSameMessageThroughBothGenerations)
     EXPECT_EQ(a2->attachmentIds().first()->guid, a->attachmentIds().first()->guid);
     EXPECT_EQ(a2->attachmentIds().first()->filename, a->attachmentIds().first()->filename);
     EXPECT_EQ(messageFingerprint(a2), messageFingerprint(a));
+
+    // Backed up into one local database from both generations, and from the
+    // iOS 5 one twice, the message is stored once, with its text and its
+    // picture.
+    QTemporaryDir localDir;
+    const QDir local(localDir.path());
+    for (const _MsgMessage *m : {a, b, a2}) {
+        ExportMessagesDb exporter(local, QString());
+        exporter.begin();
+        exporter.write(m);
+        exporter.end();
+    }
+    MsgDataSet back = MsgDataSet::create();
+    IOS6MessageDb localReader(local, QString(), true);
+    localReader.messages(back, 0);
+    ASSERT_EQ(back.data()->messages.size(), 1);
+    const _MsgMessage *stored = back.messageList().first();
+    EXPECT_EQ(stored->text, a->text);
+    EXPECT_EQ(messageFingerprint(stored), messageFingerprint(a));
+    ASSERT_EQ(stored->attachmentIds().size(), 1);
+    EXPECT_EQ(back.data()->attachments.size(), 1);
+    const _MsgAttachment *kept = stored->attachmentIds().first();
+    EXPECT_EQ(kept->transfer_name, QStringLiteral("IMG_3616.jpg"));
+    EXPECT_EQ(kept->mime_type, QStringLiteral("image/jpeg"));
+    QFile copy(kept->_local_path);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly)) << kept->_local_path.toStdString();
+    EXPECT_EQ(copy.readAll(), picture);
 }
 
 // How the parts of each kind of MMS make its text and attachments.
