@@ -38,6 +38,12 @@ bool hasOldLocalDatabases()
     return !localDatabasesDir().entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort).isEmpty();
 }
 
+// The main window is never hidden but by closing it.
+bool isClosed(const QWidget &window)
+{
+    return !window.isVisible();
+}
+
 } // namespace
 
 int runApplication(QApplication &app, int wrapperVersion)
@@ -74,7 +80,13 @@ int runApplication(QApplication &app, int wrapperVersion)
     // Declared after the window, so that they go before it.
     std::unique_ptr<ProgressForm> upgradeForm;
     std::unique_ptr<LocalDbUpdateThread> upgradeWorker;
-    if (hasOldLocalDatabases()) {
+    // The window can be closed inside the loop of a box or of the upgrade
+    // (a download accepted from the update check). Closing it ends the
+    // program only from inside the program's own loop, which would then
+    // start with no window and never end: whatever closed it before that
+    // ends the run here. Old databases left unconverted wait for the next
+    // start.
+    if (!isClosed(window) && hasOldLocalDatabases()) {
         upgradeForm = std::make_unique<ProgressForm>(QString());
         upgradeForm->setCancelEnabled(false);
         upgradeWorker = std::make_unique<LocalDbUpdateThread>(upgradeForm.get());
@@ -92,7 +104,7 @@ int runApplication(QApplication &app, int wrapperVersion)
         }
     }
 
-    const int result = app.exec();
+    const int result = isClosed(window) ? 0 : app.exec();
     upgradeWorker.reset();
     upgradeForm.reset();
     return result;

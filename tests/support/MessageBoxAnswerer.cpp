@@ -36,6 +36,11 @@ void MessageBoxAnswerer::setDefaultAnswer(QMessageBox::StandardButton button)
     m_default = button;
 }
 
+void MessageBoxAnswerer::answerQuestions(QMessageBox::StandardButton button)
+{
+    m_questionAnswer = button;
+}
+
 void MessageBoxAnswerer::setInspector(std::function<void(QMessageBox &)> inspector)
 {
     m_inspector = std::move(inspector);
@@ -54,7 +59,9 @@ int MessageBoxAnswerer::run(QMessageBox &box)
     shown.textFormat = box.textFormat();
 
     Answer answer;
-    if (!m_answers.isEmpty()) {
+    if (m_questionAnswer != QMessageBox::NoButton && box.icon() == QMessageBox::Question) {
+        answer.button = m_questionAnswer;
+    } else if (!m_answers.isEmpty()) {
         answer = m_answers.takeFirst();
     } else if (m_hasDefault) {
         answer.button = m_default;

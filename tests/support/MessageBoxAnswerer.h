@@ -35,6 +35,10 @@ public:
     MessageBoxAnswerer &pressEscape();
     // Used once the queued answers are spent.
     void setDefaultAnswer(QMessageBox::StandardButton button);
+    // Every question (a box with the question icon) gets this answer and
+    // takes none from the queue, for questions whose moment cannot be told
+    // in advance.
+    void answerQuestions(QMessageBox::StandardButton button);
     // Called with each box while it is shown, before it is answered.
     void setInspector(std::function<void(QMessageBox &)> inspector);
 
@@ -52,6 +56,7 @@ private:
     QList<Answer> m_answers;
     bool m_hasDefault = false;
     QMessageBox::StandardButton m_default = QMessageBox::NoButton;
+    QMessageBox::StandardButton m_questionAnswer = QMessageBox::NoButton;
     std::function<void(QMessageBox &)> m_inspector;
     QList<Shown> m_shown;
     std::function<int(QMessageBox &)> m_previous;

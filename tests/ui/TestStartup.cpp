@@ -2,6 +2,7 @@
 #include <QDate>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
@@ -17,10 +18,12 @@
 #include "IOS6SmsDbFixture.h"
 #include "LocalDbUpdateThread.h"
 #include "OldLocalDbFixture.h"
+#include "RecordingShellOpener.h"
 #include "ProgressForm.h"
 #include "HttpCaptureServer.h"
 #include "MainWindow.h"
 #include "MessageBoxAnswerer.h"
+#include "MessageBoxes.h"
 #include "MobileDeviceFramework.h"
 #include "ServiceUrlScope.h"
 #include "Startup.h"
@@ -270,6 +273,111 @@ TEST_F(StartupTest, AFailedUpgradeLeavesTheWindowOpen)
     ASSERT_EQ(boxes.shown().size(), 2);
     EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
     EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Critical);
+}
+
+// --- the main window closed before the program's own loop runs ------------------
+
+// Runs the program to its end with no help from the test; a run still going
+// after the guard's time has hung and ends with 99.
+int runToTheEnd()
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, []() {
+        ADD_FAILURE() << "the program did not end by itself";
+        QApplication::exit(99);
+    });
+    guard.start(20000);
+    return runApplication(*qApp, kSqliteWrapperVersion);
+}
+
+// Lets the events run, inside whatever loop the caller is in, until the
+// main window has gone from the screen.
+bool waitUntilTheWindowCloses()
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (shownMainWindow() && clock.elapsed() < 15000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return !shownMainWindow();
+}
+
+const QByteArray kDownload = "http://download.test/Setup-41.exe";
+
+TEST_F(StartupTest, AcceptingADownloadWhileTheFrameworkWarningIsOpenEndsTheProgram)
+{
+    server.setResponse(200, kDownload);
+    RecordingShellOpener opener;
+    // The warning is still open when the update service answers.
+    bool closedBehindTheWarning = false;
+    boxes.setInspector([&](QMessageBox &box) {
+        if (box.icon() == QMessageBox::Warning)
+            closedBehindTheWarning = waitUntilTheWindowCloses();
+    });
+    boxes.click(QMessageBox::Ok).click(QMessageBox::Yes);
+
+    EXPECT_EQ(runToTheEnd(), 0);
+
+    EXPECT_TRUE(closedBehindTheWarning);
+    // Recorded as they close: the question inside the warning first.
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Question);
+    EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Warning);
+    EXPECT_EQ(opener.urls(), QList<QUrl>{QUrl(QString::fromLatin1(kDownload))});
+    EXPECT_EQ(shownMainWindow(), nullptr);
+}
+
+TEST_F(StartupTest, AcceptingADownloadDuringAFailedUpgradeEndsTheProgram)
+{
+    // With the framework there is no warning: the upgrade is the first box.
+    qputenv(kMobileDeviceDirVariable, QFile::encodeName(kFakeFrameworkDir + QStringLiteral("/mobiledevice")));
+    qputenv(kApplicationSupportDirVariable, QFile::encodeName(kFakeFrameworkDir + QStringLiteral("/corefoundation")));
+    {
+        QFile notADatabase(localDatabasesDir().filePath(QStringLiteral("Damaged")));
+        ASSERT_TRUE(notADatabase.open(QIODevice::WriteOnly));
+        notADatabase.write(QByteArray("no database here\n").repeated(100));
+    }
+    server.setResponse(200, kDownload);
+    RecordingShellOpener opener;
+    // The update service answers while the upgrade runs or while its error
+    // is on show; either way the window closes before the program's loop.
+    bool closedDuringTheUpgrade = false;
+    boxes.setInspector([&](QMessageBox &box) {
+        if (box.icon() == QMessageBox::Critical)
+            closedDuringTheUpgrade = waitUntilTheWindowCloses();
+    });
+    boxes.answerQuestions(QMessageBox::Yes);
+    boxes.click(QMessageBox::Ok);
+
+    EXPECT_EQ(runToTheEnd(), 0);
+
+    EXPECT_TRUE(closedDuringTheUpgrade);
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(opener.urls(), QList<QUrl>{QUrl(QString::fromLatin1(kDownload))});
+    EXPECT_EQ(shownMainWindow(), nullptr);
+}
+
+TEST_F(StartupTest, AWindowClosedInsideABoxOfTheProgramsOwnLoopEndsTheProgram)
+{
+    qputenv(kMobileDeviceDirVariable, QFile::encodeName(kFakeFrameworkDir + QStringLiteral("/mobiledevice")));
+    qputenv(kApplicationSupportDirVariable, QFile::encodeName(kFakeFrameworkDir + QStringLiteral("/corefoundation")));
+    // Once the program's loop runs, a box comes up in front of the window,
+    // and the window is closed while the box is open.
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&]() {
+        if (!shownMainWindow() || anyDialogAlive() || QThread::currentThread()->loopLevel() != 1)
+            return;
+        poll.stop();
+        showInformation(QStringLiteral("a note"));
+    });
+    poll.start();
+    boxes.setInspector([](QMessageBox &) { shownMainWindow()->close(); });
+    boxes.click(QMessageBox::Ok);
+
+    EXPECT_EQ(runToTheEnd(), 0);
+    EXPECT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(shownMainWindow(), nullptr);
 }
 
 } // namespace
