@@ -1,4 +1,5 @@
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -368,10 +370,61 @@ INSTANTIATE_TEST_SUITE_P(Attempts, StayOpenTest,
         StayOpenCase{"ClickOnDisabledCancel", false, Attempt::ClickCancel},
         StayOpenCase{"ReturnCancelDisabled", false, Attempt::Return},
         StayOpenCase{"EscapeCancelEnabled", true, Attempt::Escape},
-        StayOpenCase{"CloseRequestCancelEnabled", true, Attempt::CloseRequest},
         // The Cancel button is no default button: Enter never cancels.
         StayOpenCase{"ReturnCancelEnabled", true, Attempt::Return},
         StayOpenCase{"KeypadEnterCancelEnabled", true, Attempt::Enter}),
+    CaseName());
+
+struct CloseCase
+{
+    const char *name;
+    std::function<void(ProgressForm &)> close;
+};
+
+void PrintTo(const CloseCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class CloseWithCancelTest : public ::testing::TestWithParam<CloseCase>
+{
+};
+
+// Where the user may cancel, closing the window is a cancel: the worker is
+// told and stops, and the run ends with 0.
+TEST_P(CloseWithCancelTest, ClosingTheWindowEndsItLikeCancel)
+{
+    MessageBoxAnswerer boxes; // a cancel shows nothing
+    ProgressForm form{QString()};
+    QStringList order;
+    QObject::connect(&form, &ProgressForm::userCacel, [&]() { order << QStringLiteral("userCacel"); });
+    QObject::connect(&form, &QDialog::finished, [&](int r) { order << QStringLiteral("finished %1").arg(r); });
+    UnitWorker worker(&form, 1000000, 0, QStringLiteral("never"), 1);
+    worker.start();
+    QTimer::singleShot(50, &form, [&form]() { GetParam().close(form); });
+    // A form the close left open is ended by its button, so that the
+    // failure does not wait for the worker's million units.
+    QTimer::singleShot(3000, &form, [&form]() {
+        if (!form.isVisible())
+            return;
+        ADD_FAILURE() << "the close left the form open";
+        QTest::mouseClick(cancelButton(form), Qt::LeftButton);
+    });
+    const int result = form.exec();
+    worker.wait();
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(order, QStringList({QStringLiteral("userCacel"), QStringLiteral("finished 0")}));
+    EXPECT_TRUE(form.isCancelled());
+    EXPECT_TRUE(worker.stoppedOnCancel);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(boxes.shown().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, CloseWithCancelTest,
+    ::testing::Values(CloseCase{"CloseRequest", [](ProgressForm &f) { f.close(); }},
+        // What the window manager's close button or Alt+F4 asks for.
+        CloseCase{"WindowSystemClose", [](ProgressForm &f) { f.windowHandle()->close(); }}),
     CaseName());
 
 TEST(ProgressFormTest, TipsWaitHoldsTheWorkerUntilTheNoteIsClosed)

@@ -2,6 +2,7 @@
 
 #include "ui_ProgressForm.h"
 
+#include <QCloseEvent>
 #include <QMetaObject>
 
 #include "AppStyleSheet.h"
@@ -97,6 +98,15 @@ void ProgressForm::accept()
 
 void ProgressForm::reject()
 {
+}
+
+void ProgressForm::closeEvent(QCloseEvent *event)
+{
+    // Granted, the dialog ends through Cancel, so that the worker hears of
+    // it; refused, the dialog stays as it is.
+    if (m_ui->btnCancel->isEnabled() && isVisible())
+        cancel();
+    event->setAccepted(!isVisible());
 }
 
 bool ProgressForm::claimEnd()

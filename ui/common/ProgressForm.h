@@ -24,7 +24,8 @@ class WinMovable;
 //
 // Only the slots end the dialog: the first of succeed (result 1), an error
 // or Cancel (result 0) wins, and any result 0 leaves the cancelled flag set.
-// Enter, Escape and the window's close request never end it.
+// Closing the window counts as Cancel while Cancel is enabled, and is
+// refused while it is not. Enter and Escape never end it.
 class ProgressForm : public QDialog
 {
     Q_OBJECT
@@ -51,6 +52,9 @@ public:
 public slots:
     void accept() override;
     void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 signals:
     // Emitted by Cancel just before the dialog ends; a worker driving a
