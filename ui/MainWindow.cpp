@@ -55,6 +55,11 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_mainModel = new ItemModelMain(this);
     connect(m_mainModel, &QAbstractItemModel::rowsAboutToBeRemoved, this, &MainWindow::forgetRemovedRows);
+    // The view moves the current index while the rows are still there: the
+    // actions are worked out again on the tree as the removal left it, and
+    // whenever sources are added.
+    connect(m_mainModel, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateActions);
+    connect(m_mainModel, &QAbstractItemModel::layoutChanged, this, &MainWindow::updateActions);
     ui->treeViewDS->setModel(m_mainModel);
     ui->treeViewDS->expandAll();
 

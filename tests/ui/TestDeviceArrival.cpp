@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -39,6 +40,7 @@
 #include "TempBackupRoot.h"
 #include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
+#include "_LocalDBItemNode.h"
 #include "_RootDeviceItemNode.h"
 
 namespace
@@ -669,6 +671,64 @@ TEST_F(DeviceRemovalTest, UnmountingForgetsTheCurrentDeviceOnly)
             window.sourceTree()->setCurrentIndex(QModelIndex());
         unmount();
         EXPECT_EQ(names(), c.left);
+    }
+}
+
+// The six data actions as the window shows them, and as the rule gives them
+// for the tree the window holds.
+QList<bool> shownActions(const OpenMainWindow &w)
+{
+    return {w.backupAction()->isEnabled(), w.i2iAction()->isEnabled(), w.db2iAction()->isEnabled(),
+            w.exportAction()->isEnabled(), w.printAction()->isEnabled(), w.deleteAction()->isEnabled()};
+}
+
+QList<bool> ruleActions(const OpenMainWindow &w, const Node *current)
+{
+    const Node *source = current && current->type == _ChatSessionItemNode::Type ? current->parent : current;
+    const int type = source && (source->type == _IOSDeviceItemNode::Type || source->type == _LocalDBItemNode::Type)
+                         ? source->type
+                         : 0;
+    const MainWindow::DataActions a = MainWindow::dataActionsFor(type, w.deviceCount());
+    return {a.backup, a.i2i, a.db2i, a.exportFile, a.print, a.del};
+}
+
+TEST_F(DeviceRemovalTest, TheActionsFollowTheTreeLeftByARemoval)
+{
+    const struct
+    {
+        const char *name;
+        bool unplug; // else "Disconnect Device" on the current phone
+        bool currentGoes;
+    } cases[] = {
+        {"the current phone unplugged", true, true},
+        {"the current phone disconnected", false, true},
+        {"another phone unplugged", true, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        window.mainModel()->removeChildren(window.mainModel()->deviceRoot());
+        _IOSDeviceItemNode *a = addDevice(QStringLiteral("a"), &h1);
+        _IOSDeviceItemNode *b = addDevice(QStringLiteral("b"), &h2);
+        window.makeCurrent(c.currentGoes ? a : b);
+        ASSERT_TRUE(window.i2iAction()->isEnabled());
+
+        if (!c.unplug) {
+            window.onMenu = [](QMenu &menu) {
+                for (QAction *entry : menu.actions()) {
+                    if (entry->text() == QLatin1String("Disconnect Device"))
+                        entry->trigger();
+                }
+            };
+            window.onMainTreeContextMenu();
+            window.onMenu = nullptr;
+        } else {
+            disconnect(&h1);
+        }
+
+        ASSERT_EQ(names(), QStringList{"b"});
+        EXPECT_EQ(window.deviceCount(), 1);
+        EXPECT_FALSE(window.i2iAction()->isEnabled());
+        EXPECT_EQ(shownActions(window), ruleActions(window, window.currentNode()));
     }
 }
 
