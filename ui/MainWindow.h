@@ -193,8 +193,8 @@ protected:
     // The country of a device's numbers; false (mmc unchanged) when the
     // dialog ended without a choice:
     bool askCountryCode(QString &mmc);
-    // A device to write to, other than source (null: any device listed);
-    // null when cancelled:
+    // A connected device to write to, other than source (null: any
+    // connected device); null when cancelled:
     _IOSDeviceItemNode *askTargetDevice(const _IOSDeviceItemNode *source);
 
     // Backup, export and print of a list of messages (MainWindowTransfer.cpp).

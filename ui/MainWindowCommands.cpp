@@ -415,7 +415,9 @@ _IOSDeviceItemNode *MainWindow::askTargetDevice(const _IOSDeviceItemNode *source
         if (node->type != _IOSDeviceItemNode::Type)
             continue;
         auto *device = static_cast<_IOSDeviceItemNode *>(node);
-        if (!device->device)
+        // A stored device has no handle: no phone stands behind it to be
+        // backed up and restored, so it can never be written to.
+        if (!device->device || !device->device->handle)
             continue;
         if (source && source->device && device->device->uniqueDeviceId == source->device->uniqueDeviceId)
             continue;

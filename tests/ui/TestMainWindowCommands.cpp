@@ -847,12 +847,24 @@ TEST_F(DialogsTest, TheCountryDialogGivesTheChosenCode)
     EXPECT_EQ(mmc, QStringLiteral("262"));
 }
 
-TEST_F(DialogsTest, TheTargetDeviceDialogOffersEveryOtherDevice)
+TEST_F(DialogsTest, TheTargetDeviceDialogOffersEveryOtherConnectedDevice)
 {
-    for (const char *name : {"Alpha", "Bravo", "Charlie"})
-        AppHomeFixture::addStoredDevice(QLatin1String(name), 1);
+    // A stored device, listed first, is no phone to write to.
+    AppHomeFixture::addStoredDevice(QStringLiteral("Shelf"), 1);
     buildDialogWindow();
-    const QList<AbsNode *> devices = model->deviceRoot()->children;
+    // Connected phones, as an arrival leaves them: each with its handle.
+    int handles[3] = {};
+    int i = 0;
+    for (const char *name : {"Alpha", "Bravo", "Charlie"}) {
+        const QDir folder = AppHomeFixture::addStoredDeviceFolder(QStringLiteral("cache-") + QLatin1String(name));
+        auto device = QSharedPointer<IOSDevice>::create();
+        device->deviceName = QLatin1String(name);
+        device->uniqueDeviceId = QLatin1String(name);
+        device->handle = &handles[i++];
+        model->addDevice(QSharedPointer<AbsMessageDb>(new IOS6MessageDb(folder, QString(), true)), device,
+                         device->deviceName);
+    }
+    const QList<AbsNode *> devices = model->deviceRoot()->children.mid(1);
     ASSERT_EQ(devices.size(), 3);
     QStringList offered;
     whenModalShown("DataSourceSelForm", [&](QWidget *dialog) {

@@ -353,6 +353,37 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetsCase{"FromItsConversation", 3, true, {"Phone p2", "Phone p3"}}),
     CaseName());
 
+TEST_F(TransferToPhoneTest, StoredDevicesAreNeverOffered)
+{
+    // A folder of stored messages is listed as a device, but there is no
+    // phone to back up or restore behind it.
+    AppHomeFixture::addStoredDevice(QStringLiteral("Shelf"), 1);
+    SampleLocalDb::write(QStringLiteral("Archive"));
+    start({phone(QStringLiteral("p1")), phone(QStringLiteral("p2"))});
+    ASSERT_EQ(window->deviceCount(), 3);
+
+    const struct
+    {
+        const char *name;
+        Node *current;
+        QStringList offered;
+    } cases[] = {
+        {"from a phone", phoneNode(QStringLiteral("p1")), {"Phone p2"}},
+        {"from a local database", localDb(QStringLiteral("Archive")), {"Phone p1", "Phone p2"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(c.current, nullptr);
+        window->makeCurrent(c.current);
+        QStringList offered{"not asked"};
+        driver.then<DataSourceSelForm>(chooseSource(&offered, QString()));
+        window->invoke(c.current->type == _LocalDBItemNode::Type ? "miDb2IAll" : "miI2IAll");
+        EXPECT_EQ(offered, c.offered);
+    }
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    EXPECT_TRUE(toolRuns().isEmpty());
+}
+
 // --- refusals before any worker runs --------------------------------------------------
 
 struct RefusalCase
