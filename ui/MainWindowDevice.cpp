@@ -65,6 +65,16 @@ bool loadsByFileRelay(const IOSDevice &device)
     return numbers.isEmpty() || (numbers.first() >= 5 && numbers.first() <= 7);
 }
 
+// Nothing chosen, nothing to write: said before any question is asked, so
+// that no phone is backed up and restored and no backup rewritten for none.
+bool hasMessagesToWrite(const QList<_MsgMessage *> &messages)
+{
+    if (!messages.isEmpty())
+        return true;
+    showInformation(MainWindow::tr("IDS_CAN_NOT_FOUND_AND_MESSAGES"));
+    return false;
+}
+
 } // namespace
 
 void MainWindow::subscribeToDevices()
@@ -259,6 +269,8 @@ void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
     const Node *current = currentNode();
     if (!current)
         return;
+    if (!hasMessagesToWrite(messages))
+        return;
     const _IOSDeviceItemNode *sourceDevice = nullptr;
     if (current->type == _IOSDeviceItemNode::Type)
         sourceDevice = static_cast<const _IOSDeviceItemNode *>(current);
@@ -326,6 +338,8 @@ void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
 
 void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
 {
+    if (!hasMessagesToWrite(messages))
+        return;
     const _AbsDBItemNode *source = currentSourceNode();
     const MsgDataSet records = source ? source->dataSet : MsgDataSet();
 

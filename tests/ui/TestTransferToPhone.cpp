@@ -553,6 +553,44 @@ TEST_F(TransferToPhoneTest, TheWholeNodeCommandsDoNothingWithoutMessages)
     EXPECT_TRUE(boxes.shown().isEmpty());
 }
 
+TEST_F(TransferToPhoneTest, AnEmptySelectionIsToldAndChangesNothing)
+{
+    SampleLocalDb::write(QStringLiteral("Archive"));
+    const QString folder = SampleBackups::writeItunesBackup(
+        QStringLiteral("b1"), SampleBackups::smsDbFiles(SampleBackups::ios6SmsDb(1)));
+    const QStringList backupBefore = folderDigest(folder);
+    start({phone(QStringLiteral("p1")), phone(QStringLiteral("p2"))});
+    const QByteArray archiveBefore = fileDigest(SampleLocalDb::smsDbPath(QStringLiteral("Archive")));
+
+    const struct
+    {
+        const char *entry;
+        Node *current;
+    } cases[] = {
+        {"Transfer Selected SMS to other iPhone", phoneNode(QStringLiteral("p1"))},
+        {"Transfer Selected SMS to iPhone", localDb(QStringLiteral("Archive"))},
+        {"Export Selected SMS to iTunes Backup", localDb(QStringLiteral("Archive"))},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.entry);
+        ASSERT_NE(c.current, nullptr);
+        window->makeCurrent(c.current);
+        ASSERT_FALSE(window->smsModel()->messages().isEmpty());
+        window->selectRows({});
+        const qsizetype before = boxes.shown().size();
+        boxes.click(QMessageBox::Ok);
+        // No target is asked for: the driver has no step for one.
+        ASSERT_TRUE(window->triggerListContextEntry(QLatin1String(c.entry)));
+        ASSERT_EQ(boxes.shown().size(), before + 1);
+        EXPECT_EQ(boxes.shown().last().icon, QMessageBox::Information);
+        EXPECT_EQ(boxes.shown().last().text, QStringLiteral("Can't find any SMS."));
+    }
+    EXPECT_TRUE(toolRuns().isEmpty());
+    EXPECT_TRUE(QDir(volume.path()).isEmpty());
+    EXPECT_EQ(folderDigest(folder), backupBefore);
+    EXPECT_EQ(fileDigest(SampleLocalDb::smsDbPath(QStringLiteral("Archive"))), archiveBefore);
+}
+
 TEST_F(TransferToPhoneTest, TheFileMenuAndTheToolBarReachTheRoad)
 {
     SampleLocalDb::write(QStringLiteral("Archive"));
