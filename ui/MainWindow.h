@@ -180,6 +180,9 @@ protected:
     // Every message of the current source node, read afresh and sorted like
     // the list; empty (after an error box) when it cannot be read.
     QList<_MsgMessage *> messagesOfCurrentNode();
+    // Reads a local database's conversations, its conversation entries and
+    // (when it has any) its messages into the node's record set.
+    void readLocalDb(_AbsDBItemNode *node);
     // Sorts the messages by the list header and shows them.
     void showChatMessages(QList<_MsgMessage *> messages);
     void clearMessageList();

@@ -86,8 +86,7 @@ void MainWindow::onMainTreeSelected(QItemSelection selections, QItemSelection)
         case _LocalDBItemNode::Type: {
             auto *source = static_cast<_AbsDBItemNode *>(node);
             if (source->children.isEmpty()) {
-                source->db->chats(source->dataSet);
-                m_mainModel->loadChatSessions(source);
+                readLocalDb(source);
                 MyTreeView *tree = ui->treeViewDS;
                 QMetaObject::invokeMethod(
                     tree,
@@ -102,7 +101,6 @@ void MainWindow::onMainTreeSelected(QItemSelection selections, QItemSelection)
                     clearMessageList();
                     break;
                 }
-                source->db->messages(source->dataSet, 0);
             }
             showChatMessages(source->dataSet.messageList());
             m_shownSource = source;
@@ -144,6 +142,15 @@ void MainWindow::onMainTreeSelected(QItemSelection selections, QItemSelection)
     } catch (const std::exception &e) {
         showError(QString::fromUtf8(e.what()));
     }
+}
+
+void MainWindow::readLocalDb(_AbsDBItemNode *node)
+{
+    node->db->chats(node->dataSet);
+    m_mainModel->loadChatSessions(node);
+    // A database without conversations has no messages to read.
+    if (!node->children.isEmpty())
+        node->db->messages(node->dataSet, 0);
 }
 
 void MainWindow::showChatMessages(QList<_MsgMessage *> messages)

@@ -233,17 +233,30 @@ void MainWindow::backupMessagesToLocalDb(const QString &defaultName, const QList
         return;
     }
 
+    // Read into a new record set, as when the database is first selected:
+    // records already held would keep what they were read with (the last
+    // date of a conversation, and so the order of the list). Nothing on show
+    // may point into the set that goes.
+    m_mainModel->removeChildren(node);
+    if (m_shownSource == node)
+        clearMessageList();
+    node->dataSet = MsgDataSet::create();
     try {
-        m_mainModel->removeChildren(node);
-        node->db->messages(node->dataSet, 0);
-        m_mainModel->loadChatSessions(node);
-        // Made current again, the node would not be shown afresh.
-        if (currentNode() == node)
-            showChatMessages(node->dataSet.messageList());
-        selectNode(node);
+        readLocalDb(node);
     } catch (const std::exception &e) {
+        // Left without conversations, the node is read afresh when it is
+        // selected again.
+        m_mainModel->removeChildren(node);
+        node->dataSet = MsgDataSet::create();
         showError(QString::fromUtf8(e.what()));
+        return;
     }
+    // Made current again, the node would not be shown afresh.
+    if (currentNode() == node) {
+        showChatMessages(node->dataSet.messageList());
+        m_shownSource = node;
+    }
+    selectNode(node);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLabel>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPrintPreviewDialog>
@@ -20,6 +21,7 @@
 #include "CaseName.h"
 #include "DialogSteps.h"
 #include "ExportFileReader.h"
+#include "IOS6SmsDbFixture.h"
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
 #include "LoadItunesBackupDlg.h"
@@ -358,6 +360,72 @@ TEST_F(BackupTest, ANameInOtherLetterCaseWritesIntoThatDatabaseAndAddsNoNode)
     // The sample's two conversations and the device's three, of which the
     // first has the identifier of the sample's first: one entry for both.
     EXPECT_EQ(localDb(QStringLiteral("Archive"))->children.size(), 4);
+}
+
+// What the tree shows of a source: each conversation entry in order, with
+// its last date, its number of chats and of messages.
+QStringList sessionLines(const Node *source)
+{
+    QStringList lines;
+    for (const Node *n : source->children) {
+        const auto *s = static_cast<const _ChatSessionItemNode *>(n);
+        int messages = 0;
+        for (const _MsgChat *chat : s->chats)
+            messages += int(chat->messages.size());
+        lines.append(QStringLiteral("%1 last=%2 chats=%3 messages=%4")
+                         .arg(s->name)
+                         .arg(s->last)
+                         .arg(s->chats.size())
+                         .arg(messages));
+    }
+    return lines;
+}
+
+TEST_F(BackupTest, ADatabaseOnShowShowsWhatAFreshReadOfItsFileShows)
+{
+    // A phone whose conversation with the sample's +15550000001 is newer
+    // than anything in the database: after the backup it comes first.
+    const QDir phone = AppHomeFixture::addStoredDeviceFolder(QStringLiteral("Late Phone"));
+    {
+        IOS6SmsDbFixture sms(IOS6SmsDbFixture::smsDbPath(phone), IOS6SmsDbFixture::Device);
+        sms.begin();
+        const qint64 handle = sms.addHandle(QStringLiteral("+15550000001"));
+        const qint64 chat = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+        sms.joinChatHandle(chat, handle);
+        sms.addMessage(chat, handle, QStringLiteral("LATE-in"), QStringLiteral("Still there?"), 400000900, 0);
+        sms.addMessage(chat, handle, QStringLiteral("LATE-out"), QStringLiteral("Yes"), 400000950, 1);
+        sms.commit();
+    }
+    SampleLocalDb::write(QStringLiteral("Archive"));
+    build();
+    makeCurrent(localDb(QStringLiteral("Archive")));
+    const QStringList before = sessionLines(localDb(QStringLiteral("Archive")));
+    ASSERT_EQ(before.size(), 2);
+    ASSERT_TRUE(before[0].startsWith(QStringLiteral("Weekend "))) << before.join('\n').toStdString();
+
+    makeCurrent(device(QStringLiteral("Late Phone")));
+    driver.then<LocalDbSelForm>(confirmName(nullptr, QStringLiteral("Archive")));
+    boxes.click(QMessageBox::Ok);
+    ASSERT_TRUE(window->triggerTreeContextEntry(QStringLiteral("Backup SMS to Local Database")));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(SampleLocalDb::messageGuids(QStringLiteral("Archive")).size(), 6 + 2);
+
+    Node *archive = localDb(QStringLiteral("Archive"));
+    const QStringList shown = sessionLines(archive);
+    EXPECT_EQ(window->currentNode(), archive);
+    const int shownCount = int(window->smsModel()->messages().size());
+    const QString shownLabel = window->countLabel()->text();
+
+    // A window opened now reads the file afresh.
+    window.reset();
+    build();
+    makeCurrent(localDb(QStringLiteral("Archive")));
+    const QStringList fresh = sessionLines(localDb(QStringLiteral("Archive")));
+    EXPECT_EQ(shown.join('\n').toStdString(), fresh.join('\n').toStdString());
+    ASSERT_EQ(fresh.size(), 2);
+    EXPECT_TRUE(fresh[0].contains(QStringLiteral(" last=400000950 "))) << fresh.join('\n').toStdString();
+    EXPECT_EQ(shownCount, window->smsModel()->messages().size());
+    EXPECT_EQ(shownLabel, window->countLabel()->text());
 }
 
 TEST_F(BackupTest, TheSameMessagesTwiceAreStoredOnce)
