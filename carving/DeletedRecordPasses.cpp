@@ -1,7 +1,10 @@
 #include "DeletedRecordPasses.h"
 
+#include <QFile>
+#include <QMap>
 #include <QSet>
 
+#include <algorithm>
 #include <vector>
 
 #include "ProgressForm.h"
@@ -124,6 +127,104 @@ void freelistPass(const Sqlite3File &file, QObject *form, QList<quint32> &pages,
                 return;
         }
     }
+}
+
+SchemaEntry schemaEntry(Sqlite3DB &db, const QString &table)
+{
+    SchemaEntry entry;
+    Sqlite3Cursor cursor = db.queryThrow(
+        Sqlite3Sql("select rootpage, sql from sqlite_master where type='table' and name=?").addTextParam(table));
+    if (cursor.moveNext()) {
+        entry.rootPage = cursor.getInt64(QStringLiteral("rootpage"));
+        entry.sql = cursor.getText(QStringLiteral("sql"));
+    }
+    return entry;
+}
+
+void appendLeaves(const Sqlite3File &file, qint64 rootPage, QList<quint32> &pages)
+{
+    for (const Page &leaf : file.leafPages(file.readPage(rootPage)))
+        pages.append(leaf.pageNo);
+}
+
+WriteAheadLog readLogOf(const QString &dbPath)
+{
+    return WriteAheadLog::read(dbPath + QStringLiteral("-wal"));
+}
+
+void attachLog(Sqlite3File &file, const WriteAheadLog &log)
+{
+    if (!log.valid() || log.pageSize() != file.pageSize())
+        return;
+    QList<quint32> pageNos;
+    const QByteArray images = log.allPageImages(pageNos);
+    file.setPageImages(images, pageNos);
+}
+
+QList<ScanPage> scanPages(const QList<quint32> &filePages, const Sqlite3File &file)
+{
+    QList<ScanPage> out;
+    out.reserve(filePages.size() + file.imageCount());
+    for (const quint32 n : filePages)
+        out.append({false, n});
+    for (int i = 0; i < file.imageCount(); ++i)
+        out.append({true, static_cast<quint32>(i)});
+    return out;
+}
+
+Sqlite3File::_Page readScanPage(const Sqlite3File &file, const ScanPage &page)
+{
+    return page.image ? file.readImage(static_cast<int>(page.number)) : file.readPage(page.number);
+}
+
+QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &page,
+                           const QList<QList<_SqliteCol>> &lists,
+                           const std::function<bool(const Sqlite3File::_Row &row, int list)> &accept)
+{
+    // Every row of every list, by where it begins.
+    QMap<quintptr, QList<CarvedRow>> at;
+    for (int i = 0; i < lists.size(); ++i) {
+        const QList<Sqlite3File::_Row> rows = page.isTreePage()
+            ? file.scanPageFreeSpace(lists[i], 0, page, nullptr)
+            : file.scanWholePage(lists[i], 0, page, nullptr);
+        for (const Sqlite3File::_Row &row : rows)
+            at[reinterpret_cast<quintptr>(row.start)].append({row, i});
+    }
+    QList<CarvedRow> chosen;
+    for (auto it = at.begin(); it != at.end(); ++it) {
+        const QList<CarvedRow> &here = it.value();
+        const bool anySeen = std::any_of(here.begin(), here.end(), [](const CarvedRow &c) { return c.row.headerSeen; });
+        for (const CarvedRow &c : here) {
+            if (anySeen && !c.row.headerSeen)
+                continue;
+            if (!c.row.complete)
+                continue;
+            if (accept(c.row, c.list)) {
+                chosen.append(c);
+                break;
+            }
+        }
+    }
+    std::stable_sort(chosen.begin(), chosen.end(),
+                     [](const CarvedRow &a, const CarvedRow &b) { return a.row.headerSeen && !b.row.headerSeen; });
+    QList<CarvedRow> out;
+    std::vector<std::pair<quintptr, quintptr>> taken;
+    for (const CarvedRow &c : chosen) {
+        const quintptr from = reinterpret_cast<quintptr>(c.row.start);
+        const quintptr to = from + static_cast<quintptr>(std::max<qint64>(c.row.length, 1));
+        const bool overlaps = std::any_of(taken.begin(), taken.end(),
+                                          [&](const auto &span) { return from < span.second && span.first < to; });
+        if (overlaps)
+            continue;
+        taken.emplace_back(from, to);
+        out.append(c);
+    }
+    // In the order of the page's bytes.
+    std::stable_sort(out.begin(), out.end(),
+                     [](const CarvedRow &a, const CarvedRow &b) {
+                         return reinterpret_cast<quintptr>(a.row.start) < reinterpret_cast<quintptr>(b.row.start);
+                     });
+    return out;
 }
 
 bool appendTableLeaves(Sqlite3DB &db, const Sqlite3File &file, const QString &table, QList<quint32> &pages)

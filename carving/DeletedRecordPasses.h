@@ -7,6 +7,8 @@
 #include <functional>
 
 #include "Sqlite3File.h"
+#include "WriteAheadLog.h"
+#include "_SqliteCol.h"
 
 class Sqlite3DB;
 
@@ -45,3 +47,53 @@ bool appendTableLeaves(Sqlite3DB &db, const Sqlite3File &file, const QString &ta
 // The list with every page number after its first appearance left out: a
 // page reached twice would be carved twice for the same rows.
 QList<quint32> withoutRepeats(const QList<quint32> &pages);
+
+// The table's entry in the database's schema as the engine sees it (the
+// newest the database and its log hold): its root page and its CREATE
+// statement. rootPage is 0 when the schema has no such table. SQL errors
+// throw.
+struct SchemaEntry
+{
+    qint64 rootPage = 0;
+    QString sql;
+};
+SchemaEntry schemaEntry(Sqlite3DB &db, const QString &table);
+
+// Appends the leaf pages of the b-tree whose root is rootPage.
+void appendLeaves(const Sqlite3File &file, qint64 rootPage, QList<quint32> &pages);
+
+// The database's write-ahead log, read before anything could checkpoint it.
+WriteAheadLog readLogOf(const QString &dbPath);
+// Hands every frame's page image to the file as one more page; nothing when
+// the log's page size is not the file's.
+void attachLog(Sqlite3File &file, const WriteAheadLog &log);
+
+// One page a carving pass goes through: a page of the file or an image of
+// the log.
+struct ScanPage
+{
+    bool image = false;
+    quint32 number = 0; // page number, or image index
+};
+QList<ScanPage> scanPages(const QList<quint32> &filePages, const Sqlite3File &file);
+Sqlite3File::_Page readScanPage(const Sqlite3File &file, const ScanPage &page);
+
+// A carved row and the column list (its index) it was carved with.
+struct CarvedRow
+{
+    Sqlite3File::_Row row;
+    int list = 0;
+};
+
+// Carves a page against several column lists of one table (the longest, the
+// table's own, first; then shorter ones that older rows have) and keeps, at
+// every place where a row begins, the one row that best explains the bytes:
+// when one of them still has its record header in front, only those that do;
+// of those, the first in list order that accept takes. A row whose body runs
+// past its range is no row. Rows are then taken in that order, those whose
+// header was seen before the others, each only when its bytes overlap none
+// taken before, so that a row found inside another's bytes is not a second
+// message. A tree page is carved in its free space, any other page whole.
+QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &page,
+                           const QList<QList<_SqliteCol>> &lists,
+                           const std::function<bool(const Sqlite3File::_Row &row, int list)> &accept);

@@ -1,6 +1,10 @@
 #include "IOS5DeletedMessageScan.h"
 
+#include <QHash>
+#include <QSet>
+
 #include <stdexcept>
+#include <vector>
 
 #include "Clock.h"
 #include "CountryCache.h"
@@ -8,6 +12,7 @@
 #include "IOS5MessageDb.h"
 #include "MessageIdentity.h"
 #include "RowValues.h"
+#include "TableSchema.h"
 
 namespace
 {
@@ -16,11 +21,68 @@ using Row = Sqlite3File::_Row;
 
 constexpr qint64 kUnixTo2001 = 978307200;
 
-bool readAndFlagsFit(const QList<QVariant> &v)
+const char *const kBaseColumns[] = {"address", "date",    "text",    "flags",   "replace", "svc_center",
+                                    "UIFlags", "version", "subject", "country", "read"};
+
+// Where each column the conversion reads stands in a layout.
+struct ColumnMap
 {
-    const int read = rowInt(v[16]);
-    const int uiFlags = rowInt(v[10]);
+    int address = -1, date = -1, text = -1, flags = -1, replace = -1, svcCenter = -1, uiFlags = -1, version = -1,
+        subject = -1, country = -1, read = -1;
+    int handle = -1, guid = -1, room = -1, service = -1, account = -1, accountGuid = -1, error = -1, isMadrid = -1,
+        dateRead = -1, dateDelivered = -1;
+    // The madrid columns an SMS row leaves NULL.
+    std::vector<int> smsNull;
+    // The base columns all stand in the layout; a row must reach the last.
+    bool valid = false;
+    int needed = 0;
+
+    static ColumnMap of(const QList<_SqliteCol> &cols)
+    {
+        ColumnMap m;
+        const auto at = [&](const char *name) { return columnIndex(cols, QLatin1String(name)); };
+        int *base[] = {&m.address, &m.date,    &m.text,    &m.flags,   &m.replace, &m.svcCenter,
+                       &m.uiFlags, &m.version, &m.subject, &m.country, &m.read};
+        m.valid = true;
+        for (size_t i = 0; i < sizeof(base) / sizeof(base[0]); ++i) {
+            *base[i] = at(kBaseColumns[i]);
+            m.valid = m.valid && *base[i] > 0;
+            m.needed = std::max(m.needed, *base[i] + 1);
+        }
+        m.handle = at("madrid_handle");
+        m.guid = at("madrid_guid");
+        m.room = at("madrid_roomname");
+        m.service = at("madrid_service");
+        m.account = at("madrid_account");
+        m.accountGuid = at("madrid_account_guid");
+        m.error = at("madrid_error");
+        m.isMadrid = at("is_madrid");
+        m.dateRead = at("madrid_date_read");
+        m.dateDelivered = at("madrid_date_delivered");
+        for (int i = 0; i < cols.size(); ++i) {
+            if (cols[i].name.startsWith(QLatin1String("madrid_"), Qt::CaseInsensitive) && i != m.accountGuid)
+                m.smsNull.push_back(i);
+        }
+        return m;
+    }
+};
+
+// Value i of a row; NULL for a column the row does not reach.
+const QVariant &value(const QList<QVariant> &v, int i)
+{
+    static const QVariant null;
+    return i >= 0 && i < v.size() ? v[i] : null;
+}
+
+bool readAndFlagsFit(int read, int uiFlags)
+{
     return (read == 0 || read == 1) && (uiFlags == 0 || uiFlags == 4 || uiFlags == 5 || uiFlags == 6);
+}
+
+// A message as the recycle database and the live table tell messages apart.
+QString identityOf(qint64 date, int isFromMe, const QString &text)
+{
+    return QString::number(date) + QLatin1Char('|') + QString::number(isFromMe) + QLatin1Char('|') + text;
 }
 
 // Turns rows into messages, with the countries of one scan.
@@ -33,30 +95,30 @@ public:
     {
     }
 
-    bool convert(const Row &row, _MsgRecycledMessage &m);
+    bool convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m);
 
 private:
     CountryCache m_countries;
     qint64 m_latest;
 };
 
-bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
+bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m)
 {
     const QList<QVariant> &v = row.values;
-    if (v.size() < 17)
+    if (!map.valid || v.size() < map.needed)
         return false;
     m.rowid = row.rowid;
-    m.replace = rowInt(v[5]);
-    if (!readAndFlagsFit(v))
+    m.replace = rowInt(v[map.replace]);
+    if (!readAndFlagsFit(rowInt(v[map.read]), rowInt(v[map.uiFlags])))
         return false;
-    m.text = rowText(v[3]);
-    m.service_center = rowText(v[6]);
-    m.subject = rowText(v[12]);
-    m.country = rowText(v[13]);
+    m.text = rowText(v[map.text]);
+    m.service_center = rowText(v[map.svcCenter]);
+    m.subject = rowText(v[map.subject]);
+    m.country = rowText(v[map.country]);
     if (!m_countries.countryOf(m.country))
         return false;
 
-    m.version = rowInt(v[11]);
+    m.version = rowInt(v[map.version]);
     m.type = 0;
     m.handle_id = 0;
     m.is_delivered = 0;
@@ -78,18 +140,20 @@ bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
     m.was_data_detected = 1;
     m.was_deduplicated = 0;
 
+    // Every layout with madrid columns says in is_madrid which kind of row
+    // it is; a row without them (older than iMessage) is an SMS.
     bool iMessage = false;
-    if (v.size() > 32) {
-        const int madrid = rowInt(v[29]);
+    if (map.isMadrid >= 0 && map.isMadrid < v.size()) {
+        const int madrid = rowInt(v[map.isMadrid]);
         if (madrid != 0 && madrid != 1)
             return false;
         if (madrid == 0) {
-            for (int i = 17; i <= 31; ++i) {
-                if (i != 29 && v[i].isValid())
+            for (const int i : map.smsNull) {
+                if (value(v, i).isValid())
                     return false;
             }
         } else {
-            if (rowText(v[23]) != QLatin1String("Madrid"))
+            if (rowText(value(v, map.service)) != QLatin1String("Madrid"))
                 return false;
             iMessage = true;
         }
@@ -102,37 +166,84 @@ bool MessageConverter::convert(const Row &row, _MsgRecycledMessage &m)
         m.account = QStringLiteral("e:");
         m.error = 0;
         // SMS rows count from 1970, the records from 2001.
-        date = qint64(rowInt(v[2])) - kUnixTo2001;
+        date = rowInt64(v[map.date]) - kUnixTo2001;
         m.date = m.date_read = m.date_delivered = saturatedInt(date);
-        m.is_from_me = rowInt(v[4]) == 3 ? 1 : 0;
-        const QString address = rowText(v[1]);
+        m.is_from_me = rowInt(v[map.flags]) == 3 ? 1 : 0;
+        const QString address = rowText(v[map.address]);
         if (address.isEmpty())
             return false;
         m.chat_identifier = m_countries.normalized(m.country, address);
         m.handle = m.chat_identifier;
     } else {
-        m.guid = rowText(v[20]);
+        m.guid = rowText(value(v, map.guid));
         m.service = QStringLiteral("iMessage");
-        m.account = rowText(v[24]);
-        m.account_guid = rowText(v[32]);
-        m.error = rowInt(v[28]);
-        date = rowInt(v[2]);
+        m.account = rowText(value(v, map.account));
+        m.account_guid = rowText(value(v, map.accountGuid));
+        m.error = rowInt(value(v, map.error));
+        date = rowInt64(v[map.date]);
         m.date = saturatedInt(date);
-        m.date_read = rowInt(v[30]);
-        m.date_delivered = rowInt(v[31]);
+        m.date_read = rowInt(value(v, map.dateRead));
+        m.date_delivered = rowInt(value(v, map.dateDelivered));
         m.is_from_me = m.date_delivered > 0 ? 1 : 0;
-        m.handle = m_countries.normalized(m.country, rowText(v[18]));
-        const QString room = rowText(v[22]);
+        m.handle = m_countries.normalized(m.country, rowText(value(v, map.handle)));
+        const QString room = rowText(value(v, map.room));
         m.chat_identifier = room.isEmpty() ? m.handle : room;
     }
     return date > 0 && date <= m_latest;
 }
 
-void storeIfNew(MessageRecycleDb &recycle, const _MsgRecycledMessage &m, qint64 srcRowid)
+QString quoted(const QString &name)
 {
-    if (recycle.messageRowid(m) == 0)
-        recycle.insertMessage(m, m.chat_identifier, m.handle, srcRowid);
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
+
+// The date, direction and text of every live message: a copy of one of
+// them in free space is an old image of a message that was not deleted.
+QSet<QString> liveMessages(IOS5MessageDb &db, const QList<_SqliteCol> &cols, const ColumnMap &map)
+{
+    QSet<QString> live;
+    if (!map.valid)
+        return live;
+    const bool madrid = map.isMadrid >= 0 && map.dateDelivered >= 0;
+    QString sql = QStringLiteral("select %1 as d, %2 as f, %3 as t")
+                      .arg(quoted(cols[map.date].name), quoted(cols[map.flags].name), quoted(cols[map.text].name));
+    if (madrid)
+        sql += QStringLiteral(", %1 as m, %2 as dd")
+                   .arg(quoted(cols[map.isMadrid].name), quoted(cols[map.dateDelivered].name));
+    sql += QStringLiteral(" from message");
+    Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(sql));
+    while (c.moveNext()) {
+        const bool iMessage = madrid && c.getInt64(3) == 1;
+        const qint64 date = iMessage ? c.getInt64(0) : c.getInt64(0) - kUnixTo2001;
+        const int fromMe = iMessage ? (saturatedInt(c.getInt64(4)) > 0 ? 1 : 0) : (c.getInt64(1) == 3 ? 1 : 0);
+        live.insert(identityOf(saturatedInt(date), fromMe, c.getText(QStringLiteral("t"))));
+    }
+    return live;
+}
+
+// The best image found so far of each carved message, in the order first
+// found: one with its rowid over one without.
+class CarvedMessages
+{
+public:
+    void offer(const _MsgRecycledMessage &m)
+    {
+        const QString key = m.service == QLatin1String("iMessage") ? QStringLiteral("g") + m.guid
+                                                                    : identityOf(m.date, m.is_from_me, m.text);
+        const auto it = m_index.constFind(key);
+        if (it == m_index.constEnd()) {
+            m_index.insert(key, static_cast<int>(m_found.size()));
+            m_found.push_back(m);
+        } else if (m_found[*it].rowid <= 0 && m.rowid > 0) {
+            m_found[*it] = m;
+        }
+    }
+    const std::vector<_MsgRecycledMessage> &found() const { return m_found; }
+
+private:
+    QHash<QString, int> m_index;
+    std::vector<_MsgRecycledMessage> m_found;
+};
 
 } // namespace
 
@@ -183,76 +294,112 @@ QList<_SqliteCol> ios5MessageColumns(int count)
     return cols;
 }
 
+QList<QList<_SqliteCol>> ios5CarvingLists(const QString &createTable)
+{
+    const QList<_SqliteCol> own = carvingColumns(declaredColumns(createTable), false);
+    if (own.isEmpty() || !ColumnMap::of(own).valid)
+        return {ios5MessageColumns(33), ios5MessageColumns(32), ios5MessageColumns(17)};
+    QList<QList<_SqliteCol>> lists{own};
+    // A column added to an existing table is missing from the rows written
+    // before: the account guid that an upgrade to 5.1 appends, and the
+    // madrid columns that follow the 17 columns of the releases before.
+    if (own.size() > 17 && own.last().name.compare(QLatin1String("madrid_account_guid"), Qt::CaseInsensitive) == 0)
+        lists.append(own.mid(0, own.size() - 1));
+    const QList<_SqliteCol> base = ios5MessageColumns(17);
+    bool baseFirst = own.size() > 17;
+    for (int i = 0; baseFirst && i < 17; ++i)
+        baseFirst = own[i].name.compare(base[i].name, Qt::CaseInsensitive) == 0;
+    if (baseFirst && own[17].name.startsWith(QLatin1String("madrid_"), Qt::CaseInsensitive))
+        lists.append(own.mid(0, 17));
+    return lists;
+}
+
 bool isRawIOS5MessageRow(const Sqlite3File::_Row &row)
 {
     const QList<QVariant> &v = row.values;
-    if (v.size() < 17 || !readAndFlagsFit(v))
+    if (v.size() < 17 || !readAndFlagsFit(rowInt(v[16]), rowInt(v[10])))
         return false;
-    if (v.size() <= 32)
+    if (v.size() <= 29)
         return true;
     const int madrid = rowInt(v[29]);
     return madrid == 0 || madrid == 1;
 }
 
-bool rawRowToIOS5Message(IOS5MessageDb &db, const Sqlite3File::_Row &row, _MsgRecycledMessage &message)
+bool rawRowToIOS5Message(IOS5MessageDb &db, const Sqlite3File::_Row &row, _MsgRecycledMessage &message,
+                         const QList<_SqliteCol> &columns)
 {
     MessageConverter converter(db);
-    return converter.convert(row, message);
+    return converter.convert(row, ColumnMap::of(columns.isEmpty() ? ios5MessageColumns(33) : columns), message);
 }
 
 void readRawMessages(IOS5MessageDb &db, QObject *form)
 {
+    // The log first, as the phone left it: the checkpoint below copies only
+    // the newest image of each page into the file.
+    const WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
     db.ensureOpen();
     QString ignored;
     db.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE);"), ignored);
     file.open();
+    attachLog(file, log);
+
+    const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
+    const QList<QList<_SqliteCol>> lists = ios5CarvingLists(table.sql);
+    const ColumnMap map = ColumnMap::of(lists.first());
+    const QSet<QString> live = table.rootPage > 0 ? liveMessages(db, lists.first(), map) : QSet<QString>();
 
     MessageRecycleDb &recycle = *db.recycleDb();
     recycle.beginTransaction();
     try {
         MessageConverter converter(db);
-        QList<quint32> pages;
-        freelistPass(file, form, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
+        const auto isLive = [&](const _MsgRecycledMessage &m) {
+            return live.contains(identityOf(m.date, m.is_from_me, m.text));
+        };
+        // A whole cell is the best image a message can have: stored at once.
+        const auto takeCell = [&](const Sqlite3File::_Cell &cell) {
             _MsgRecycledMessage m;
-            if (converter.convert(file.rowData(cell), m))
-                storeIfNew(recycle, m, cell.rowid);
-        });
+            if (converter.convert(file.rowData(cell), map, m) && !isLive(m) && recycle.messageRowid(m) == 0)
+                recycle.insertMessage(m, m.chat_identifier, m.handle, cell.rowid);
+        };
+        QList<quint32> pages;
+        freelistPass(file, form, pages,
+                     [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { takeCell(cell); });
 
-        if (appendTableLeaves(db, file, QStringLiteral("message"), pages)) {
-            const QList<QList<_SqliteCol>> layouts = {ios5MessageColumns(33), ios5MessageColumns(32),
-                                                      ios5MessageColumns(17)};
-            pages = withoutRepeats(pages);
-            const int total = static_cast<int>(pages.size());
-            for (int i = 0; i < total; ++i) {
+        if (table.rootPage > 0) {
+            appendLeaves(file, table.rootPage, pages);
+            const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
+            const int total = static_cast<int>(items.size());
+            CarvedMessages carved;
+            bool cancelled = false;
+            for (int i = 0; i < total && !cancelled; ++i) {
+                if (scanCancelled(form)) {
+                    cancelled = true;
+                    break;
+                }
+                postScanProgress(form, i + 1, total);
+                const Sqlite3File::_Page page = readScanPage(file, items[i]);
+                // The live cells of an older image of a page.
+                if (items[i].image && page.type == 13) {
+                    for (const uchar *cell : page.cells)
+                        takeCell(file.readCell(page, cell));
+                }
+                _MsgRecycledMessage m;
+                const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Row &row, int) {
+                    m = _MsgRecycledMessage();
+                    return converter.convert(row, map, m);
+                });
+                for (const CarvedRow &c : rows) {
+                    _MsgRecycledMessage found;
+                    if (converter.convert(c.row, map, found) && !isLive(found))
+                        carved.offer(found);
+                }
+            }
+            for (const _MsgRecycledMessage &m : carved.found()) {
                 if (scanCancelled(form))
                     break;
-                postScanProgress(form, i + 1, total);
-                const Sqlite3File::_Page page = file.readPage(pages[i]);
-                QList<_MsgRecycledMessage> found;
-                for (const QList<_SqliteCol> &layout : layouts) {
-                    if (scanCancelled(form))
-                        break;
-                    const QList<Row> rows = page.isTreePage()
-                        ? file.scanPageFreeSpace(layout, 0, page, &isRawIOS5MessageRow)
-                        : file.scanFreePage(layout, 0, pages[i], 0, &isRawIOS5MessageRow);
-                    bool allMessages = !rows.isEmpty();
-                    for (const Row &row : rows) {
-                        _MsgRecycledMessage m;
-                        if (converter.convert(row, m))
-                            found.append(m);
-                        else
-                            allMessages = false;
-                    }
-                    // A layout that explains every row it carved is the page's.
-                    if (allMessages)
-                        break;
-                }
-                for (const _MsgRecycledMessage &m : found) {
-                    if (scanCancelled(form))
-                        break;
-                    storeIfNew(recycle, m, m.rowid);
-                }
+                if (recycle.messageRowid(m) == 0)
+                    recycle.insertMessage(m, m.chat_identifier, m.handle, m.rowid);
             }
         }
         recycle.endTransaction(true);

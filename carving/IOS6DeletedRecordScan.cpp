@@ -10,7 +10,10 @@
 #include "DeletedRecordPasses.h"
 #include "IOS6MessageDb.h"
 #include "RowValues.h"
+#include "TableSchema.h"
 #include "_MsgChat.h"
+
+#include <QSet>
 
 namespace
 {
@@ -48,27 +51,169 @@ int _MsgMessage::*const kFlagFields[] = {
     &_MsgMessage::cache_has_attachments,
 };
 
-bool convertHandle(CountryCache &countries, const Row &row, _MsgHandle &h)
+// Where the columns of a handle row stand.
+struct HandleMap
+{
+    int id = 1, country = 2, service = 3, uncanonicalized = 4;
+    int needed = 5;
+    bool valid = true;
+
+    static HandleMap of(const QList<_SqliteCol> &cols)
+    {
+        HandleMap m;
+        m.id = columnIndex(cols, QStringLiteral("id"));
+        m.country = columnIndex(cols, QStringLiteral("country"));
+        m.service = columnIndex(cols, QStringLiteral("service"));
+        m.uncanonicalized = columnIndex(cols, QStringLiteral("uncanonicalized_id"));
+        m.valid = m.id > 0 && m.country > 0 && m.service > 0 && m.uncanonicalized > 0;
+        m.needed = std::max({m.id, m.country, m.service, m.uncanonicalized}) + 1;
+        return m;
+    }
+};
+
+bool convertHandle(CountryCache &countries, const Row &row, const HandleMap &map, _MsgHandle &h)
 {
     const QList<QVariant> &v = row.values;
-    if (v.size() < 5)
+    if (!map.valid || v.size() < map.needed)
         return false;
     h.rowid = row.rowid;
-    h.id = rowText(v[1]);
-    h.country = rowText(v[2]);
-    h.service = rowText(v[3]);
+    h.id = rowText(v[map.id]);
+    h.country = rowText(v[map.country]);
+    h.service = rowText(v[map.service]);
     // The freed pages hold rows of every table, whose third value is anything
     // but a country: they are turned down before it costs a library look-up.
-    if (!isService(v[3]))
+    if (!isService(v[map.service]))
         return false;
     // Without a country the number is taken as one of the current country;
     // with one the library does not know, it stays as stored.
     if (countries.countryOf(h.country))
         h.id = countries.normalized(h.country, h.id);
-    h.uncanonicalized_id = rowText(v[4]);
+    h.uncanonicalized_id = rowText(v[map.uncanonicalized]);
     // An address that cleans to nothing names no one; stored, it would pass
     // for "no handle" when read back.
     return !h.id.isEmpty();
+}
+
+bool convertHandle(CountryCache &countries, const Row &row, _MsgHandle &h)
+{
+    return convertHandle(countries, row, HandleMap(), h);
+}
+
+// Where the columns of a message row stand; -1 for a column the table lacks.
+struct MessageMap
+{
+    int guid = -1, text = -1, serviceCenter = -1, handleId = -1, subject = -1, country = -1, body = -1,
+        service = -1, account = -1, accountGuid = -1, roomnames = -1, groupTitle = -1;
+    std::vector<std::pair<int, int _MsgMessage::*>> ints;
+    int needed = 0;
+    bool valid = false;
+
+    static MessageMap of(const QList<_SqliteCol> &cols)
+    {
+        MessageMap m;
+        const auto at = [&](const char *name) { return columnIndex(cols, QLatin1String(name)); };
+        m.guid = at("guid");
+        m.text = at("text");
+        m.serviceCenter = at("service_center");
+        m.handleId = at("handle_id");
+        m.subject = at("subject");
+        m.country = at("country");
+        m.body = at("attributedBody");
+        m.service = at("service");
+        m.account = at("account");
+        m.accountGuid = at("account_guid");
+        m.roomnames = at("cache_roomnames");
+        m.groupTitle = at("group_title");
+        static const std::pair<const char *, int _MsgMessage::*> ints[] = {
+            {"replace", &_MsgMessage::replace},
+            {"version", &_MsgMessage::version},
+            {"type", &_MsgMessage::type},
+            {"error", &_MsgMessage::error},
+            {"date", &_MsgMessage::date},
+            {"date_read", &_MsgMessage::date_read},
+            {"date_delivered", &_MsgMessage::date_delivered},
+            {"is_delivered", &_MsgMessage::is_delivered},
+            {"is_finished", &_MsgMessage::is_finished},
+            {"is_emote", &_MsgMessage::is_emote},
+            {"is_from_me", &_MsgMessage::is_from_me},
+            {"is_empty", &_MsgMessage::is_empty},
+            {"is_delayed", &_MsgMessage::is_delayed},
+            {"is_auto_reply", &_MsgMessage::is_auto_reply},
+            {"is_prepared", &_MsgMessage::is_prepared},
+            {"is_read", &_MsgMessage::is_read},
+            {"is_system_message", &_MsgMessage::is_system_message},
+            {"is_sent", &_MsgMessage::is_sent},
+            {"has_dd_results", &_MsgMessage::has_dd_results},
+            {"is_service_message", &_MsgMessage::is_service_message},
+            {"is_forward", &_MsgMessage::is_forward},
+            {"was_downgraded", &_MsgMessage::was_downgraded},
+            {"is_archive", &_MsgMessage::is_archive},
+            {"cache_has_attachments", &_MsgMessage::cache_has_attachments},
+            {"was_data_detected", &_MsgMessage::was_data_detected},
+            {"was_deduplicated", &_MsgMessage::was_deduplicated},
+            {"is_audio_message", &_MsgMessage::is_audio_message},
+            {"is_played", &_MsgMessage::is_played},
+            {"date_played", &_MsgMessage::date_played},
+            {"item_type", &_MsgMessage::item_type},
+            {"other_handle", &_MsgMessage::other_handle},
+            {"group_action_type", &_MsgMessage::group_action_type},
+            {"share_status", &_MsgMessage::share_status},
+            {"share_direction", &_MsgMessage::share_direction},
+            {"is_expirable", &_MsgMessage::is_expirable},
+            {"expire_state", &_MsgMessage::expire_state},
+            {"message_action_type", &_MsgMessage::message_action_type},
+        };
+        for (const auto &i : ints) {
+            const int index = at(i.first);
+            if (index > 0)
+                m.ints.emplace_back(index, i.second);
+        }
+        m.valid = m.guid > 0 && m.service > 0;
+        // A row reaches at least the columns of the first release.
+        const int last = at("was_deduplicated");
+        m.needed = std::max(m.service, std::max(m.guid, last)) + 1;
+        return m;
+    }
+};
+
+const QVariant &valueAt(const QList<QVariant> &v, int i)
+{
+    static const QVariant null;
+    return i >= 0 && i < v.size() ? v[i] : null;
+}
+
+bool convertMessage(const Row &row, const MessageMap &map, _MsgMessage &m)
+{
+    const QList<QVariant> &v = row.values;
+    if (!map.valid || v.size() < map.needed)
+        return false;
+    m.rowid = row.rowid;
+    m.guid = rowText(v[map.guid]);
+    m.service = rowText(v[map.service]);
+    if (!isService(v[map.service]))
+        return false;
+    // Columns the row does not reach keep the record's defaults.
+    const auto text = [&](int i, QString &field) {
+        if (i >= 0 && i < v.size())
+            field = rowText(v[i]);
+    };
+    text(map.text, m.text);
+    text(map.serviceCenter, m.service_center);
+    text(map.subject, m.subject);
+    text(map.country, m.country);
+    text(map.account, m.account);
+    text(map.accountGuid, m.account_guid);
+    text(map.roomnames, m.cache_roomnames);
+    text(map.groupTitle, m.group_title);
+    if (map.handleId >= 0 && map.handleId < v.size())
+        m.handle_id = rowInt64(v[map.handleId]);
+    if (map.body >= 0 && map.body < v.size())
+        m.attributedBody = rowBytes(v[map.body]);
+    for (const auto &i : map.ints) {
+        if (i.first < v.size())
+            m.*i.second = rowInt(v[i.first]);
+    }
+    return true;
 }
 
 // The conversation of each handle: its one-to-one conversation when there
@@ -247,21 +392,134 @@ bool rawRowToIOS6Message(const Sqlite3File::_Row &row, _MsgMessage &m)
     return true;
 }
 
+bool rawRowToIOS6Message(const Sqlite3File::_Row &row, const QList<_SqliteCol> &columns, _MsgMessage &message)
+{
+    return convertMessage(row, MessageMap::of(columns), message);
+}
+
+QList<QList<_SqliteCol>> ios6MessageCarvingLists(const QString &createTable)
+{
+    const QList<_SqliteCol> own = carvingColumns(declaredColumns(createTable), true);
+    if (own.isEmpty() || !MessageMap::of(own).valid)
+        return {ios6MessageColumns(51), ios6MessageColumns(38)};
+    QList<QList<_SqliteCol>> lists{own};
+    // Columns added to an existing table are missing from the rows written
+    // before: the later columns after was_deduplicated, then message_source.
+    for (const auto &[count, last] : {std::pair<int, const char *>{50, "message_action_type"},
+                                      std::pair<int, const char *>{38, "was_deduplicated"}}) {
+        if (own.size() > count && own[count - 1].name.compare(QLatin1String(last), Qt::CaseInsensitive) == 0)
+            lists.append(own.mid(0, count));
+    }
+    return lists;
+}
+
+QList<_SqliteCol> ios6HandleCarvingColumns(const QString &createTable)
+{
+    const QList<_SqliteCol> own = carvingColumns(declaredColumns(createTable), true);
+    if (own.isEmpty() || !HandleMap::of(own).valid)
+        return ios6HandleColumns();
+    return own;
+}
+
 bool rawRowToIOS6Handle(IOS6MessageDb &db, const Sqlite3File::_Row &row, _MsgHandle &handle)
 {
     CountryCache countries(db.countryLib());
     return convertHandle(countries, row, handle);
 }
 
+namespace
+{
+
+// Every table leaf page the file holds apart from its live tree: the freed
+// ones the freelist names and the images of the log. visit gets each cell.
+void forEachFreedOrLoggedCell(const Sqlite3File &file, const std::function<void(const Sqlite3File::_Cell &)> &visit)
+{
+    QList<quint32> ignored;
+    freelistPass(file, nullptr, ignored,
+                 [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { visit(cell); });
+    for (int i = 0; i < file.imageCount(); ++i) {
+        const Sqlite3File::_Page page = file.readImage(i);
+        if (page.type != 13)
+            continue;
+        for (const uchar *cell : page.cells)
+            visit(file.readCell(page, cell));
+    }
+}
+
+// The best image found so far of each carved record, in the order first
+// found: one with its rowid over one without.
+template <class Record>
+class BestImages
+{
+public:
+    void offer(const QString &key, std::unique_ptr<Record> r)
+    {
+        const auto it = m_index.constFind(key);
+        if (it == m_index.constEnd()) {
+            m_index.insert(key, static_cast<int>(m_found.size()));
+            m_found.push_back(std::move(r));
+        } else if (m_found[*it]->rowid <= 0 && r->rowid > 0) {
+            m_found[*it] = std::move(r);
+        }
+    }
+    const std::vector<std::unique_ptr<Record>> &found() const { return m_found; }
+
+private:
+    QHash<QString, int> m_index;
+    std::vector<std::unique_ptr<Record>> m_found;
+};
+
+QString handleKey(const _MsgHandle &h)
+{
+    return h.id + QLatin1Char('\n') + h.service;
+}
+
+} // namespace
+
 void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject *form)
 {
+    // The log first, as the phone left it: the checkpoint copies only the
+    // newest image of each page into the file.
+    const WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
     const QHash<qint64, _MsgChat *> map = handleMap(chats);
     runScan(db, file, [&](MessageRecycleDb &recycle) {
+        attachLog(file, log);
+        const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
+        const QList<QList<_SqliteCol>> lists = ios6MessageCarvingLists(table.sql);
+        const MessageMap columns = MessageMap::of(lists.first());
+        const HandleMap handleColumns = HandleMap::of(ios6HandleCarvingColumns(schemaEntry(db, QStringLiteral("handle")).sql));
+        CountryCache countries(db.countryLib());
+
+        // The live messages by guid, and the address of every handle row
+        // the file still has with its rowid: live, on freed pages, in the
+        // log's older images.
+        QSet<QString> liveGuids;
+        QHash<qint64, QString> addresses;
+        if (table.rootPage > 0) {
+            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select guid from message"));
+            while (c.moveNext())
+                liveGuids.insert(c.getText(QStringLiteral("guid")));
+        }
+        if (handleColumns.valid) {
+            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select ROWID, id, country from handle"));
+            while (c.moveNext()) {
+                const QString country = c.getText(QStringLiteral("country"));
+                const QString id = c.getText(QStringLiteral("id"));
+                addresses.insert(c.getInt64(0), countries.countryOf(country) ? countries.normalized(country, id) : id);
+            }
+            forEachFreedOrLoggedCell(file, [&](const Sqlite3File::_Cell &cell) {
+                _MsgHandle h;
+                if (cell.rowid > 0 && !addresses.contains(cell.rowid)
+                    && convertHandle(countries, file.rowData(cell), handleColumns, h))
+                    addresses.insert(cell.rowid, h.id);
+            });
+        }
+
         // A message of a known conversation is stored under its identifier
         // with the address of the message's own handle (in a group the first
-        // member would name the wrong sender); any other with the recycled
-        // handle carved from the rowid it names.
+        // member would name the wrong sender); any other with the address of
+        // the handle row it names, wherever that was found.
         const auto store = [&](const _MsgMessage &m, qint64 srcRowid, bool carved) {
             const _MsgChat *chat = map.value(m.handle_id);
             if (chat) {
@@ -275,85 +533,129 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
                     handle = members.first()->id;
                 recycle.insertMessage(m, chat->chat_identifier, handle, carved ? 0 : srcRowid);
             } else {
-                const QSharedPointer<_MsgHandle> h = recycle.handleBySrcRowid(m.handle_id);
-                recycle.insertMessage(m, h->id, h->id, srcRowid);
+                QString address = addresses.value(m.handle_id);
+                if (address.isEmpty())
+                    address = recycle.handleBySrcRowid(m.handle_id)->id;
+                recycle.insertMessage(m, address, address, srcRowid);
             }
         };
 
         QList<quint32> pages;
         freelistPass(file, form, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
             _MsgMessage m;
-            if (rawRowToIOS6Message(file.rowData(cell), m) && m.item_type == 0 && recycle.messageRowid(m) == 0)
+            if (convertMessage(file.rowData(cell), columns, m) && m.item_type == 0 && recycle.messageRowid(m) == 0)
                 store(m, cell.rowid, false);
         });
-        if (!appendTableLeaves(db, file, QStringLiteral("message"), pages))
+        if (table.rootPage <= 0)
             return;
+        appendLeaves(file, table.rootPage, pages);
 
-        const QList<_SqliteCol> lists[] = {ios6MessageColumns(38), ios6MessageColumns(51)};
-        pages = withoutRepeats(pages);
-        const int total = static_cast<int>(pages.size());
+        const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
+        const int total = static_cast<int>(items.size());
+        BestImages<_MsgMessage> carved;
         for (int i = 0; i < total; ++i) {
             if (scanCancelled(form))
                 return;
             postScanProgress(form, i + 1, total);
-            const Sqlite3File::_Page page = file.readPage(pages[i]);
-            std::vector<std::unique_ptr<_MsgMessage>> found;
-            for (const QList<_SqliteCol> &cols : lists) {
-                const QList<Row> rows = page.isTreePage()
-                    ? file.scanPageFreeSpace(cols, 0, page, &isRawIOS6MessageRow)
-                    : file.scanFreePage(cols, 0, pages[i], 0, &isRawIOS6MessageRow);
-                for (const Row &row : rows) {
-                    auto m = std::make_unique<_MsgMessage>();
-                    if (rawRowToIOS6Message(row, *m) && m->item_type == 0)
-                        found.push_back(std::move(m));
+            const Sqlite3File::_Page page = readScanPage(file, items[i]);
+            // The live cells of an older image of a page: deleted when the
+            // live table no longer has them.
+            if (items[i].image && page.type == 13) {
+                for (const uchar *cell : page.cells) {
+                    const Sqlite3File::_Cell c = file.readCell(page, cell);
+                    _MsgMessage m;
+                    if (convertMessage(file.rowData(c), columns, m) && m.item_type == 0
+                        && !liveGuids.contains(m.guid) && recycle.messageRowid(m) == 0)
+                        store(m, c.rowid, false);
                 }
             }
-            for (const auto &m : found) {
-                if (scanCancelled(form))
-                    return;
-                if (recycle.messageRowid(*m) == 0 && db.messageRowid(m->guid) == 0)
-                    store(*m, m->rowid, true);
+            const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Row &row, int) {
+                _MsgMessage m;
+                return convertMessage(row, columns, m);
+            });
+            for (const CarvedRow &c : rows) {
+                auto m = std::make_unique<_MsgMessage>();
+                if (convertMessage(c.row, columns, *m) && m->item_type == 0 && !liveGuids.contains(m->guid)) {
+                    const QString guid = m->guid;
+                    carved.offer(guid, std::move(m));
+                }
             }
+        }
+        for (const auto &m : carved.found()) {
+            if (scanCancelled(form))
+                return;
+            if (recycle.messageRowid(*m) == 0)
+                store(*m, m->rowid, true);
         }
     });
 }
 
 void readRawHandles(IOS6MessageDb &db, QObject *form)
 {
+    const WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
     runScan(db, file, [&](MessageRecycleDb &recycle) {
+        attachLog(file, log);
+        const SchemaEntry table = schemaEntry(db, QStringLiteral("handle"));
+        const QList<_SqliteCol> cols = ios6HandleCarvingColumns(table.sql);
+        const HandleMap columns = HandleMap::of(cols);
         CountryCache countries(db.countryLib());
+
         QList<quint32> pages;
         freelistPass(file, form, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
             _MsgHandle h;
-            if (convertHandle(countries, file.rowData(cell), h) && recycle.handleRowid(h) == 0)
+            if (convertHandle(countries, file.rowData(cell), columns, h) && recycle.handleRowid(h) == 0)
                 recycle.insertHandle(h, cell.rowid);
         });
-        if (!appendTableLeaves(db, file, QStringLiteral("handle"), pages))
+        if (table.rootPage <= 0)
             return;
+        appendLeaves(file, table.rootPage, pages);
 
-        const QList<_SqliteCol> cols = ios6HandleColumns();
-        pages = withoutRepeats(pages);
-        const int total = static_cast<int>(pages.size());
+        // The log's images hold the live handles as well: those are none.
+        QSet<qint64> live;
+        {
+            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select ROWID from handle"));
+            while (c.moveNext())
+                live.insert(c.getInt64(0));
+        }
+
+        const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
+        const int total = static_cast<int>(items.size());
+        BestImages<_MsgHandle> found;
         for (int i = 0; i < total; ++i) {
             if (scanCancelled(form))
                 return;
             postScanProgress(form, i + 1, total);
-            const Sqlite3File::_Page page = file.readPage(pages[i]);
-            const QList<Row> rows = page.isTreePage() ? file.scanPageFreeSpace(cols, 0, page, &isRawIOS6HandleRow)
-                                                      : file.scanFreePage(cols, 0, pages[i], 0, &isRawIOS6HandleRow);
-            std::vector<std::unique_ptr<_MsgHandle>> found;
-            for (const Row &row : rows) {
+            const Sqlite3File::_Page page = readScanPage(file, items[i]);
+            if (items[i].image && page.type == 13) {
+                for (const uchar *cell : page.cells) {
+                    const Sqlite3File::_Cell c = file.readCell(page, cell);
+                    auto h = std::make_unique<_MsgHandle>();
+                    if (c.rowid > 0 && !live.contains(c.rowid)
+                        && convertHandle(countries, file.rowData(c), columns, *h)) {
+                        h->rowid = c.rowid;
+                        const QString key = handleKey(*h);
+                        found.offer(key, std::move(h));
+                    }
+                }
+            }
+            const QList<CarvedRow> rows = carveBest(file, page, {cols}, [&](const Row &row, int) {
+                _MsgHandle h;
+                return convertHandle(countries, row, columns, h);
+            });
+            for (const CarvedRow &c : rows) {
                 auto h = std::make_unique<_MsgHandle>();
-                if (convertHandle(countries, row, *h))
-                    found.push_back(std::move(h));
+                if (convertHandle(countries, c.row, columns, *h)) {
+                    const QString key = handleKey(*h);
+                    found.offer(key, std::move(h));
+                }
             }
-            for (const auto &h : found) {
-                if (scanCancelled(form))
-                    return;
-                if (recycle.handleRowid(*h) == 0)
-                    recycle.insertHandle(*h, h->rowid);
-            }
+        }
+        for (const auto &h : found.found()) {
+            if (scanCancelled(form))
+                return;
+            if (recycle.handleRowid(*h) == 0)
+                recycle.insertHandle(*h, h->rowid);
         }
     });
 }

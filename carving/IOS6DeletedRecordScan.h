@@ -14,10 +14,15 @@ struct _MsgChat;
 // Recovery of deleted message and handle rows from an sms.db in the iOS 6
 // layout into the database's recycle database.
 //
-// Each scan checkpoints the write-ahead log and reads the file through
-// Sqlite3File: whole cells of freed table leaf pages first, then the free
-// space of the freed pages and of the table's leaf pages, carved against the
-// table's columns. Everything it stores goes in one transaction, committed
+// Each scan reads the database's write-ahead log as it stands (never writing
+// it), checkpoints it and reads the file through Sqlite3File: whole cells of
+// freed table leaf pages and of every page image in the log (a row of an
+// older image that the live table no longer has is a deleted one), then the
+// free space of the freed pages, of the table's leaf pages and of the log's
+// images, carved against the table's columns as the file's own CREATE
+// statement declares them (the fixed lists only when it cannot be read).
+// Rows cut off at the end of their range are none; of the images of one row
+// the one that still has its rowid is kept. Everything it stores goes in one transaction, committed
 // at the end and after a cancel, rolled back when an error ends the scan.
 // What the recycle database holds already (messages by guid or by date,
 // direction and text; handles by id and service) is not stored again, so a
@@ -32,9 +37,11 @@ struct _MsgChat;
 // handles (as its chats operation gives them): a message whose handle is in
 // one is stored under that conversation's identifier, preferring a
 // one-to-one conversation over a group, with the address of its own handle.
-// Other messages take the address of the recycled handle carved from the
-// rowid they name, so the handle scan should run first. Carved messages
-// still in the live database (same guid) are not stored.
+// Other messages take the address of the handle row with the rowid they
+// name wherever one stands: in the live table, in the log's older images,
+// on freed pages, else among the recycled handles carved with that rowid
+// (so the handle scan should run first). Carved messages and images in the
+// log still in the live database (same guid) are not stored.
 void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject *form);
 
 // Handles.
@@ -53,8 +60,18 @@ bool isRawIOS6HandleRow(const Sqlite3File::_Row &row);
 // country when the library knows it, and for the current country when the
 // row has none.
 bool rawRowToIOS6Message(const Sqlite3File::_Row &row, _MsgMessage &message);
+// The same for a row of a table with the columns given (values it lacks at
+// the end keep the record's defaults).
+bool rawRowToIOS6Message(const Sqlite3File::_Row &row, const QList<_SqliteCol> &columns, _MsgMessage &message);
 bool rawRowToIOS6Handle(IOS6MessageDb &db, const Sqlite3File::_Row &row, _MsgHandle &handle);
 
 // The message table's columns: 38 (to was_deduplicated) or all 51.
 QList<_SqliteCol> ios6MessageColumns(int count);
 QList<_SqliteCol> ios6HandleColumns();
+
+// The column lists to carve the tables with, longest first: those of the
+// CREATE statement, then, for the message table, the shorter lists of rows
+// written before the later columns were added; the fixed lists when the
+// statement cannot be read as the table's.
+QList<QList<_SqliteCol>> ios6MessageCarvingLists(const QString &createTable);
+QList<_SqliteCol> ios6HandleCarvingColumns(const QString &createTable);

@@ -316,9 +316,29 @@ quint32 Sqlite3File::pageCount() const
     return static_cast<quint32>(std::min<qint64>(m_size / m_pageSize, std::numeric_limits<quint32>::max()));
 }
 
+bool Sqlite3File::regionOf(const uchar *p, const uchar *&begin, const uchar *&end) const
+{
+    if (!p)
+        return false;
+    if (m_data && addr(p) >= addr(m_data) && addr(p) < addr(m_dataEnd)) {
+        begin = m_data;
+        end = m_dataEnd;
+        return true;
+    }
+    const auto *images = reinterpret_cast<const uchar *>(m_images.constData());
+    if (!m_images.isEmpty() && addr(p) >= addr(images) && addr(p) < addr(images + m_images.size())) {
+        begin = images;
+        end = images + m_images.size();
+        return true;
+    }
+    return false;
+}
+
 bool Sqlite3File::inMapping(const uchar *p) const
 {
-    return p && m_data && addr(p) >= addr(m_data) && addr(p) < addr(m_dataEnd);
+    const uchar *begin = nullptr;
+    const uchar *end = nullptr;
+    return regionOf(p, begin, end);
 }
 
 bool Sqlite3File::pageRange(qint64 pageNo, qint64 &start, qint64 &length) const
@@ -332,10 +352,12 @@ bool Sqlite3File::pageRange(qint64 pageNo, qint64 &start, qint64 &length) const
 
 const uchar *Sqlite3File::pageEndOf(const uchar *p) const
 {
-    if (!inMapping(p))
+    const uchar *begin = nullptr;
+    const uchar *end = nullptr;
+    if (!regionOf(p, begin, end))
         return nullptr;
-    const qint64 index = static_cast<qint64>(addr(p) - addr(m_data)) / m_pageSize;
-    return m_data + std::min<qint64>((index + 1) * m_pageSize, m_size);
+    const qint64 index = static_cast<qint64>(addr(p) - addr(begin)) / m_pageSize;
+    return begin + std::min<qint64>((index + 1) * m_pageSize, end - begin);
 }
 
 // --- pages -----------------------------------------------------------------
@@ -350,7 +372,32 @@ Sqlite3File::_Page Sqlite3File::readPage(qint64 pageNo) const
     qint64 len = 0;
     if (!pageRange(pageNo, start, len))
         return r;
-    const uchar *page = m_data + start;
+    return pageAt(m_data + start, len, r.pageNo);
+}
+
+bool Sqlite3File::setPageImages(const QByteArray &pages, const QList<quint32> &pageNos)
+{
+    m_images.clear();
+    m_imagePageNos.clear();
+    if (!m_data || m_pageSize <= 0 || pages.size() != qint64(pageNos.size()) * m_pageSize)
+        return false;
+    m_images = pages;
+    m_imagePageNos = pageNos;
+    return true;
+}
+
+Sqlite3File::_Page Sqlite3File::readImage(int index) const
+{
+    if (index < 0 || index >= m_imagePageNos.size())
+        return _Page();
+    const auto *page = reinterpret_cast<const uchar *>(m_images.constData()) + qint64(index) * m_pageSize;
+    return pageAt(page, m_pageSize, m_imagePageNos[index]);
+}
+
+Sqlite3File::_Page Sqlite3File::pageAt(const uchar *page, qint64 len, quint32 pageNo) const
+{
+    _Page r;
+    r.pageNo = pageNo;
     r.page = page;
     const qint64 hdr = pageNo == 1 ? 100 : 0;
     if (hdr >= len)
@@ -643,11 +690,17 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
                                                const uchar *start, const uchar *end, RowFilter filter) const
 {
     QList<_Row> out;
-    // Only bytes of the mapping are carved.
+    // Only bytes of the mapping or of one page image are carved.
     if (!m_data || !start || !end)
         return out;
-    const uchar *from = addr(start) < addr(m_data) ? m_data : start;
-    const uchar *to = addr(end) > addr(m_dataEnd) ? m_dataEnd : end;
+    const uchar *regionBegin = m_data;
+    const uchar *regionEnd = m_dataEnd;
+    if (!regionOf(start, regionBegin, regionEnd)) {
+        regionBegin = m_data;
+        regionEnd = m_dataEnd;
+    }
+    const uchar *from = addr(start) < addr(regionBegin) ? regionBegin : start;
+    const uchar *to = addr(end) > addr(regionEnd) ? regionEnd : end;
     const qint64 len = available(from, to);
     if (len <= 0 || !inMapping(from))
         return out;
@@ -731,6 +784,7 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
 
         const qint64 take = std::min(localBody, len - cur);
         QByteArray bytes = bytesAt(take, base + cur, base + len);
+        bool complete = take == localBody;
         if (spilled) {
             qint64 remaining = body - take;
             QSet<quint32> visited;
@@ -747,9 +801,13 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
                 remaining -= chunk;
                 d = following;
             }
+            complete = complete && remaining <= 0 && qint64(bytes.size()) == body;
         }
 
         _Row row;
+        row.start = base + pos;
+        row.length = cur - pos + take;
+        row.complete = complete;
         row.values.reserve(static_cast<int>(columns));
         qint64 off = 0;
         if (prefix < 1) {
@@ -771,8 +829,10 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
             const qint64 lengthAt = pos - 1 - lengthLen;
             quint64 v = 0;
             const bool col0Fits = prefix == 0 ? col0 == 0 : col0 < 0x80 && contentSize(col0) == quint64(prefix);
-            if (col0Fits && lengthAt >= 1
-                && readVarint(v, base + lengthAt, base + pos - 1) == lengthLen && v == quint64(headerLen)) {
+            if (col0Fits && lengthAt >= 0
+                && readVarint(v, base + lengthAt, base + pos - 1) == lengthLen && v == quint64(headerLen))
+                row.headerSeen = true;
+            if (row.headerSeen && lengthAt >= 1) {
                 const qint64 rowidEnd = lengthAt;
                 qint64 rowidAt = rowidEnd - 1;
                 if (base[rowidAt] < 0x80) {
@@ -817,8 +877,13 @@ QList<Sqlite3File::_Row> Sqlite3File::scanFreePage(const QList<_SqliteCol> &tbCo
 QList<Sqlite3File::_Row> Sqlite3File::scanPageFreeSpace(const QList<_SqliteCol> &tbCols, int prefixLength,
                                                         const _Page &page, RowFilter filter) const
 {
-    if (!page.isTreePage() || !page.isLeaf())
-        return scanFreePage(tbCols, prefixLength, page.pageNo, 8, filter);
+    if (!page.isTreePage() || !page.isLeaf()) {
+        // The page's own bytes: those of the file, or of an image.
+        const uchar *pageEnd = pageEndOf(page.page);
+        if (!pageEnd || pageEnd - page.page <= 8)
+            return {};
+        return scanRows(tbCols, prefixLength, m_usableSize, page.page + 8, pageEnd, filter);
+    }
     QList<_Row> out;
     if (!inMapping(page.page) || !inMapping(page.header))
         return out;
@@ -846,4 +911,13 @@ QList<Sqlite3File::_Row> Sqlite3File::scanPageFreeSpace(const QList<_SqliteCol> 
             out += scanRows(tbCols, prefixLength, m_usableSize, block + 4, page.page + blockEnd, filter);
     }
     return out;
+}
+
+QList<Sqlite3File::_Row> Sqlite3File::scanWholePage(const QList<_SqliteCol> &tbCols, int prefixLength,
+                                                    const _Page &page, RowFilter filter) const
+{
+    const uchar *pageEnd = pageEndOf(page.page);
+    if (!pageEnd)
+        return {};
+    return scanRows(tbCols, prefixLength, m_usableSize, page.page, pageEnd, filter);
 }

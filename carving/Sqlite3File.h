@@ -74,6 +74,17 @@ public:
     {
         qint64 rowid = 0;
         QList<QVariant> values;
+        // Carved rows only: where the serial type of column 1 was found and
+        // how many bytes from there to the end of the body lie in the range.
+        const uchar *start = nullptr;
+        qint64 length = 0;
+        // False when the body (or its overflow chain) ran past what could be
+        // read, so that its last values are cut or zero.
+        bool complete = true;
+        // True when the bytes before the serial types still hold the record's
+        // header length and column 0's type: the row is a record's own start,
+        // not one found at an offset inside another.
+        bool headerSeen = false;
     };
 
     // Decides whether a carved row is kept.
@@ -126,6 +137,16 @@ public:
     // Page numbers count from 1. A page outside the file reads as an empty
     // record with its number.
     _Page readPage(qint64 pageNo) const;
+
+    // Further images of pages held beside the file (the frames of its
+    // write-ahead log): pages whole pages of the file's page size, one per
+    // number in pageNos. Their cells and free space read like the file's own;
+    // overflow chains lead into the file. Refused (false, nothing kept) when
+    // the sizes do not agree or the file is not open.
+    bool setPageImages(const QByteArray &pages, const QList<quint32> &pageNos);
+    int imageCount() const { return static_cast<int>(m_imagePageNos.size()); }
+    // Image i (from 0), with the page number it was written for.
+    _Page readImage(int index) const;
     _Trunk readFreelistTrunk(qint64 pageNo) const;
     // The cell at cellPtr, which must lie on page; an empty record otherwise.
     _Cell readCell(const _Page &page, const uchar *cellPtr) const;
@@ -154,10 +175,16 @@ public:
     // any other page from offset 8 to its end.
     QList<_Row> scanPageFreeSpace(const QList<_SqliteCol> &tbCols, int prefixLength, const _Page &page,
                                   RowFilter filter) const;
+    // Carves all of a page record's bytes, from its first.
+    QList<_Row> scanWholePage(const QList<_SqliteCol> &tbCols, int prefixLength, const _Page &page,
+                              RowFilter filter) const;
 
 private:
     // Offsets of a page in the mapping; false when it starts outside.
     bool pageRange(qint64 pageNo, qint64 &start, qint64 &length) const;
+    // The bytes p lies in: the mapping or the page images.
+    bool regionOf(const uchar *p, const uchar *&begin, const uchar *&end) const;
+    _Page pageAt(const uchar *page, qint64 length, quint32 pageNo) const;
     // The end of the page that p lies on; null when p is outside the mapping.
     const uchar *pageEndOf(const uchar *p) const;
     bool inMapping(const uchar *p) const;
@@ -179,5 +206,7 @@ private:
     const uchar *m_dataEnd = nullptr;
     int m_pageSize = 0;
     int m_usableSize = 0;
+    QByteArray m_images;
+    QList<quint32> m_imagePageNos;
     mutable std::vector<std::unique_ptr<ColumnRules>> m_columnRules;
 };

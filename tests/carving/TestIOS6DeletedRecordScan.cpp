@@ -270,12 +270,31 @@ TEST_F(IOS6ScanLater, DeletedMessagesJoinTheConversationOfTheirHandle)
     EXPECT_EQ(storedMessages().size(), 4);
 }
 
-TEST_F(IOS6Scan, WithoutTheHandleScanAMessageOfNoConversationHasNoAddress)
+// A message of no conversation takes the address of its handle where the
+// file still has the handle's row: here the live table.
+TEST_F(IOS6Scan, AMessageOfNoConversationTakesTheAddressOfItsLiveHandle)
 {
+    const qint64 kept = fx.addHandle(number(3), QStringLiteral("SMS"), QStringLiteral("in"));
+    for (qint64 n = 1; n <= 5; ++n)
+        message(0, kept, n);
+    erase(QStringLiteral("message"), QStringLiteral("ROWID = 2"));
+    readRawMessages(reader(), chats(), nullptr);
+    const QList<StoredMessage> rows = storedMessages();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].guid, guidOf(2));
+    EXPECT_EQ(rows[0].chatIdentifier, numberId(3));
+    EXPECT_EQ(rows[0].handle, numberId(3));
+}
+
+TEST_F(IOS6Scan, WithoutTheHandleScanAMessageOfADeletedHandleHasNoAddress)
+{
+    fx.addHandle(number(1), QStringLiteral("SMS"), QStringLiteral("in"));
     const qint64 gone = fx.addHandle(number(3), QStringLiteral("SMS"), QStringLiteral("in"));
+    fx.addHandle(number(4), QStringLiteral("SMS"), QStringLiteral("in"));
     for (qint64 n = 1; n <= 5; ++n)
         message(0, gone, n);
     erase(QStringLiteral("message"), QStringLiteral("ROWID = 2"));
+    erase(QStringLiteral("handle"), QStringLiteral("ROWID = %1").arg(gone));
     readRawMessages(reader(), chats(), nullptr);
     const QList<StoredMessage> rows = storedMessages();
     ASSERT_EQ(rows.size(), 1);
