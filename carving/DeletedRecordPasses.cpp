@@ -194,15 +194,16 @@ QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &pa
     for (auto it = at.begin(); it != at.end(); ++it) {
         const QList<CarvedRow> &here = it.value();
         const bool anySeen = std::any_of(here.begin(), here.end(), [](const CarvedRow &c) { return c.row.headerSeen; });
+        // The longest list whose serial types fit says what the record is:
+        // the shorter lists are its prefixes, and a record that has the
+        // longer one's columns read with a shorter one is read at the wrong
+        // bytes.
         for (const CarvedRow &c : here) {
             if (anySeen && !c.row.headerSeen)
                 continue;
-            if (!c.row.complete)
-                continue;
-            if (accept(c.row, c.list)) {
+            if (c.row.complete && accept(c.row, c.list))
                 chosen.append(c);
-                break;
-            }
+            break;
         }
     }
     std::stable_sort(chosen.begin(), chosen.end(),

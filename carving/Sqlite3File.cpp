@@ -816,8 +816,20 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
             row.values.append(QVariant(bytes.left(static_cast<int>(std::min<qint64>(prefix, bytes.size())))));
             off = prefix;
         }
-        for (const quint64 type : types)
+        for (const quint64 type : types) {
+            // A NUL inside a text is none of the text's: no writer of text
+            // puts one there, but a freeblock's link and size, written over
+            // a deleted record by a later deletion, start with one.
+            if (type >= 13 && type % 2 == 1 && complete) {
+                const qint64 n = static_cast<qint64>(contentSize(type));
+                const qint64 from = std::min<qint64>(off, bytes.size());
+                const qint64 have = std::min<qint64>(n, bytes.size() - from);
+                if (have > 0 && std::memchr(bytes.constData() + from, 0, static_cast<size_t>(have)))
+                    complete = false;
+            }
             row.values.append(decodeValue(type, bytes, off));
+        }
+        row.complete = complete;
 
         // A record whose cell is still whole is preceded by its payload
         // size, its rowid, its header length and column 0's type. The rowid

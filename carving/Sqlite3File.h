@@ -79,7 +79,8 @@ public:
         const uchar *start = nullptr;
         qint64 length = 0;
         // False when the body (or its overflow chain) ran past what could be
-        // read, so that its last values are cut or zero.
+        // read, so that its last values are cut or zero, or when a text holds
+        // a NUL byte (bytes written over it later).
         bool complete = true;
         // True when the bytes before the serial types still hold the record's
         // header length and column 0's type: the row is a record's own start,
