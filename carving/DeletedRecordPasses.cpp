@@ -1,7 +1,6 @@
 #include "DeletedRecordPasses.h"
 
 #include <QFile>
-#include <QMap>
 #include <QSet>
 
 #include <algorithm>
@@ -179,32 +178,38 @@ Sqlite3File::_Page readScanPage(const Sqlite3File &file, const ScanPage &page)
 
 QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &page,
                            const QList<QList<_SqliteCol>> &lists,
-                           const std::function<bool(const Sqlite3File::_Row &row, int list)> &accept)
+                           const std::function<int(const Sqlite3File::_Row &row, int list)> &accept)
 {
-    // Every row of every list, by where it begins.
-    QMap<quintptr, QList<CarvedRow>> at;
-    for (int i = 0; i < lists.size(); ++i) {
-        const QList<Sqlite3File::_Row> rows = page.isTreePage()
-            ? file.scanPageFreeSpace(lists[i], 0, page, nullptr)
-            : file.scanWholePage(lists[i], 0, page, nullptr);
-        for (const Sqlite3File::_Row &row : rows)
-            at[reinterpret_cast<quintptr>(row.start)].append({row, i});
-    }
     QList<CarvedRow> chosen;
-    for (auto it = at.begin(); it != at.end(); ++it) {
-        const QList<CarvedRow> &here = it.value();
-        const bool anySeen = std::any_of(here.begin(), here.end(), [](const CarvedRow &c) { return c.row.headerSeen; });
-        // The longest list whose serial types fit says what the record is:
-        // the shorter lists are its prefixes, and a record that has the
-        // longer one's columns read with a shorter one is read at the wrong
-        // bytes.
-        for (const CarvedRow &c : here) {
-            if (anySeen && !c.row.headerSeen)
+    if (lists.isEmpty())
+        return chosen;
+    // The shorter lists are prefixes of the first: one pass gives, at each
+    // place, a row for every list whose serial types fit, longest first.
+    QList<int> shorter;
+    for (int i = 1; i < lists.size(); ++i)
+        shorter.append(static_cast<int>(lists[i].size()));
+    const QList<Sqlite3File::_Row> rows = page.isTreePage()
+        ? file.scanPageFreeSpace(lists[0], 0, page, nullptr, shorter)
+        : file.scanWholePage(lists[0], 0, page, nullptr, shorter);
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        bool anySeen = false;
+        for (; j < rows.size() && rows[j].start == rows[i].start; ++j)
+            anySeen = anySeen || rows[j].headerSeen;
+        for (qsizetype k = i; k < j; ++k) {
+            const Sqlite3File::_Row &row = rows[k];
+            if ((anySeen && !row.headerSeen) || !row.complete)
                 continue;
-            if (c.row.complete && accept(c.row, c.list))
-                chosen.append(c);
-            break;
+            int list = 0;
+            while (list + 1 < lists.size() && lists[list].size() != row.values.size())
+                ++list;
+            const int token = accept(row, list);
+            if (token >= 0) {
+                chosen.append({row, list, token});
+                break;
+            }
         }
+        i = j;
     }
     std::stable_sort(chosen.begin(), chosen.end(),
                      [](const CarvedRow &a, const CarvedRow &b) { return a.row.headerSeen && !b.row.headerSeen; });

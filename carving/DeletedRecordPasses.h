@@ -78,11 +78,13 @@ struct ScanPage
 QList<ScanPage> scanPages(const QList<quint32> &filePages, const Sqlite3File &file);
 Sqlite3File::_Page readScanPage(const Sqlite3File &file, const ScanPage &page);
 
-// A carved row and the column list (its index) it was carved with.
+// A carved row, the column list (its index) it was carved with, and what
+// accept said of it.
 struct CarvedRow
 {
     Sqlite3File::_Row row;
     int list = 0;
+    int token = 0;
 };
 
 // Carves a page against several column lists of one table (the longest, the
@@ -96,4 +98,4 @@ struct CarvedRow
 // message. A tree page is carved in its free space, any other page whole.
 QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &page,
                            const QList<QList<_SqliteCol>> &lists,
-                           const std::function<bool(const Sqlite3File::_Row &row, int list)> &accept);
+                           const std::function<int(const Sqlite3File::_Row &row, int list)> &accept);

@@ -1,7 +1,6 @@
 #include "IOS5DeletedMessageScan.h"
 
 #include <QHash>
-#include <QSet>
 
 #include <stdexcept>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "DeletedRecordPasses.h"
 #include "IOS5MessageDb.h"
 #include "MessageIdentity.h"
+#include "RecycledIdentities.h"
 #include "RowValues.h"
 #include "TableSchema.h"
 
@@ -95,14 +95,16 @@ public:
     {
     }
 
-    bool convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m);
+    // An SMS row gets its fresh guid only with withGuid: making one costs
+    // more than the rest of the conversion, and most rows are not stored.
+    bool convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m, bool withGuid = true);
 
 private:
     CountryCache m_countries;
     qint64 m_latest;
 };
 
-bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m)
+bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m, bool withGuid)
 {
     const QList<QVariant> &v = row.values;
     if (!map.valid || v.size() < map.needed)
@@ -161,7 +163,8 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
 
     qint64 date = 0;
     if (!iMessage) {
-        m.guid = newGuid();
+        if (withGuid)
+            m.guid = newGuid();
         m.service = QStringLiteral("SMS");
         m.account = QStringLiteral("e:");
         m.error = 0;
@@ -199,9 +202,9 @@ QString quoted(const QString &name)
 
 // The date, direction and text of every live message: a copy of one of
 // them in free space is an old image of a message that was not deleted.
-QSet<QString> liveMessages(IOS5MessageDb &db, const QList<_SqliteCol> &cols, const ColumnMap &map)
+MessageTriples liveMessages(IOS5MessageDb &db, const QList<_SqliteCol> &cols, const ColumnMap &map)
 {
-    QSet<QString> live;
+    MessageTriples live;
     if (!map.valid)
         return live;
     const bool madrid = map.isMadrid >= 0 && map.dateDelivered >= 0;
@@ -211,12 +214,14 @@ QSet<QString> liveMessages(IOS5MessageDb &db, const QList<_SqliteCol> &cols, con
         sql += QStringLiteral(", %1 as m, %2 as dd")
                    .arg(quoted(cols[map.isMadrid].name), quoted(cols[map.dateDelivered].name));
     sql += QStringLiteral(" from message");
+    const QString d = QStringLiteral("d"), f = QStringLiteral("f"), t = QStringLiteral("t"), mk = QStringLiteral("m"),
+                  dd = QStringLiteral("dd");
     Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(sql));
     while (c.moveNext()) {
-        const bool iMessage = madrid && c.getInt64(3) == 1;
-        const qint64 date = iMessage ? c.getInt64(0) : c.getInt64(0) - kUnixTo2001;
-        const int fromMe = iMessage ? (saturatedInt(c.getInt64(4)) > 0 ? 1 : 0) : (c.getInt64(1) == 3 ? 1 : 0);
-        live.insert(identityOf(saturatedInt(date), fromMe, c.getText(QStringLiteral("t"))));
+        const bool iMessage = madrid && c.getInt64(mk) == 1;
+        const qint64 date = iMessage ? c.getInt64(d) : c.getInt64(d) - kUnixTo2001;
+        const int fromMe = iMessage ? (saturatedInt(c.getInt64(dd)) > 0 ? 1 : 0) : (c.getInt64(f) == 3 ? 1 : 0);
+        live.add(saturatedInt(date), fromMe, c.getText(t));
     }
     return live;
 }
@@ -238,7 +243,7 @@ public:
             m_found[*it] = m;
         }
     }
-    const std::vector<_MsgRecycledMessage> &found() const { return m_found; }
+    std::vector<_MsgRecycledMessage> &found() { return m_found; }
 
 private:
     QHash<QString, int> m_index;
@@ -347,20 +352,28 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
     const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
     const QList<QList<_SqliteCol>> lists = ios5CarvingLists(table.sql);
     const ColumnMap map = ColumnMap::of(lists.first());
-    const QSet<QString> live = table.rootPage > 0 ? liveMessages(db, lists.first(), map) : QSet<QString>();
+    const MessageTriples live = table.rootPage > 0 ? liveMessages(db, lists.first(), map) : MessageTriples();
 
     MessageRecycleDb &recycle = *db.recycleDb();
     recycle.beginTransaction();
     try {
         MessageConverter converter(db);
-        const auto isLive = [&](const _MsgRecycledMessage &m) {
-            return live.contains(identityOf(m.date, m.is_from_me, m.text));
+        RecycledIdentities known;
+        known.load(recycle);
+        const auto isLive = [&](const _MsgRecycledMessage &m) { return live.contains(m.date, m.is_from_me, m.text); };
+        const auto store = [&](_MsgRecycledMessage &m, qint64 srcRowid) {
+            if (known.contains(m))
+                return;
+            if (m.guid.isEmpty())
+                m.guid = newGuid();
+            recycle.insertMessage(m, m.chat_identifier, m.handle, srcRowid);
+            known.add(m);
         };
         // A whole cell is the best image a message can have: stored at once.
         const auto takeCell = [&](const Sqlite3File::_Cell &cell) {
             _MsgRecycledMessage m;
-            if (converter.convert(file.rowData(cell), map, m) && !isLive(m) && recycle.messageRowid(m) == 0)
-                recycle.insertMessage(m, m.chat_identifier, m.handle, cell.rowid);
+            if (converter.convert(file.rowData(cell), map, m, false) && !isLive(m))
+                store(m, cell.rowid);
         };
         QList<quint32> pages;
         freelistPass(file, form, pages,
@@ -384,22 +397,24 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
                     for (const uchar *cell : page.cells)
                         takeCell(file.readCell(page, cell));
                 }
-                _MsgRecycledMessage m;
+                std::vector<_MsgRecycledMessage> converted;
                 const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Row &row, int) {
-                    m = _MsgRecycledMessage();
-                    return converter.convert(row, map, m);
+                    _MsgRecycledMessage m;
+                    if (!converter.convert(row, map, m, false))
+                        return -1;
+                    converted.push_back(std::move(m));
+                    return static_cast<int>(converted.size()) - 1;
                 });
                 for (const CarvedRow &c : rows) {
-                    _MsgRecycledMessage found;
-                    if (converter.convert(c.row, map, found) && !isLive(found))
+                    const _MsgRecycledMessage &found = converted[static_cast<size_t>(c.token)];
+                    if (!isLive(found))
                         carved.offer(found);
                 }
             }
-            for (const _MsgRecycledMessage &m : carved.found()) {
+            for (_MsgRecycledMessage &m : carved.found()) {
                 if (scanCancelled(form))
                     break;
-                if (recycle.messageRowid(m) == 0)
-                    recycle.insertMessage(m, m.chat_identifier, m.handle, m.rowid);
+                store(m, m.rowid);
             }
         }
         recycle.endTransaction(true);

@@ -9,6 +9,7 @@
 #include "CountryCache.h"
 #include "DeletedRecordPasses.h"
 #include "IOS6MessageDb.h"
+#include "RecycledIdentities.h"
 #include "RowValues.h"
 #include "TableSchema.h"
 #include "_MsgChat.h"
@@ -175,12 +176,6 @@ struct MessageMap
         return m;
     }
 };
-
-const QVariant &valueAt(const QList<QVariant> &v, int i)
-{
-    static const QVariant null;
-    return i >= 0 && i < v.size() ? v[i] : null;
-}
 
 bool convertMessage(const Row &row, const MessageMap &map, _MsgMessage &m)
 {
@@ -520,7 +515,10 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
         // with the address of the message's own handle (in a group the first
         // member would name the wrong sender); any other with the address of
         // the handle row it names, wherever that was found.
+        RecycledIdentities known;
+        known.load(recycle);
         const auto store = [&](const _MsgMessage &m, qint64 srcRowid, bool carved) {
+            known.add(m);
             const _MsgChat *chat = map.value(m.handle_id);
             if (chat) {
                 QString handle;
@@ -543,7 +541,7 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
         QList<quint32> pages;
         freelistPass(file, form, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
             _MsgMessage m;
-            if (convertMessage(file.rowData(cell), columns, m) && m.item_type == 0 && recycle.messageRowid(m) == 0)
+            if (convertMessage(file.rowData(cell), columns, m) && m.item_type == 0 && !known.contains(m))
                 store(m, cell.rowid, false);
         });
         if (table.rootPage <= 0)
@@ -565,17 +563,21 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
                     const Sqlite3File::_Cell c = file.readCell(page, cell);
                     _MsgMessage m;
                     if (convertMessage(file.rowData(c), columns, m) && m.item_type == 0
-                        && !liveGuids.contains(m.guid) && recycle.messageRowid(m) == 0)
+                        && !liveGuids.contains(m.guid) && !known.contains(m))
                         store(m, c.rowid, false);
                 }
             }
+            std::vector<std::unique_ptr<_MsgMessage>> converted;
             const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Row &row, int) {
-                _MsgMessage m;
-                return convertMessage(row, columns, m);
+                auto m = std::make_unique<_MsgMessage>();
+                if (!convertMessage(row, columns, *m))
+                    return -1;
+                converted.push_back(std::move(m));
+                return static_cast<int>(converted.size()) - 1;
             });
             for (const CarvedRow &c : rows) {
-                auto m = std::make_unique<_MsgMessage>();
-                if (convertMessage(c.row, columns, *m) && m->item_type == 0 && !liveGuids.contains(m->guid)) {
+                std::unique_ptr<_MsgMessage> &m = converted[static_cast<size_t>(c.token)];
+                if (m->item_type == 0 && !liveGuids.contains(m->guid)) {
                     const QString guid = m->guid;
                     carved.offer(guid, std::move(m));
                 }
@@ -584,7 +586,7 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
         for (const auto &m : carved.found()) {
             if (scanCancelled(form))
                 return;
-            if (recycle.messageRowid(*m) == 0)
+            if (!known.contains(*m))
                 store(*m, m->rowid, true);
         }
     });
@@ -639,16 +641,18 @@ void readRawHandles(IOS6MessageDb &db, QObject *form)
                     }
                 }
             }
+            std::vector<std::unique_ptr<_MsgHandle>> converted;
             const QList<CarvedRow> rows = carveBest(file, page, {cols}, [&](const Row &row, int) {
-                _MsgHandle h;
-                return convertHandle(countries, row, columns, h);
+                auto h = std::make_unique<_MsgHandle>();
+                if (!convertHandle(countries, row, columns, *h))
+                    return -1;
+                converted.push_back(std::move(h));
+                return static_cast<int>(converted.size()) - 1;
             });
             for (const CarvedRow &c : rows) {
-                auto h = std::make_unique<_MsgHandle>();
-                if (convertHandle(countries, c.row, columns, *h)) {
-                    const QString key = handleKey(*h);
-                    found.offer(key, std::move(h));
-                }
+                std::unique_ptr<_MsgHandle> &h = converted[static_cast<size_t>(c.token)];
+                const QString key = handleKey(*h);
+                found.offer(key, std::move(h));
             }
         }
         for (const auto &h : found.found()) {

@@ -4,6 +4,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <functional>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -34,6 +35,50 @@ quint64 contentSize(quint64 type)
     if (type < 12)
         return widths[type];
     return (type - 12) / 2;
+}
+
+// Well-formed UTF-8 without control characters but tab, line feed and
+// carriage return: every lead byte followed by as many continuation bytes as
+// it announces, no overlong forms, no surrogates, nothing above U+10FFFF.
+// Serial types and the numbers of page structures are small bytes, so a
+// text read from a place where it does not begin mostly starts with one.
+bool isCleanUtf8(const uchar *p, qint64 n)
+{
+    for (qint64 i = 0; i < n;) {
+        const uchar c = p[i];
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return false;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int more = 0;
+        quint32 cp = 0;
+        if ((c & 0xE0) == 0xC0) {
+            more = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            more = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            more = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + more >= n)
+            return false;
+        for (int k = 1; k <= more; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        static const quint32 least[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < least[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
 }
 
 quint64 saturatingAdd(quint64 a, quint64 b)
@@ -687,7 +732,8 @@ const Sqlite3File::ColumnRules &Sqlite3File::columnRules(const QList<_SqliteCol>
 }
 
 QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, int prefixLength, int usableSize,
-                                               const uchar *start, const uchar *end, RowFilter filter) const
+                                               const uchar *start, const uchar *end, RowFilter filter,
+                                               const QList<int> &shorter) const
 {
     QList<_Row> out;
     // Only bytes of the mapping or of one page image are carved.
@@ -717,154 +763,169 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
     const quint32 pages = pageCount();
 
     const std::vector<ColumnRule> &rules = columnRules(tbCols).rules;
-    const size_t columns = rules.size();
+    const size_t allColumns = rules.size();
+    // The lengths a row may have, longest first; none below 2.
+    std::vector<size_t> lengths{allColumns};
+    for (const int n : shorter) {
+        if (n >= 2 && size_t(n) < allColumns)
+            lengths.push_back(size_t(n));
+    }
+    std::sort(lengths.begin(), lengths.end(), std::greater<size_t>());
     std::vector<quint64> types;
-    types.reserve(columns);
+    types.reserve(allColumns);
+    std::vector<qint64> typeEnds;
+    typeEnds.reserve(allColumns);
+    std::vector<quint64> lengthTypes;
+    lengthTypes.reserve(allColumns);
 
     const uchar *base = from;
     for (qint64 pos = 0; pos < len;) {
         // The serial types of columns 1 to n-1, each fitting its column and
         // all of them inside the range.
         types.clear();
-        qint64 cur = pos;
-        bool matched = true;
-        for (size_t j = 1; j < columns; ++j) {
+        typeEnds.clear();
+        qint64 typesEnd = pos;
+        for (size_t j = 1; j < allColumns; ++j) {
             quint64 type = 0;
-            const int n = readVarint(type, base + cur, base + len);
-            if (n == 0 || !rules[j].accepts(type)) {
-                matched = false;
+            const int n = readVarint(type, base + typesEnd, base + len);
+            if (n == 0 || !rules[j].accepts(type))
                 break;
-            }
-            cur += n;
+            typesEnd += n;
             types.push_back(type);
+            typeEnds.push_back(typesEnd);
         }
-        // Zeroed bytes read as NULL types for columns that allow NULL; such
-        // a candidate holds nothing but would be offered at every offset.
-        if (matched && std::all_of(types.begin(), types.end(), [](quint64 t) { return t == 0; }))
-            matched = false;
-        if (!matched) {
-            ++pos;
-            continue;
-        }
+        // Each length whose columns all fit, longest first: the caller
+        // tells which of them the bytes are.
+        const size_t fitting = types.size() + 1;
+        for (const size_t columns : lengths) {
+            if (columns > fitting || columns < 2)
+                continue;
+            std::vector<quint64> &shown = lengthTypes;
+            shown.assign(types.begin(), types.begin() + static_cast<std::ptrdiff_t>(columns - 1));
+            const qint64 cur = typeEnds[columns - 2];
+            // Zeroed bytes read as NULL types for columns that allow NULL; such
+            // a candidate holds nothing but would be offered at every offset.
+            if (std::all_of(shown.begin(), shown.end(), [](quint64 t) { return t == 0; }))
+                continue;
 
-        // No record is larger than the file that holds it.
-        quint64 bodySize = static_cast<quint64>(prefix);
-        for (const quint64 type : types)
-            bodySize = saturatingAdd(bodySize, contentSize(type));
-        if (bodySize > static_cast<quint64>(m_size)) {
-            ++pos;
-            continue;
-        }
-        const qint64 body = static_cast<qint64>(bodySize);
-        // The record header: its length varint, column 0's type, the rest.
-        const qint64 typesLen = cur - pos + 1;
-        int lengthLen = 1;
-        while (varintLength(static_cast<quint64>(typesLen + lengthLen)) > lengthLen)
-            ++lengthLen;
-        const qint64 headerLen = typesLen + lengthLen;
-        const qint64 payloadSize = headerLen + body;
-
-        qint64 localBody = body;
-        quint32 firstOverflow = 0;
-        const bool spilled = payloadSize > maxLocal;
-        if (spilled) {
-            const qint64 k = minLocal + (payloadSize - minLocal) % (u - 4);
-            localBody = (k <= maxLocal ? k : minLocal) - headerLen;
-            const qint64 at = cur + localBody;
-            if (localBody < 0 || at + 4 > len) {
-                ++pos;
+            // No record is larger than the file that holds it.
+            quint64 bodySize = static_cast<quint64>(prefix);
+            for (const quint64 type : shown)
+                bodySize = saturatingAdd(bodySize, contentSize(type));
+            if (bodySize > static_cast<quint64>(m_size)) {
                 continue;
             }
-            firstOverflow = be32(base + at);
-            if (firstOverflow < 1 || firstOverflow > pages) {
-                ++pos;
-                continue;
-            }
-        }
+            const qint64 body = static_cast<qint64>(bodySize);
+            // The record header: its length varint, column 0's type, the rest.
+            const qint64 typesLen = cur - pos + 1;
+            int lengthLen = 1;
+            while (varintLength(static_cast<quint64>(typesLen + lengthLen)) > lengthLen)
+                ++lengthLen;
+            const qint64 headerLen = typesLen + lengthLen;
+            const qint64 payloadSize = headerLen + body;
 
-        const qint64 take = std::min(localBody, len - cur);
-        QByteArray bytes = bytesAt(take, base + cur, base + len);
-        bool complete = take == localBody;
-        if (spilled) {
-            qint64 remaining = body - take;
-            QSet<quint32> visited;
-            for (quint32 d = firstOverflow; d > 1 && remaining > 0;) {
-                if (visited.contains(d))
-                    break;
-                visited.insert(d);
-                const uchar *page = m_data + qint64(d - 1) * m_pageSize;
-                const quint32 following = be32(page);
-                if (following > pages)
-                    break;
-                const qint64 chunk = std::min<qint64>(remaining, u - 4);
-                bytes.append(bytesAt(chunk, page + 4, page + m_pageSize));
-                remaining -= chunk;
-                d = following;
-            }
-            complete = complete && remaining <= 0 && qint64(bytes.size()) == body;
-        }
-
-        _Row row;
-        row.start = base + pos;
-        row.length = cur - pos + take;
-        row.complete = complete;
-        row.values.reserve(static_cast<int>(columns));
-        qint64 off = 0;
-        if (prefix < 1) {
-            row.values.append(QVariant());
-        } else {
-            row.values.append(QVariant(bytes.left(static_cast<int>(std::min<qint64>(prefix, bytes.size())))));
-            off = prefix;
-        }
-        for (const quint64 type : types) {
-            // A NUL inside a text is none of the text's: no writer of text
-            // puts one there, but a freeblock's link and size, written over
-            // a deleted record by a later deletion, start with one.
-            if (type >= 13 && type % 2 == 1 && complete) {
-                const qint64 n = static_cast<qint64>(contentSize(type));
-                const qint64 from = std::min<qint64>(off, bytes.size());
-                const qint64 have = std::min<qint64>(n, bytes.size() - from);
-                if (have > 0 && std::memchr(bytes.constData() + from, 0, static_cast<size_t>(have)))
-                    complete = false;
-            }
-            row.values.append(decodeValue(type, bytes, off));
-        }
-        row.complete = complete;
-
-        // A record whose cell is still whole is preceded by its payload
-        // size, its rowid, its header length and column 0's type. The rowid
-        // is taken only when all four agree with the record found, and only
-        // from bytes of the range (a freeblock's first four bytes are its
-        // own link and size).
-        if (pos >= 1) {
-            const quint64 col0 = base[pos - 1];
-            const qint64 lengthAt = pos - 1 - lengthLen;
-            quint64 v = 0;
-            const bool col0Fits = prefix == 0 ? col0 == 0 : col0 < 0x80 && contentSize(col0) == quint64(prefix);
-            if (col0Fits && lengthAt >= 0
-                && readVarint(v, base + lengthAt, base + pos - 1) == lengthLen && v == quint64(headerLen))
-                row.headerSeen = true;
-            if (row.headerSeen && lengthAt >= 1) {
-                const qint64 rowidEnd = lengthAt;
-                qint64 rowidAt = rowidEnd - 1;
-                if (base[rowidAt] < 0x80) {
-                    while (rowidAt > 0 && rowidEnd - rowidAt < 8 && base[rowidAt - 1] >= 0x80)
-                        --rowidAt;
-                    quint64 rowid = 0;
-                    const int sizeLen = varintLength(static_cast<quint64>(payloadSize));
-                    quint64 size = 0;
-                    if (readVarint(rowid, base + rowidAt, base + rowidEnd) == rowidEnd - rowidAt
-                        && rowidAt - sizeLen >= 0
-                        && readVarint(size, base + rowidAt - sizeLen, base + rowidAt) == sizeLen
-                        && size == quint64(payloadSize) && rowid > 0
-                        && rowid <= quint64(std::numeric_limits<qint64>::max()))
-                        row.rowid = static_cast<qint64>(rowid);
+            qint64 localBody = body;
+            quint32 firstOverflow = 0;
+            const bool spilled = payloadSize > maxLocal;
+            if (spilled) {
+                const qint64 k = minLocal + (payloadSize - minLocal) % (u - 4);
+                localBody = (k <= maxLocal ? k : minLocal) - headerLen;
+                const qint64 at = cur + localBody;
+                if (localBody < 0 || at + 4 > len) {
+                    continue;
+                }
+                firstOverflow = be32(base + at);
+                if (firstOverflow < 1 || firstOverflow > pages) {
+                    continue;
                 }
             }
-        }
 
-        if (!filter || filter(row))
-            out.append(std::move(row));
+            const qint64 take = std::min(localBody, len - cur);
+            QByteArray bytes = bytesAt(take, base + cur, base + len);
+            bool complete = take == localBody;
+            if (spilled) {
+                qint64 remaining = body - take;
+                QSet<quint32> visited;
+                for (quint32 d = firstOverflow; d > 1 && remaining > 0;) {
+                    if (visited.contains(d))
+                        break;
+                    visited.insert(d);
+                    const uchar *page = m_data + qint64(d - 1) * m_pageSize;
+                    const quint32 following = be32(page);
+                    if (following > pages)
+                        break;
+                    const qint64 chunk = std::min<qint64>(remaining, u - 4);
+                    bytes.append(bytesAt(chunk, page + 4, page + m_pageSize));
+                    remaining -= chunk;
+                    d = following;
+                }
+                complete = complete && remaining <= 0 && qint64(bytes.size()) == body;
+            }
+
+            _Row row;
+            row.start = base + pos;
+            row.length = cur - pos + take;
+            row.complete = complete;
+            row.values.reserve(static_cast<int>(columns));
+            qint64 off = 0;
+            if (prefix < 1) {
+                row.values.append(QVariant());
+            } else {
+                row.values.append(QVariant(bytes.left(static_cast<int>(std::min<qint64>(prefix, bytes.size())))));
+                off = prefix;
+            }
+            for (const quint64 type : shown) {
+                // A NUL or another control byte inside a text, or bytes that
+                // are no UTF-8, are none of the text's: no writer of message
+                // text puts them there, but other bytes do, such as a
+                // freeblock's link and size written over a deleted record by
+                // a later deletion.
+                if (type >= 13 && type % 2 == 1 && complete) {
+                    const qint64 n = static_cast<qint64>(contentSize(type));
+                    const qint64 from = std::min<qint64>(off, bytes.size());
+                    const qint64 have = std::min<qint64>(n, bytes.size() - from);
+                    if (have > 0 && !isCleanUtf8(reinterpret_cast<const uchar *>(bytes.constData()) + from, have))
+                        complete = false;
+                }
+                row.values.append(decodeValue(type, bytes, off));
+            }
+            row.complete = complete;
+
+            // A record whose cell is still whole is preceded by its payload
+            // size, its rowid, its header length and column 0's type. The rowid
+            // is taken only when all four agree with the record found, and only
+            // from bytes of the range (a freeblock's first four bytes are its
+            // own link and size).
+            if (pos >= 1) {
+                const quint64 col0 = base[pos - 1];
+                const qint64 lengthAt = pos - 1 - lengthLen;
+                quint64 v = 0;
+                const bool col0Fits = prefix == 0 ? col0 == 0 : col0 < 0x80 && contentSize(col0) == quint64(prefix);
+                if (col0Fits && lengthAt >= 0
+                    && readVarint(v, base + lengthAt, base + pos - 1) == lengthLen && v == quint64(headerLen))
+                    row.headerSeen = true;
+                if (row.headerSeen && lengthAt >= 1) {
+                    const qint64 rowidEnd = lengthAt;
+                    qint64 rowidAt = rowidEnd - 1;
+                    if (base[rowidAt] < 0x80) {
+                        while (rowidAt > 0 && rowidEnd - rowidAt < 8 && base[rowidAt - 1] >= 0x80)
+                            --rowidAt;
+                        quint64 rowid = 0;
+                        const int sizeLen = varintLength(static_cast<quint64>(payloadSize));
+                        quint64 size = 0;
+                        if (readVarint(rowid, base + rowidAt, base + rowidEnd) == rowidEnd - rowidAt
+                            && rowidAt - sizeLen >= 0
+                            && readVarint(size, base + rowidAt - sizeLen, base + rowidAt) == sizeLen
+                            && size == quint64(payloadSize) && rowid > 0
+                            && rowid <= quint64(std::numeric_limits<qint64>::max()))
+                            row.rowid = static_cast<qint64>(rowid);
+                    }
+                }
+            }
+
+            if (!filter || filter(row))
+                out.append(std::move(row));
+        }
         // Kept or not, the next byte is tried as well: a candidate made of
         // bytes that are no record can run into the record behind it, and
         // jumping past the candidate would lose that record.
@@ -887,14 +948,15 @@ QList<Sqlite3File::_Row> Sqlite3File::scanFreePage(const QList<_SqliteCol> &tbCo
 }
 
 QList<Sqlite3File::_Row> Sqlite3File::scanPageFreeSpace(const QList<_SqliteCol> &tbCols, int prefixLength,
-                                                        const _Page &page, RowFilter filter) const
+                                                        const _Page &page, RowFilter filter,
+                                                        const QList<int> &shorter) const
 {
     if (!page.isTreePage() || !page.isLeaf()) {
         // The page's own bytes: those of the file, or of an image.
         const uchar *pageEnd = pageEndOf(page.page);
         if (!pageEnd || pageEnd - page.page <= 8)
             return {};
-        return scanRows(tbCols, prefixLength, m_usableSize, page.page + 8, pageEnd, filter);
+        return scanRows(tbCols, prefixLength, m_usableSize, page.page + 8, pageEnd, filter, shorter);
     }
     QList<_Row> out;
     if (!inMapping(page.page) || !inMapping(page.header))
@@ -911,7 +973,7 @@ QList<Sqlite3File::_Row> Sqlite3File::scanPageFreeSpace(const QList<_SqliteCol> 
         const qint64 contentStart = std::min<qint64>(page.cellContentStart, len);
         if (arrayEnd < contentStart)
             out += scanRows(tbCols, prefixLength, m_usableSize, page.page + arrayEnd, page.page + contentStart,
-                            filter);
+                            filter, shorter);
     }
     for (const uchar *block : page.freeblocks) {
         if (!inMapping(block) || available(block, pageEnd) < 4)
@@ -920,16 +982,17 @@ QList<Sqlite3File::_Row> Sqlite3File::scanPageFreeSpace(const QList<_SqliteCol> 
         const qint64 at = block - page.page;
         const qint64 blockEnd = std::min<qint64>(at + size, len);
         if (blockEnd > at + 4)
-            out += scanRows(tbCols, prefixLength, m_usableSize, block + 4, page.page + blockEnd, filter);
+            out += scanRows(tbCols, prefixLength, m_usableSize, block + 4, page.page + blockEnd, filter, shorter);
     }
     return out;
 }
 
 QList<Sqlite3File::_Row> Sqlite3File::scanWholePage(const QList<_SqliteCol> &tbCols, int prefixLength,
-                                                    const _Page &page, RowFilter filter) const
+                                                    const _Page &page, RowFilter filter,
+                                                    const QList<int> &shorter) const
 {
     const uchar *pageEnd = pageEndOf(page.page);
     if (!pageEnd)
         return {};
-    return scanRows(tbCols, prefixLength, m_usableSize, page.page, pageEnd, filter);
+    return scanRows(tbCols, prefixLength, m_usableSize, page.page, pageEnd, filter, shorter);
 }

@@ -80,7 +80,8 @@ public:
         qint64 length = 0;
         // False when the body (or its overflow chain) ran past what could be
         // read, so that its last values are cut or zero, or when a text holds
-        // a NUL byte (bytes written over it later).
+        // a control byte (tab, line feed and carriage return aside) or bytes
+        // that are no UTF-8: something else's bytes.
         bool complete = true;
         // True when the bytes before the serial types still hold the record's
         // header length and column 0's type: the row is a record's own start,
@@ -166,8 +167,13 @@ public:
     // a deleted record of the table tbCols describes. Column 0 is taken to be
     // the table's integer primary key, stored as NULL and not looked for; the
     // first prefixLength bytes of the body are given as value 0 instead.
+    //
+    // shorter: lengths of prefixes of tbCols that rows of the table can also
+    // have (a column added to the table later is missing from rows written
+    // before). At each offset the row is carved with the longest of tbCols
+    // and these whose serial types all fit; its value count tells which.
     QList<_Row> scanRows(const QList<_SqliteCol> &tbCols, int prefixLength, int usableSize, const uchar *start,
-                         const uchar *end, RowFilter filter) const;
+                         const uchar *end, RowFilter filter, const QList<int> &shorter = {}) const;
     // Carves page pageNo from offset to the page's end.
     QList<_Row> scanFreePage(const QList<_SqliteCol> &tbCols, int prefixLength, qint64 pageNo, int offset,
                              RowFilter filter) const;
@@ -175,10 +181,10 @@ public:
     // between the cell pointers and the cell content, then each freeblock;
     // any other page from offset 8 to its end.
     QList<_Row> scanPageFreeSpace(const QList<_SqliteCol> &tbCols, int prefixLength, const _Page &page,
-                                  RowFilter filter) const;
+                                  RowFilter filter, const QList<int> &shorter = {}) const;
     // Carves all of a page record's bytes, from its first.
     QList<_Row> scanWholePage(const QList<_SqliteCol> &tbCols, int prefixLength, const _Page &page,
-                              RowFilter filter) const;
+                              RowFilter filter, const QList<int> &shorter = {}) const;
 
 private:
     // Offsets of a page in the mapping; false when it starts outside.

@@ -208,6 +208,21 @@ INSTANTIATE_TEST_SUITE_P(Layouts, DeletedMessagesOfEachRelease,
                                            ReleaseCase{Writer::Later, Writer::Wal}),
                          caseName);
 
+// A 5.0 table that the update to 5.1 gave its account guid: the column comes
+// last, and the rows written before have one value less.
+TEST(DeletedMessagesOfAnUpdatedTable, RowsFromBeforeAndAfterTheNewColumnAreFound)
+{
+    ReleaseScan s(Writer::IOS50, Writer::Journal);
+    s.add(1, 30);
+    s.writer.db().executeThrow("ALTER TABLE message ADD COLUMN madrid_account_guid TEXT");
+    s.add(31, 60);
+    const QList<int> gone{5, 6, 19, 27, 35, 44, 51};
+    for (const int n : gone)
+        s.writer.deleteMessage(n);
+    s.scan();
+    EXPECT_EQ(s.stored(), s.expectedAll(gone));
+}
+
 // --- the precision rules, each on the smallest file that shows it ----------------
 
 // The engine takes a new cell from the end of a freeblock, so the block
