@@ -281,6 +281,16 @@ void run(const QDir &root, Writer::Release release, Writer::Mode mode, const Cou
         int recoveredPresent = 0;
         for (const int i : seen)
             recoveredPresent += stillThere.contains(i) ? 1 : 0;
+        if (!qEnvironmentVariableIsEmpty("DETAIL")) {
+            QList<int> missed;
+            for (auto it = stillThere.constBegin(); it != stillThere.constEnd(); ++it) {
+                if (!seen.contains(it.key()))
+                    missed.append(it.key());
+            }
+            std::sort(missed.begin(), missed.end());
+            for (const int i : missed.mid(0, 20))
+                std::printf("  present, not stored: #%d# %s\n", i, qPrintable(deleted[i].text));
+        }
         std::printf("%-13s %-7s | deleted %6d present %6d | exact %6d no-address %5d wrong %4d twice %3d live-hidden %3d | "
                     "present not stored %5d | scan %6.3f s cpu %6.3f s | wal %5.1f MB, %d whole convs, made in %.1f s\n",
                     qPrintable(Writer::releaseName(release)), qPrintable(Writer::modeName(mode)),

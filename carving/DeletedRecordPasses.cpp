@@ -257,3 +257,45 @@ QList<quint32> withoutRepeats(const QList<quint32> &pages)
     }
     return out;
 }
+
+int recordValueCount(const Sqlite3File &file, const Sqlite3File::_Page &page, const Sqlite3File::_Cell &cell)
+{
+    if (!cell.payload || cell.localSize == 0 || !page.page)
+        return -1;
+    // The record header lies in the local part, which lies on the page.
+    const auto at_ = [](const uchar *p) { return reinterpret_cast<quintptr>(p); };
+    const uchar *pageEnd = page.page + file.pageSize();
+    if (at_(page.page) >= at_(file.data()) && at_(page.page) < at_(file.dataEnd()) && at_(pageEnd) > at_(file.dataEnd()))
+        pageEnd = file.dataEnd();
+    if (at_(cell.payload) < at_(page.page) || at_(cell.payload) >= at_(pageEnd))
+        return -1;
+    const uchar *end = cell.payload + std::min<qint64>(cell.localSize, pageEnd - cell.payload);
+    quint64 headerLength = 0;
+    int at = Sqlite3File::readVarint(headerLength, cell.payload, end);
+    if (at == 0 || headerLength > quint64(end - cell.payload))
+        return -1;
+    int count = 0;
+    while (quint64(at) < headerLength) {
+        quint64 type = 0;
+        const int n = Sqlite3File::readVarint(type, cell.payload + at, cell.payload + headerLength);
+        if (n == 0)
+            return -1;
+        at += n;
+        ++count;
+    }
+    return count;
+}
+
+bool imageMayHoldRows(const Sqlite3File &file, const Sqlite3File::_Page &page, int fewest, int most)
+{
+    if (page.type == 2 || page.type == 10)
+        return false;
+    if (page.type != 13 || page.cells.isEmpty())
+        return true;
+    for (const uchar *cell : page.cells) {
+        const int n = recordValueCount(file, page, file.readCell(page, cell));
+        if (n >= fewest && n <= most)
+            return true;
+    }
+    return false;
+}

@@ -99,3 +99,14 @@ struct CarvedRow
 QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &page,
                            const QList<QList<_SqliteCol>> &lists,
                            const std::function<int(const Sqlite3File::_Row &row, int list)> &accept);
+
+// How many values the record of a cell of page has, read from its header on
+// the page; -1 when the header cannot be read there.
+int recordValueCount(const Sqlite3File &file, const Sqlite3File::_Page &page, const Sqlite3File::_Cell &cell);
+
+// Whether an image of the log is worth searching for rows of a table whose
+// records have from fewest to most values: not an index page (the file's
+// own index pages are not searched either), and not a table leaf whose live
+// cells are all rows of other tables (a page keeps its tree from one image
+// to the next). Pages of no b-tree, interior pages and empty leaves are.
+bool imageMayHoldRows(const Sqlite3File &file, const Sqlite3File::_Page &page, int fewest, int most);

@@ -383,6 +383,8 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
             appendLeaves(file, table.rootPage, pages);
             const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
             const int total = static_cast<int>(items.size());
+            const int fewest = static_cast<int>(lists.last().size());
+            const int most = static_cast<int>(lists.first().size());
             CarvedMessages carved;
             bool cancelled = false;
             for (int i = 0; i < total && !cancelled; ++i) {
@@ -392,10 +394,16 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
                 }
                 postScanProgress(form, i + 1, total);
                 const Sqlite3File::_Page page = readScanPage(file, items[i]);
+                if (items[i].image && !imageMayHoldRows(file, page, fewest, most))
+                    continue;
                 // The live cells of an older image of a page.
                 if (items[i].image && page.type == 13) {
-                    for (const uchar *cell : page.cells)
-                        takeCell(file.readCell(page, cell));
+                    for (const uchar *cell : page.cells) {
+                        const Sqlite3File::_Cell c = file.readCell(page, cell);
+                        const int n = recordValueCount(file, page, c);
+                        if (n >= fewest && n <= most)
+                            takeCell(c);
+                    }
                 }
                 std::vector<_MsgRecycledMessage> converted;
                 const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Row &row, int) {

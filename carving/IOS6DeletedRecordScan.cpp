@@ -427,17 +427,24 @@ namespace
 
 // Every table leaf page the file holds apart from its live tree: the freed
 // ones the freelist names and the images of the log. visit gets each cell.
-void forEachFreedOrLoggedCell(const Sqlite3File &file, const std::function<void(const Sqlite3File::_Cell &)> &visit)
+// Only cells whose records have valueCount values are visited.
+void forEachFreedOrLoggedCell(const Sqlite3File &file, int valueCount,
+                              const std::function<void(const Sqlite3File::_Cell &)> &visit)
 {
     QList<quint32> ignored;
-    freelistPass(file, nullptr, ignored,
-                 [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { visit(cell); });
+    freelistPass(file, nullptr, ignored, [&](const Sqlite3File::_Page &page, const Sqlite3File::_Cell &cell) {
+        if (recordValueCount(file, page, cell) == valueCount)
+            visit(cell);
+    });
     for (int i = 0; i < file.imageCount(); ++i) {
         const Sqlite3File::_Page page = file.readImage(i);
         if (page.type != 13)
             continue;
-        for (const uchar *cell : page.cells)
-            visit(file.readCell(page, cell));
+        for (const uchar *cell : page.cells) {
+            const Sqlite3File::_Cell c = file.readCell(page, cell);
+            if (recordValueCount(file, page, c) == valueCount)
+                visit(c);
+        }
     }
 }
 
@@ -483,7 +490,9 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
         const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
         const QList<QList<_SqliteCol>> lists = ios6MessageCarvingLists(table.sql);
         const MessageMap columns = MessageMap::of(lists.first());
-        const HandleMap handleColumns = HandleMap::of(ios6HandleCarvingColumns(schemaEntry(db, QStringLiteral("handle")).sql));
+        const QList<_SqliteCol> handleList = ios6HandleCarvingColumns(schemaEntry(db, QStringLiteral("handle")).sql);
+        const HandleMap handleColumns = HandleMap::of(handleList);
+        const int handleColumnCount = static_cast<int>(handleList.size());
         CountryCache countries(db.countryLib());
 
         // The live messages by guid, and the address of every handle row
@@ -503,7 +512,7 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
                 const QString id = c.getText(QStringLiteral("id"));
                 addresses.insert(c.getInt64(0), countries.countryOf(country) ? countries.normalized(country, id) : id);
             }
-            forEachFreedOrLoggedCell(file, [&](const Sqlite3File::_Cell &cell) {
+            forEachFreedOrLoggedCell(file, handleColumnCount, [&](const Sqlite3File::_Cell &cell) {
                 _MsgHandle h;
                 if (cell.rowid > 0 && !addresses.contains(cell.rowid)
                     && convertHandle(countries, file.rowData(cell), handleColumns, h))
@@ -550,17 +559,24 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
 
         const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
         const int total = static_cast<int>(items.size());
+        const int fewest = static_cast<int>(lists.last().size());
+        const int most = static_cast<int>(lists.first().size());
         BestImages<_MsgMessage> carved;
         for (int i = 0; i < total; ++i) {
             if (scanCancelled(form))
                 return;
             postScanProgress(form, i + 1, total);
             const Sqlite3File::_Page page = readScanPage(file, items[i]);
+            if (items[i].image && !imageMayHoldRows(file, page, fewest, most))
+                continue;
             // The live cells of an older image of a page: deleted when the
             // live table no longer has them.
             if (items[i].image && page.type == 13) {
                 for (const uchar *cell : page.cells) {
                     const Sqlite3File::_Cell c = file.readCell(page, cell);
+                    const int n = recordValueCount(file, page, c);
+                    if (n < fewest || n > most)
+                        continue;
                     _MsgMessage m;
                     if (convertMessage(file.rowData(c), columns, m) && m.item_type == 0
                         && !liveGuids.contains(m.guid) && !known.contains(m))
@@ -629,9 +645,14 @@ void readRawHandles(IOS6MessageDb &db, QObject *form)
                 return;
             postScanProgress(form, i + 1, total);
             const Sqlite3File::_Page page = readScanPage(file, items[i]);
+            const int columnCount = static_cast<int>(cols.size());
+            if (items[i].image && !imageMayHoldRows(file, page, columnCount, columnCount))
+                continue;
             if (items[i].image && page.type == 13) {
                 for (const uchar *cell : page.cells) {
                     const Sqlite3File::_Cell c = file.readCell(page, cell);
+                    if (recordValueCount(file, page, c) != columnCount)
+                        continue;
                     auto h = std::make_unique<_MsgHandle>();
                     if (c.rowid > 0 && !live.contains(c.rowid)
                         && convertHandle(countries, file.rowData(c), columns, *h)) {

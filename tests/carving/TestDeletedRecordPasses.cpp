@@ -148,3 +148,48 @@ TEST_F(FreelistPass, RandomDamageEndsEveryWalk)
 }
 
 } // namespace
+
+namespace
+{
+
+QByteArray recordOf(int values)
+{
+    QList<SqliteField> fields{SqliteField::null()};
+    for (int i = 1; i < values; ++i)
+        fields.append(SqliteField::integer(i));
+    return sqliteLeafCell(values, sqliteRecord(fields));
+}
+
+// Which images of the log the scans search for rows of a table whose
+// records have 3 or 4 values.
+TEST(DeletedRecordPasses, ImagesOfOtherTablesAndIndexesAreLeftOut)
+{
+    QTemporaryDir dir;
+    SqliteImage image(512, 7);
+    image.setLeafPage(2, {recordOf(3), recordOf(9)});       // one row of the table
+    image.setLeafPage(3, {recordOf(5), recordOf(9)});       // rows of another table
+    image.setLeafPage(4, {recordOf(3)}, 10);                // an index
+    image.setLeafPage(5, {});                               // an empty leaf
+    image.put(6, 0, QByteArray(512, '\x07'));               // no b-tree page
+    // A cell whose record header claims more bytes than the cell has.
+    image.setLeafPage(7, {sqliteLeafCell(1, QByteArray::fromHex("7f01020304"))});
+    const QString path = dir.filePath(QStringLiteral("f.db"));
+    image.write(path);
+    Sqlite3File file(path);
+    file.open();
+    const auto may = [&](int n) { return imageMayHoldRows(file, file.readPage(n), 3, 4); };
+    EXPECT_TRUE(may(2));
+    EXPECT_FALSE(may(3));
+    EXPECT_FALSE(may(4));
+    EXPECT_TRUE(may(5));
+    EXPECT_TRUE(may(6));
+    const Sqlite3File::_Page page = file.readPage(2);
+    EXPECT_EQ(recordValueCount(file, page, file.readCell(page, page.cells[0])), 3);
+    EXPECT_EQ(recordValueCount(file, page, file.readCell(page, page.cells[1])), 9);
+    EXPECT_EQ(recordValueCount(file, page, Sqlite3File::_Cell()), -1);
+    const Sqlite3File::_Page damaged = file.readPage(7);
+    ASSERT_EQ(damaged.cells.size(), 1);
+    EXPECT_EQ(recordValueCount(file, damaged, file.readCell(damaged, damaged.cells[0])), -1);
+}
+
+} // namespace
