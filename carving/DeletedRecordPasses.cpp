@@ -191,22 +191,42 @@ QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &pa
     const QList<Sqlite3File::_Row> rows = page.isTreePage()
         ? file.scanPageFreeSpace(lists[0], 0, page, nullptr, shorter)
         : file.scanWholePage(lists[0], 0, page, nullptr, shorter);
+    const auto listOf = [&](const Sqlite3File::_Row &row) {
+        int list = 0;
+        while (list + 1 < lists.size() && lists[list].size() != row.values.size())
+            ++list;
+        return list;
+    };
     for (qsizetype i = 0; i < rows.size();) {
         qsizetype j = i;
-        bool anySeen = false;
-        for (; j < rows.size() && rows[j].start == rows[i].start; ++j)
-            anySeen = anySeen || rows[j].headerSeen;
-        for (qsizetype k = i; k < j; ++k) {
+        while (j < rows.size() && rows[j].start == rows[i].start)
+            ++j;
+        // A whole row whose record header stands in front is the record.
+        bool done = false;
+        for (qsizetype k = i; k < j && !done; ++k) {
             const Sqlite3File::_Row &row = rows[k];
-            if ((anySeen && !row.headerSeen) || !row.complete)
+            if (!row.headerSeen || !row.complete)
                 continue;
-            int list = 0;
-            while (list + 1 < lists.size() && lists[list].size() != row.values.size())
-                ++list;
-            const int token = accept(row, list);
+            const int token = accept(row, listOf(row));
             if (token >= 0) {
-                chosen.append({row, list, token});
-                break;
+                chosen.append({row, listOf(row), token});
+                done = true;
+            }
+        }
+        // Else the first whole one in list order, but none shorter than a
+        // cut one whose header stands in front: that record is cut, and the
+        // shorter lists read its bytes at the wrong places.
+        for (qsizetype k = i; k < j && !done; ++k) {
+            const Sqlite3File::_Row &row = rows[k];
+            if (!row.complete) {
+                if (row.headerSeen)
+                    break;
+                continue;
+            }
+            const int token = accept(row, listOf(row));
+            if (token >= 0) {
+                chosen.append({row, listOf(row), token});
+                done = true;
             }
         }
         i = j;

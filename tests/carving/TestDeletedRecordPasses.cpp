@@ -193,3 +193,40 @@ TEST(DeletedRecordPasses, ImagesOfOtherTablesAndIndexesAreLeftOut)
 }
 
 } // namespace
+
+namespace
+{
+
+// Where rows of two lengths begin at one place, a byte in front that only
+// looks like the shorter one's header length (a stale freeblock header left
+// inside a merged block) does not make the shorter, cut reading the record.
+TEST(DeletedRecordPasses, AStrayHeaderByteDoesNotOutweighAWholeLongerRow)
+{
+    const QList<_SqliteCol> three{_SqliteCol(QStringLiteral("ROWID"), QStringLiteral("INTEGER"), false, false, true),
+                                  _SqliteCol(QStringLiteral("text"), QStringLiteral("TEXT"), true),
+                                  _SqliteCol(QStringLiteral("n"), QStringLiteral("INTEGER"), true)};
+    const QList<SqliteField> fields{SqliteField::null(), SqliteField::text("a whole text"), SqliteField::integerAs(1, 7)};
+    QTemporaryDir dir;
+    SqliteImage image(512, 2);
+    image.put(2, 0, QByteArray(512, '\xff'));
+    // 0x03 would be the header length of a record of two values.
+    image.put(2, 100, QByteArray("\x03", 1) + sqliteSerialTypes(fields) + sqliteBody(fields));
+    const QString path = dir.filePath(QStringLiteral("f.db"));
+    image.write(path);
+    Sqlite3File file(path);
+    file.open();
+    const QList<CarvedRow> rows =
+        carveBest(file, file.readPage(2), {three, three.mid(0, 2)}, [](const Sqlite3File::_Row &, int) { return 0; });
+    const CarvedRow *found = nullptr;
+    for (const CarvedRow &r : rows) {
+        if (r.row.values.value(1).toString().contains(QStringLiteral("whole")))
+            found = &r;
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->list, 0);
+    EXPECT_EQ(found->row.values.size(), 3);
+    EXPECT_EQ(found->row.values[1].toString(), QStringLiteral("a whole text"));
+    EXPECT_EQ(found->row.values[2].toInt(), 7);
+}
+
+} // namespace
