@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "MessageRecycleDb.h"
 #include "ProgressForm.h"
 #include "Sqlite3DB.h"
 
@@ -318,4 +319,11 @@ bool imageMayHoldRows(const Sqlite3File &file, const Sqlite3File::_Page &page, i
             return true;
     }
     return false;
+}
+
+void holdWritesInMemory(MessageRecycleDb &recycle)
+{
+    recycle.ensureOpen();
+    QString ignored;
+    recycle.exec(QStringLiteral("PRAGMA cache_size=-65536"), ignored);
 }

@@ -10,6 +10,7 @@
 #include "WriteAheadLog.h"
 #include "_SqliteCol.h"
 
+class MessageRecycleDb;
 class Sqlite3DB;
 
 // The steps the deleted-record scans of the message databases share. A scan
@@ -110,3 +111,8 @@ int recordValueCount(const Sqlite3File &file, const Sqlite3File::_Page &page, co
 // cells are all rows of other tables (a page keeps its tree from one image
 // to the next). Pages of no b-tree, interior pages and empty leaves are.
 bool imageMayHoldRows(const Sqlite3File &file, const Sqlite3File::_Page &page, int fewest, int most);
+
+// Lets the recycle database's connection keep a scan's writes (tens of
+// thousands of rows and their indexes, in one transaction) in memory until
+// the commit instead of spilling them to its file on the way.
+void holdWritesInMemory(MessageRecycleDb &recycle);

@@ -355,6 +355,7 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
     const MessageTriples live = table.rootPage > 0 ? liveMessages(db, lists.first(), map) : MessageTriples();
 
     MessageRecycleDb &recycle = *db.recycleDb();
+    holdWritesInMemory(recycle);
     recycle.beginTransaction();
     try {
         MessageConverter converter(db);

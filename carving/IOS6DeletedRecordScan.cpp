@@ -238,6 +238,7 @@ void runScan(IOS6MessageDb &db, Sqlite3File &file, Passes passes)
     db.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE);"), ignored);
     file.open();
     MessageRecycleDb &recycle = *db.recycleDb();
+    holdWritesInMemory(recycle);
     recycle.beginTransaction();
     try {
         passes(recycle);
