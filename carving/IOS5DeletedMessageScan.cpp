@@ -341,13 +341,15 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
 {
     // The log first, as the phone left it: the checkpoint below copies only
     // the newest image of each page into the file.
-    const WriteAheadLog log = readLogOf(db.dbFilePath());
+    WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
     db.ensureOpen();
     QString ignored;
     db.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE);"), ignored);
     file.open();
     attachLog(file, log);
+    // The file holds its own copy of the images.
+    log = WriteAheadLog();
 
     const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
     const QList<QList<_SqliteCol>> lists = ios5CarvingLists(table.sql);

@@ -483,11 +483,13 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
 {
     // The log first, as the phone left it: the checkpoint copies only the
     // newest image of each page into the file.
-    const WriteAheadLog log = readLogOf(db.dbFilePath());
+    WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
     const QHash<qint64, _MsgChat *> map = handleMap(chats);
     runScan(db, file, [&](MessageRecycleDb &recycle) {
         attachLog(file, log);
+        // The file holds its own copy of the images.
+        log = WriteAheadLog();
         const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
         const QList<QList<_SqliteCol>> lists = ios6MessageCarvingLists(table.sql);
         const MessageMap columns = MessageMap::of(lists.first());
@@ -611,10 +613,12 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
 
 void readRawHandles(IOS6MessageDb &db, QObject *form)
 {
-    const WriteAheadLog log = readLogOf(db.dbFilePath());
+    WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
     runScan(db, file, [&](MessageRecycleDb &recycle) {
         attachLog(file, log);
+        // The file holds its own copy of the images.
+        log = WriteAheadLog();
         const SchemaEntry table = schemaEntry(db, QStringLiteral("handle"));
         const QList<_SqliteCol> cols = ios6HandleCarvingColumns(table.sql);
         const HandleMap columns = HandleMap::of(cols);

@@ -18,11 +18,12 @@
 //
 // Every length and count comes from the file and is bounded: the page size
 // must be one SQLite can write, frames are whole, and a log larger than
-// kMaxBytes is read only that far.
+// kMaxBytes (far more than a phone's log grows to between checkpoints) is
+// read only that far.
 class WriteAheadLog
 {
 public:
-    static constexpr qint64 kMaxBytes = qint64(1) << 30;
+    static constexpr qint64 kMaxBytes = qint64(256) << 20;
 
     struct Frame
     {

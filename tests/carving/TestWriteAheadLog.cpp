@@ -50,8 +50,9 @@ TEST(WriteAheadLog, ReadsTheEnginesFramesAndTellsTheGenerationsApart)
     EXPECT_LT(fresh, second.frames().size());
     for (const Frame &f : second.frames()) {
         EXPECT_EQ(f.current, f.salt1 == second.salt1() && f.salt2 == second.salt2());
-        if (!f.current)
+        if (!f.current) {
             EXPECT_EQ(f.salt1, first.salt1());
+        }
     }
     QList<quint32> pageNos;
     const QByteArray images = second.allPageImages(pageNos);
