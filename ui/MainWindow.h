@@ -65,7 +65,8 @@ public:
 protected slots:
     void miCheckUpdate();
 
-    // --- Selection, sorting, search and the small commands ---------------
+    // --- Selection, sorting, search and the small commands
+    // (MainWindowCommands.cpp) -----------------------------------------
     void onMainTreeSelected(QItemSelection selections, QItemSelection);
     void onSMSItemSelected(QItemSelection selections, QItemSelection);
     void onSMSSortIndicatorChanged(int logicalIndex, Qt::SortOrder order);
@@ -98,11 +99,13 @@ protected slots:
     void miPrintChat();
     void miPrintAll();
 
-    // --- Devices: arrival, removal, transfer to a phone and into an iTunes
-    // backup (MainWindowDevice.cpp) -------------------------------------
+    // --- Devices: arrival and removal (MainWindowDevice.cpp) ------------
     void iosDeviceConnected(void *p);
     void iosDeviceDisconnected(void *p);
     void miUnmoutDevice();
+
+    // --- Transfer to a phone and into an iTunes backup: the command
+    // families (MainWindowTransfer.cpp) ---------------------------------
     void miI2I();
     void miI2ISel();
     void miI2IChat();
