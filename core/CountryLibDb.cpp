@@ -12,16 +12,12 @@
 #include <unistd.h>
 
 #include "AppFolders.h"
+#include "Errors.h"
 
 namespace
 {
 
 const char kResource[] = ":res/countries.db";
-
-[[noreturn]] void throwCannotCreate(const QString &target, const QString &reason)
-{
-    throw std::runtime_error(QStringLiteral("can not create %1. %2").arg(target, reason).toStdString());
-}
 
 // Copies the resource to target. The bytes go to a temporary file beside the
 // target, which is renamed into place only once complete and on disk, so an

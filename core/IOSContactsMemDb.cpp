@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "CountryLibDb.h"
+#include "Errors.h"
 #include "FileTimes.h"
 #include "PartialFile.h"
 #include "PhoneNumber.h"
@@ -25,11 +26,6 @@ const char kImagesFile[] = "file-relay/var/mobile/Library/AddressBook/AddressBoo
 const char kSchema[] = "CREATE TABLE person(  rowid INTEGER PRIMARY KEY,  first TEXT,  last TEXT,  middle TEXT,  photo BLOB);"
                        "CREATE TABLE tel(  person_id INTEGER,  number TEXT,  UNIQUE(person_id, number));"
                        "CREATE INDEX index_tel_number on tel(number);";
-
-[[noreturn]] void throwCannotCreate(const QString &target, const QString &reason)
-{
-    throw std::runtime_error(QStringLiteral("can not create %1. %2").arg(target, reason).toStdString());
-}
 
 QString walOf(const QString &path)
 {

@@ -6,17 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
-namespace
-{
-
-[[noreturn]] void throwCannotCreate(const QString &target, const QString &reason)
-{
-    throw std::runtime_error(QStringLiteral("can not create %1. %2").arg(target, reason).toStdString());
-}
-
-} // namespace
+#include "Errors.h"
 
 PartialFile::PartialFile(const QString &target)
     : m_target(target)

@@ -1,12 +1,12 @@
 #include "AfcProtocol.h"
 
+#include "Errors.h"
 #include "ServiceSocket.h"
 
 #include <QtEndian>
 
 #include <climits>
 #include <cstring>
-#include <stdexcept>
 
 namespace
 {
@@ -14,11 +14,6 @@ namespace
 constexpr int kTimeoutMs = 60000;
 // The body grows by at most this much per read, as its bytes arrive.
 constexpr int kReceiveStep = 1024 * 1024;
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
 
 QByteArray le64(quint64 value)
 {
@@ -38,7 +33,7 @@ quint64 firstWord(const QByteArray &body)
 QByteArray pathParameter(const QString &path)
 {
     if (path.contains(QChar(0)))
-        fail(QStringLiteral("the AFC path holds a NUL character."));
+        throwError(QStringLiteral("the AFC path holds a NUL character."));
     return path.toUtf8().append('\0');
 }
 
@@ -88,9 +83,9 @@ int afc_send(int socket, const AfcPacketHeader &header, const char *parameters, 
 {
     const QByteArray bytes = header.toBytes();
     if (send_data(socket, bytes.constData(), AfcPacketHeader::kSize, kTimeoutMs) != AfcPacketHeader::kSize)
-        fail(QStringLiteral("send AFC header (%1) error.").arg(header.operation));
+        throwError(QStringLiteral("send AFC header (%1) error.").arg(header.operation));
     if (length > 0 && send_data(socket, parameters, length, kTimeoutMs) != length)
-        fail(QStringLiteral("send AFC content (%1) error.").arg(header.operation));
+        throwError(QStringLiteral("send AFC content (%1) error.").arg(header.operation));
     return length;
 }
 
@@ -98,7 +93,7 @@ QByteArray afc_receive(int socket, AfcPacketHeader *headerOut, int *statusOut)
 {
     char headerBytes[AfcPacketHeader::kSize];
     if (receive_data(socket, headerBytes, AfcPacketHeader::kSize, kTimeoutMs) != AfcPacketHeader::kSize)
-        fail(QStringLiteral("read AFC header failed."));
+        throwError(QStringLiteral("read AFC header failed."));
     const AfcPacketHeader header = AfcPacketHeader::fromBytes(headerBytes);
     if (headerOut)
         *headerOut = header;
@@ -109,7 +104,9 @@ QByteArray afc_receive(int socket, AfcPacketHeader *headerOut, int *statusOut)
                                ? header.entireLength - quint64(AfcPacketHeader::kSize)
                                : 0;
     if (length > kMaxAfcReplyBody)
-        fail(QStringLiteral("read AFC failed, announced length %1 exceeds %2.").arg(length).arg(kMaxAfcReplyBody));
+        throwError(QStringLiteral("read AFC failed, announced length %1 exceeds %2.")
+                       .arg(length)
+                       .arg(kMaxAfcReplyBody));
     QByteArray body;
     while (quint64(body.size()) < length) {
         const int step = int(qMin<quint64>(length - quint64(body.size()), quint64(kReceiveStep)));
@@ -118,7 +115,7 @@ QByteArray afc_receive(int socket, AfcPacketHeader *headerOut, int *statusOut)
         const int n = receive_data(socket, body.data() + at, step, kTimeoutMs);
         body.resize(at + n);
         if (n < step)
-            fail(QStringLiteral("read AFC file block data failed."));
+            throwError(QStringLiteral("read AFC file block data failed."));
     }
 
     switch (header.operation) {
@@ -129,18 +126,18 @@ QByteArray afc_receive(int socket, AfcPacketHeader *headerOut, int *statusOut)
     case kAfcStatus: {
         // A status too short to hold its code is no success.
         if (body.size() < 8)
-            fail(QStringLiteral("read AFC failed, received AFC_OP_STATUS of %1 bytes.").arg(body.size()));
+            throwError(QStringLiteral("read AFC failed, received AFC_OP_STATUS of %1 bytes.").arg(body.size()));
         const quint64 code = firstWord(body);
         if (statusOut) {
             *statusOut = int(quint32(code));
             return body;
         }
         if (code != 0)
-            fail(QStringLiteral("read AFC failed, received AFC_OP_STATUS, param1=%1.").arg(code));
+            throwError(QStringLiteral("read AFC failed, received AFC_OP_STATUS, param1=%1.").arg(code));
         return body;
     }
     default:
-        fail(QStringLiteral("read AFC failed, Unknown operation code received %1, param1=%2.")
+        throwError(QStringLiteral("read AFC failed, Unknown operation code received %1, param1=%2.")
                  .arg(header.operation)
                  .arg(firstWord(body)));
     }
@@ -163,7 +160,7 @@ int afc_file_read(int socket, qint64 handle, char *buffer, unsigned length)
     if (length == 0)
         return 0;
     if (length > unsigned(INT_MAX))
-        fail(QStringLiteral("read AFC file of %1 bytes refused: at most %2 at a time.").arg(length).arg(INT_MAX));
+        throwError(QStringLiteral("read AFC file of %1 bytes refused: at most %2 at a time.").arg(length).arg(INT_MAX));
     unsigned done = 0;
     while (done < length) {
         const unsigned chunk = qMin(length - done, kAfcReadChunk);
@@ -173,7 +170,9 @@ int afc_file_read(int socket, qint64 handle, char *buffer, unsigned length)
         // Bytes past what was asked for would be lost, and with them the
         // file's position on the device.
         if (quint64(data.size()) > chunk)
-            fail(QStringLiteral("read AFC file failed, received %1 bytes for %2 asked.").arg(data.size()).arg(chunk));
+            throwError(QStringLiteral("read AFC file failed, received %1 bytes for %2 asked.")
+                           .arg(data.size())
+                           .arg(chunk));
         std::memcpy(buffer + done, data.constData(), size_t(data.size()));
         done += unsigned(data.size());
     }
@@ -193,7 +192,7 @@ unsigned afc_file_write(int socket, qint64 handle, const char *data, unsigned le
         // The request announced the whole chunk: anything less leaves the
         // stream out of step.
         if (send_data(socket, data + done, int(chunk), kTimeoutMs) != int(chunk))
-            fail(QStringLiteral("write AFC file error."));
+            throwError(QStringLiteral("write AFC file error."));
         done += chunk;
         afc_receive(socket, nullptr, nullptr);
     }

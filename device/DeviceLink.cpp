@@ -1,20 +1,15 @@
 #include "DeviceLink.h"
 
+#include "Errors.h"
 #include "ServiceSocket.h"
 
 #include <QDebug>
 
-#include <stdexcept>
 
 namespace
 {
 
 constexpr int kTimeoutMs = 60000;
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
 
 QString xmlOf(const CFType &value)
 {
@@ -45,7 +40,7 @@ void dl_version_exchange(int socket)
 
     const CFType reply = mobiledevice_recmsg(socket, answer, kTimeoutMs);
     if (nameOf(reply) != QLatin1String("DLMessageDeviceReady"))
-        fail(QStringLiteral("invalid feedback after send DLMessageVersionExchange.\n%1").arg(xmlOf(reply)));
+        throwError(QStringLiteral("invalid feedback after send DLMessageVersionExchange.\n%1").arg(xmlOf(reply)));
 }
 
 CFType dl_send_process_message(int socket, const CFType &dictionary)
@@ -53,7 +48,7 @@ CFType dl_send_process_message(int socket, const CFType &dictionary)
     // Without its payload the message would reach the device one element
     // short.
     if (!dictionary.isDictionary())
-        fail(QStringLiteral("dl_send_process_message: the message to send is not a dictionary."));
+        throwError(QStringLiteral("dl_send_process_message: the message to send is not a dictionary."));
     CFType message = CFType::makeArray();
     message.append(CFType::fromString(QStringLiteral("DLMessageProcessMessage")));
     message.append(dictionary);
@@ -75,7 +70,7 @@ void mobiledevice_link_sc_recv_dlmessaeg(int socket, CFType *message, QString *n
     const QString receivedName = nameOf(received);
     if (!receivedName.startsWith(QLatin1String("DL"), Qt::CaseInsensitive)) {
         qDebug().noquote() << QStringLiteral("mobiledevice_link_sc_recv_dlmessaeg recv invalid msg:\n%1").arg(xmlOf(received));
-        fail(QStringLiteral("Did not receive a DL* message as expected."));
+        throwError(QStringLiteral("Did not receive a DL* message as expected."));
     }
     if (message)
         *message = received;
@@ -91,7 +86,7 @@ CFType mobiledevice_link_sc_recv_process_message(int socket, CFType request, CFT
     if (name != QLatin1String("DLMessageProcessMessage")) {
         qDebug().noquote()
             << QStringLiteral("mobiledevice_link_sc_recv_process_message recv invalid msg:\n%1").arg(xmlOf(received));
-        fail(QStringLiteral("Did not receive DLMessageProcessMessage as expected."));
+        throwError(QStringLiteral("Did not receive DLMessageProcessMessage as expected."));
     }
     if (whole)
         *whole = received;

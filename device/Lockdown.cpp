@@ -1,19 +1,14 @@
 #include "Lockdown.h"
 
+#include "Errors.h"
 #include "MobileDeviceCalls.h"
 #include "MobileDeviceFramework.h"
 
 #include <QCoreApplication>
 
-#include <stdexcept>
 
 namespace
 {
-
-[[noreturn]] void fail(const QString &message)
-{
-    throw std::runtime_error(message.toUtf8().toStdString());
-}
 
 // A function the library lacks (or a library that is not loaded) is an
 // error, never a call through a null pointer.
@@ -23,10 +18,11 @@ Fn amd(const char *name)
     // The values passed to the library are made by CoreFoundation, so both
     // libraries must be there.
     if (!mobiledevice_frameworks_loaded())
-        fail(QCoreApplication::translate("QObject", "The device framework is not loaded."));
+        throwError(QCoreApplication::translate("QObject", "The device framework is not loaded."));
     const auto fn = reinterpret_cast<Fn>(amd_resolve(name));
     if (!fn)
-        fail(QCoreApplication::translate("QObject", "The device framework has no function %1.").arg(QLatin1String(name)));
+        throwError(QCoreApplication::translate("QObject", "The device framework has no function %1.")
+                       .arg(QLatin1String(name)));
     return fn;
 }
 
@@ -56,7 +52,7 @@ public:
     {
         QString error;
         if (mobiledevice_connect(device, error) != 0)
-            fail(error);
+            throwError(error);
     }
     ~Session() { mobiledevice_disconnect(m_device); }
     Session(const Session &) = delete;
@@ -126,7 +122,7 @@ void mobiledevice_start_service(void *device, const char *serviceName, int *sock
         code = start(device, name.ref(), socketOut, nullptr);
     }
     if (code != 0)
-        fail(serviceMessage(serviceName, code));
+        throwError(serviceMessage(serviceName, code));
 }
 
 QList<CFType> mobiledevice_copy_values(void *device, const QStringList &keys, const QString &domain)

@@ -1,22 +1,17 @@
 #include "MobileBackup2.h"
 
 #include "DeviceLink.h"
+#include "Errors.h"
 #include "Lockdown.h"
 #include "ServiceSocket.h"
 
 #include <QDebug>
 
-#include <stdexcept>
 
 namespace
 {
 
 constexpr int kTimeoutMs = 60000;
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
 
 CFType key(const char *name)
 {
@@ -48,7 +43,7 @@ void mobiledevice_backup2_start(void *device, int *socket)
 double mobiledevice_backup2_version_exchange(int socket, const double *versions, qint8 count)
 {
     if (count > 0 && !versions)
-        fail(QStringLiteral("mobiledevice_backup2_version_exchange: no versions given."));
+        throwError(QStringLiteral("mobiledevice_backup2_version_exchange: no versions given."));
     CFType hello = CFType::makeDictionary();
     CFType offered = CFType::makeArray();
     for (int i = 0; i < count; ++i)
@@ -59,9 +54,9 @@ double mobiledevice_backup2_version_exchange(int socket, const double *versions,
     int code = 0;
     const CFType reply = mobiledevice_backup2_recv_response(socket, &code, sent, nullptr);
     if (code == 1)
-        fail(QStringLiteral("mobiledevice_backup2_version_exchange: MOBILEBACKUP2_E_NO_COMMON_VERSION"));
+        throwError(QStringLiteral("mobiledevice_backup2_version_exchange: MOBILEBACKUP2_E_NO_COMMON_VERSION"));
     if (code != 0)
-        fail(QStringLiteral("mobiledevice_backup2_version_exchange: MOBILEBACKUP2_E_REPLY_NOT_OK"));
+        throwError(QStringLiteral("mobiledevice_backup2_version_exchange: MOBILEBACKUP2_E_REPLY_NOT_OK"));
     return reply.value(QStringLiteral("ProtocolVersion")).toDouble(0.0);
 }
 
@@ -99,7 +94,7 @@ CFType mobiledevice_backup2_recv_response(int socket, int *errorCode, CFType req
     CFType received;
     const CFType response = mobiledevice_link_sc_recv_process_message(socket, request, &received);
     if (response.value(QStringLiteral("MessageName")).stringValue() != QLatin1String("Response")) {
-        fail(QStringLiteral("Did not receive a message(\"Message Name\" is \"Response\").\n%1")
+        throwError(QStringLiteral("Did not receive a message(\"Message Name\" is \"Response\").\n%1")
                  .arg(QString::fromUtf8(CFType::toPropertyListData(received, kCFPropertyListFormatXml))));
     }
     if (errorCode)
@@ -147,5 +142,5 @@ void mobiledevice_backup2_set_cloud_backup(int socket, const QString &deviceId, 
     int code = 0;
     mobiledevice_backup2_recv_response(socket, &code, CFType(), nullptr);
     if (code != 0)
-        fail(QStringLiteral("Set EnableCloudBackup error code: %1").arg(code));
+        throwError(QStringLiteral("Set EnableCloudBackup error code: %1").arg(code));
 }

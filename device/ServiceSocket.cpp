@@ -5,11 +5,12 @@
 #include <QString>
 
 #include <cerrno>
-#include <stdexcept>
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "Errors.h"
 
 namespace
 {
@@ -24,16 +25,11 @@ QString describe(const CFType &message)
     return QString::fromUtf8(CFType::toPropertyListData(message, kCFPropertyListFormatXml)).left(kDescriptionLength);
 }
 
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
-
 [[noreturn]] void failReceive(QString text, const CFType &request)
 {
     if (request.ref())
         text += QLatin1Char('\n') + describe(request);
-    fail(text);
+    throwError(text);
 }
 
 bool transient(int error)
@@ -95,15 +91,16 @@ void mobiledevice_sendmsg(int socket, const CFType &message, bool binary, int ti
     // Sending nothing would leave the peer, and then the caller waiting for
     // its answer, with no sign of what went wrong.
     if (body.isEmpty())
-        fail(QStringLiteral("mobiledevice_sendmsg(msg) error: the message cannot be written as a property list."));
+        throwError(
+            QStringLiteral("mobiledevice_sendmsg(msg) error: the message cannot be written as a property list."));
     if (body.size() > qsizetype(kMaxServiceMessageLength))
-        fail(QStringLiteral("mobiledevice_sendmsg(msg) error.\n%1").arg(describe(message)));
+        throwError(QStringLiteral("mobiledevice_sendmsg(msg) error.\n%1").arg(describe(message)));
     const quint32 n = quint32(body.size());
     const char header[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
     if (send_data(socket, header, 4, timeoutMs) < 4)
-        fail(QStringLiteral("mobiledevice_sendmsg(msg-length) error.\n%1").arg(describe(message)));
+        throwError(QStringLiteral("mobiledevice_sendmsg(msg-length) error.\n%1").arg(describe(message)));
     if (send_data(socket, body.constData(), int(body.size()), timeoutMs) < int(body.size()))
-        fail(QStringLiteral("mobiledevice_sendmsg(msg) error.\n%1").arg(describe(message)));
+        throwError(QStringLiteral("mobiledevice_sendmsg(msg) error.\n%1").arg(describe(message)));
 }
 
 CFType mobiledevice_recmsg(int socket, const CFType &request, int timeoutMs)

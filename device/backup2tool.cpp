@@ -1,6 +1,7 @@
 #include "backup2tool.h"
 
 #include "Clock.h"
+#include "Errors.h"
 #include "Lockdown.h"
 #include "MobileDeviceFramework.h"
 
@@ -10,7 +11,6 @@
 #include <QtDebug>
 
 #include <limits>
-#include <stdexcept>
 
 namespace
 {
@@ -18,11 +18,6 @@ namespace
 constexpr int kStartTimeoutMs = 60000;
 constexpr int kPollMs = 200;
 constexpr qint64 kDefaultEstimate = 60;
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
 
 QString outputOf(QProcess &process)
 {
@@ -125,14 +120,14 @@ void backup2tool::run(const backup2tool_param &request)
         arguments << QStringLiteral("-u") << m_deviceId << QStringLiteral("--restore") << QStringLiteral("--target")
                   << m_deviceId << QStringLiteral("--root") << folder << QStringLiteral("--source") << m_deviceId;
     } else {
-        fail(QStringLiteral("unknown backup2tool_op."));
+        throwError(QStringLiteral("unknown backup2tool_op."));
     }
 
     QProcess process;
     process.start(toolPath(), arguments);
     if (!process.waitForStarted(kStartTimeoutMs)) {
         stop(process);
-        fail(QStringLiteral("can not start AppleMobileBackup process."));
+        throwError(QStringLiteral("can not start AppleMobileBackup process."));
     }
     const qint64 started = Clock::currentSecsSinceEpoch();
     if (m_cancelled) {
@@ -153,14 +148,14 @@ void backup2tool::run(const backup2tool_param &request)
     const QString text = outputOf(process);
     qDebug().noquote() << text;
     if (text.contains(QLatin1String("error"), Qt::CaseInsensitive))
-        fail(text);
+        throwError(text);
     // A tool that died or reported failure through its exit code has not
     // done its work, whatever it printed.
     const QString shown = text.trimmed().isEmpty() ? QString() : QLatin1Char('\n') + text;
     if (process.exitStatus() != QProcess::NormalExit)
-        fail(tr("AppleMobileBackup stopped unexpectedly.") + shown);
+        throwError(tr("AppleMobileBackup stopped unexpectedly.") + shown);
     if (process.exitCode() != 0)
-        fail(tr("AppleMobileBackup ended with exit code %1.").arg(process.exitCode()) + shown);
+        throwError(tr("AppleMobileBackup ended with exit code %1.").arg(process.exitCode()) + shown);
 }
 
 quint64 diskFreeBytes(const QDir &folder)

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 #include <fcntl.h>
@@ -17,6 +16,7 @@
 #include <mbedtls/platform_util.h>
 
 #include "AesCrypto.h"
+#include "Errors.h"
 #include "FileUtils.h"
 #include "MbdbFile.h"
 #include "PlistNode.h"
@@ -38,11 +38,6 @@ constexpr qint64 kMaxManifestPlistSize = qint64(256) << 20;
 // How often an empty read before the end of a stored file is tried again
 // before it counts as a read error.
 constexpr int kReadAttempts = 3;
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toStdString());
-}
 
 // One component of a path: nothing joined to a folder by it leaves that
 // folder.
@@ -84,11 +79,11 @@ qint64 readSome(QFile &file, char *buffer, qint64 max)
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         const qint64 n = file.read(buffer, max);
         if (n < 0)
-            fail(file.errorString());
+            throwError(file.errorString());
         if (n > 0 || file.atEnd())
             return n;
     }
-    fail(BackupManifest::tr("Cannot read %1.").arg(QDir::toNativeSeparators(file.fileName())));
+    throwError(BackupManifest::tr("Cannot read %1.").arg(QDir::toNativeSeparators(file.fileName())));
 }
 
 // Fills the buffer as far as the file allows: short only at the end.
@@ -107,7 +102,7 @@ qint64 readBlock(QFile &file, char *buffer, qint64 size)
 void writeAll(QSaveFile &target, const char *data, qint64 length)
 {
     if (length > 0 && target.write(data, length) != length)
-        fail(target.errorString());
+        throwError(target.errorString());
 }
 
 void setFileTimes(const QString &path, quint32 seconds)
@@ -164,23 +159,23 @@ void BackupManifest::loadInfo()
 {
     const QString path = folder.absoluteFilePath(QStringLiteral("Manifest.plist"));
     if (!QFile::exists(path))
-        fail(tr("Cannot find %1").arg(path));
+        throwError(tr("Cannot find %1").arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        fail(file.errorString());
+        throwError(file.errorString());
     if (file.size() > kMaxManifestPlistSize)
-        fail(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
+        throwError(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
     const QByteArray bytes = file.read(kMaxManifestPlistSize + 1);
     if (file.error() != QFileDevice::NoError)
-        fail(file.errorString());
+        throwError(file.errorString());
     if (bytes.size() > kMaxManifestPlistSize)
-        fail(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
+        throwError(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
 
     // Without a readable Manifest.plist the backup would pass for an
     // unencrypted one and hand out its encrypted files as they are.
     const PlistNode plist = PlistNode::fromData(bytes);
     if (!plist.isDict())
-        fail(tr("%1 is not a valid property list.").arg(QDir::toNativeSeparators(path)));
+        throwError(tr("%1 is not a valid property list.").arg(QDir::toNativeSeparators(path)));
 
     const PlistNode lockdown = plist.dictItem(QStringLiteral("Lockdown"));
     _BackupInfo read;
@@ -196,7 +191,7 @@ void BackupManifest::loadInfo()
     // A backup may lack the identifier (nothing here needs it), but one it
     // holds must be able to name a folder of the device.
     if (!read.uniqueDeviceId.isEmpty() && !isDeviceId(read.uniqueDeviceId))
-        fail(tr("Invalid device identifier \"%1\" in %2.")
+        throwError(tr("Invalid device identifier \"%1\" in %2.")
                  .arg(read.uniqueDeviceId, QDir::toNativeSeparators(path)));
 
     info = read;
@@ -269,7 +264,7 @@ void BackupManifest::loadFiles()
         if (p.slash == p.treePath.size() - 1)
             continue; // no name: the record of a domain itself
         if (!isSafeTreePath(p.treePath))
-            fail(tr("Manifest.mbdb holds the path \"%1\" of the domain \"%2\", which leads outside the backup's "
+            throwError(tr("Manifest.mbdb holds the path \"%1\" of the domain \"%2\", which leads outside the backup's "
                     "folders.")
                      .arg(e.path, e.domain));
         placements.push_back(std::move(p));
@@ -297,11 +292,11 @@ void BackupManifest::loadFiles()
 void BackupManifest::extractFile(const _FileNode *node, const QString &targetPath) const
 {
     if (!node)
-        fail(tr("No backup file to extract."));
+        throwError(tr("No backup file to extract."));
     // Callers name the copy after the node; a name that is no plain file
     // name could put it anywhere.
     if (!isPlainName(node->name))
-        fail(tr("Refusing to extract \"%1\": it is not a plain file name.").arg(node->name));
+        throwError(tr("Refusing to extract \"%1\": it is not a plain file name.").arg(node->name));
 
     const MbdbRecord &record = node->record;
     const QString fileId = record.fileId();
@@ -310,10 +305,10 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
     // block the opening itself.
     const QFileInfo sourceInfo(sourcePath);
     if (sourceInfo.exists() && !sourceInfo.isFile())
-        fail(tr("%1 is not a regular file.").arg(QDir::toNativeSeparators(sourcePath)));
+        throwError(tr("%1 is not a regular file.").arg(QDir::toNativeSeparators(sourcePath)));
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        fail(source.errorString());
+        throwError(source.errorString());
 
     // A file of size 0 has nothing to decrypt: phones store such files
     // without a key, and whatever the stored file holds is padding.
@@ -323,15 +318,15 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
         fileKey = keybag.unwrapKeyForClass(qint8(record.protectionClass), record.encryptionKey.data.mid(4));
         // Handing on the stored bytes would pass ciphertext off as the file.
         if (fileKey.isEmpty())
-            fail(tr("The key of %1 cannot be unwrapped, so it cannot be decrypted.").arg(fileId));
+            throwError(tr("The key of %1 cannot be unwrapped, so it cannot be decrypted.").arg(fileId));
     }
 
     const qint64 stored = source.size();
     if (!fileKey.isEmpty()) {
         if (stored % 16 != 0)
-            fail(tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
+            throwError(tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
         if (quint64(stored) < record.size)
-            fail(tr("%1 holds %2 bytes, fewer than the %3 bytes of the file it stores.")
+            throwError(tr("%1 holds %2 bytes, fewer than the %3 bytes of the file it stores.")
                      .arg(fileId)
                      .arg(stored)
                      .arg(record.size));
@@ -339,7 +334,7 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
 
     QSaveFile target(targetPath);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        fail(target.errorString());
+        throwError(target.errorString());
 
     QByteArray buffer(kBlockSize, Qt::Uninitialized);
     char *block = buffer.data();
@@ -353,9 +348,9 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
         while (remaining > 0) {
             const qint64 n = readBlock(source, block, kBlockSize);
             if (n == 0)
-                fail(tr("%1 ended before the %2 bytes of the file it stores.").arg(fileId).arg(record.size));
+                throwError(tr("%1 ended before the %2 bytes of the file it stores.").arg(fileId).arg(record.size));
             if (!aesCbcDecrypt(aes.ctx, block, int(n), iv, block))
-                fail(tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
+                throwError(tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
             const qint64 keep = qint64(std::min<quint64>(quint64(n), remaining));
             writeAll(target, block, keep);
             remaining -= quint64(keep);
@@ -371,6 +366,6 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
     }
 
     if (!target.commit())
-        fail(target.errorString());
+        throwError(target.errorString());
     setFileTimes(targetPath, record.mtime);
 }

@@ -5,7 +5,8 @@
 
 #include <sqlite3.h>
 
-#include <stdexcept>
+#include "Errors.h"
+
 
 namespace
 {
@@ -18,11 +19,6 @@ const QString kScript = QStringLiteral(":/res/cache_db.sql");
 const QString kSelect = QStringLiteral("select last_date from manifest where file_name=?");
 const QString kUpdate = QStringLiteral("update manifest set last_date=? where file_name=?");
 const QString kInsert = QStringLiteral("insert into manifest(file_name,last_date) values(?,?)");
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toStdString());
-}
 
 void removeDatabaseFiles(const QString &path)
 {
@@ -69,7 +65,7 @@ void CacheDb::create()
 {
     QFile script(kScript);
     if (!script.open(QIODevice::ReadOnly))
-        fail(script.errorString());
+        throwError(script.errorString());
     QByteArray text = script.readAll();
     const qsizetype zero = text.indexOf('\0');
     if (zero >= 0)
@@ -84,7 +80,7 @@ void CacheDb::create()
         // run and never record anything.
         m_db.close();
         removeDatabaseFiles(m_path);
-        fail(message);
+        throwError(message);
     }
 }
 

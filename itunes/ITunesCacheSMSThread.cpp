@@ -3,11 +3,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "AppFolders.h"
+#include "Errors.h"
 #include "FileUtils.h"
 #include "ProgressForm.h"
 
@@ -25,11 +25,6 @@ const QString kAddressBookFolder = QStringLiteral("AddressBook");
 const QString kMessageDatabase = QStringLiteral("sms.db");
 
 constexpr int kCancelled = -1;
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toStdString());
-}
 
 // A folder is what the record's mode says, whatever its size. The nodes the
 // tree makes up for itself (its root, "Applications") carry no record at all.
@@ -71,7 +66,7 @@ QString cacheName(const Node *node)
 {
     const QString name = sanitizeFileName(node->name);
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        fail(ITunesCacheSMSThread::tr("Refusing to copy \"%1\" of the backup: it is not a plain file name.")
+        throwError(ITunesCacheSMSThread::tr("Refusing to copy \"%1\" of the backup: it is not a plain file name.")
                  .arg(node->name));
     return name;
 }

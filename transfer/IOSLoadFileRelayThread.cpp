@@ -11,8 +11,8 @@
 #include <utime.h>
 
 #include <memory>
-#include <stdexcept>
 
+#include "Errors.h"
 #include "FileRelay.h"
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
@@ -28,11 +28,6 @@ constexpr int kCancelled = -1;
 
 const QString kArchiveName = QStringLiteral("file-relay.cpio");
 const QString kOutputName = QStringLiteral("file-relay");
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
 
 QString shown(const QString &path)
 {
@@ -101,7 +96,7 @@ QString IOSLoadFileRelayThread::entryTargetName(const QString &entryName)
     // the output folder.
     const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (name.startsWith(QLatin1Char('/')) || parts.contains(QStringLiteral("..")))
-        fail(tr("The archive entry \"%1\" would be unpacked outside its folder.").arg(htmlEscape(entryName)));
+        throwError(tr("The archive entry \"%1\" would be unpacked outside its folder.").arg(htmlEscape(entryName)));
     QStringList kept;
     for (const QString &part : parts) {
         if (part != QLatin1String("."))
@@ -146,7 +141,7 @@ void IOSLoadFileRelayThread::receiveArchive(int socket, const QString &archivePa
 {
     QFile archive(archivePath);
     if (!archive.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        fail(tr("create %1 failed. %2").arg(shown(archivePath), htmlEscape(archive.errorString())));
+        throwError(tr("create %1 failed. %2").arg(shown(archivePath), htmlEscape(archive.errorString())));
 
     qint64 total = 0;
     for (;;) {
@@ -160,10 +155,10 @@ void IOSLoadFileRelayThread::receiveArchive(int socket, const QString &archivePa
         total += n;
         ProgressForm::postUpdateProgress(form, QString(), 99, tr("Received:%L1KB").arg(total / 1024));
         if (archive.write(buffer, n) != n)
-            fail(tr("write %1 failed. %2").arg(shown(archivePath), htmlEscape(archive.errorString())));
+            throwError(tr("write %1 failed. %2").arg(shown(archivePath), htmlEscape(archive.errorString())));
     }
     if (!archive.flush())
-        fail(tr("write %1 failed. %2").arg(shown(archivePath), htmlEscape(archive.errorString())));
+        throwError(tr("write %1 failed. %2").arg(shown(archivePath), htmlEscape(archive.errorString())));
     archive.close();
 }
 
@@ -172,12 +167,12 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
 {
     Reader reader(archive_read_new());
     if (!reader)
-        fail(tr("open %1(%2) error.").arg(shown(archivePath)).arg(ARCHIVE_FATAL));
+        throwError(tr("open %1(%2) error.").arg(shown(archivePath)).arg(ARCHIVE_FATAL));
     archive_read_support_filter_all(reader.get());
     archive_read_support_format_all(reader.get());
     const int opened = archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), kBufferSize);
     if (opened != ARCHIVE_OK)
-        fail(tr("open %1(%2) error.").arg(shown(archivePath)).arg(opened));
+        throwError(tr("open %1(%2) error.").arg(shown(archivePath)).arg(opened));
 
     const QString outputPath = outputDir.absolutePath();
     for (;;) {
@@ -187,7 +182,7 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
             break;
         // A damaged or cut archive is not a complete load.
         if (header < ARCHIVE_WARN)
-            fail(tr("read %1 error. %2").arg(shown(archivePath), htmlEscape(archiveError(reader.get()))));
+            throwError(tr("read %1 error. %2").arg(shown(archivePath), htmlEscape(archiveError(reader.get()))));
         if (ProgressForm::isCancelled(form))
             throw kCancelled;
 
@@ -216,7 +211,7 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
         for (const QString &part : parts) {
             path += QLatin1Char('/') + part;
             if (QFileInfo(path).isSymLink())
-                fail(tr("The archive entry \"%1\" would be unpacked through the link %2.")
+                throwError(tr("The archive entry \"%1\" would be unpacked through the link %2.")
                          .arg(htmlEscape(entryName), shown(path)));
         }
 
@@ -230,7 +225,7 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
         QDir().mkpath(QFileInfo(target).absolutePath());
         QFile file(target);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            fail(tr("create %1 error. %2").arg(shown(target), htmlEscape(file.errorString())));
+            throwError(tr("create %1 error. %2").arg(shown(target), htmlEscape(file.errorString())));
         const qint64 size = archive_entry_size(entry);
         qint64 written = 0;
         for (;;) {
@@ -242,16 +237,16 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
             if (n == 0)
                 break;
             if (n < 0)
-                fail(tr("read %1 error. %2").arg(shown(archivePath), htmlEscape(archiveError(reader.get()))));
+                throwError(tr("read %1 error. %2").arg(shown(archivePath), htmlEscape(archiveError(reader.get()))));
             written += n;
             if (file.write(buffer, n) != n)
-                fail(tr("write %1 error. %2").arg(shown(target), htmlEscape(file.errorString())));
+                throwError(tr("write %1 error. %2").arg(shown(target), htmlEscape(file.errorString())));
         }
         if (!file.flush())
-            fail(tr("write %1 error. %2").arg(shown(target), htmlEscape(file.errorString())));
+            throwError(tr("write %1 error. %2").arg(shown(target), htmlEscape(file.errorString())));
         file.close();
         if (archive_entry_size_is_set(entry) && written != size)
-            fail(tr("The archive %1 ends before %2 is complete.").arg(shown(archivePath), shown(target)));
+            throwError(tr("The archive %1 ends before %2 is complete.").arg(shown(archivePath), shown(target)));
         setEntryTimes(target, entry);
     }
 }

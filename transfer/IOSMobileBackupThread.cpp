@@ -4,8 +4,8 @@
 #include <QFileInfo>
 
 #include <cmath>
-#include <stdexcept>
 
+#include "Errors.h"
 #include "FileUtils.h"
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
@@ -21,11 +21,6 @@ constexpr int kCancelled = -1;
 // Status.plist is a few hundred bytes and Manifest.plist a few megabytes;
 // a bigger one is not a backup the tool can bring up to date.
 constexpr qint64 kMaxCataloguePlistSize = 64 * 1024 * 1024;
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
 
 PlistNode readPlist(const QString &path)
 {
@@ -72,7 +67,7 @@ QString IOSMobileBackupThread::deviceBackupPath(const QDir &root, const QString 
                         && !deviceId.contains(QLatin1Char('/')) && !deviceId.contains(QLatin1Char('\\'))
                         && !deviceId.contains(QChar(0));
     if (!single)
-        fail(tr("The device identifier \"%1\" cannot name a backup folder.").arg(htmlEscape(deviceId)));
+        throwError(tr("The device identifier \"%1\" cannot name a backup folder.").arg(htmlEscape(deviceId)));
     return root.absoluteFilePath(deviceId);
 }
 
@@ -113,7 +108,7 @@ void IOSMobileBackupThread::run()
     try {
         folder = deviceBackupPath(m_backupDir, device->uniqueDeviceId);
         if (!isReusableBackup(folder, device->productVersion) && !removeEntry(folder))
-            fail(tr("Can not remove the earlier backup %1.").arg(htmlEscape(QDir::toNativeSeparators(folder))));
+            throwError(tr("Can not remove the earlier backup %1.").arg(htmlEscape(QDir::toNativeSeparators(folder))));
 
         connect(tool, SIGNAL(update(double, QString, QString)), this, SLOT(backupUpdate(double, QString, QString)),
                 Qt::UniqueConnection);
