@@ -3,6 +3,7 @@
 #include "AfcProtocol.h"
 #include "HouseArrest.h"
 #include "Lockdown.h"
+#include "SafePath.h"
 #include "ServiceSocket.h"
 
 #include <exception>
@@ -118,7 +119,7 @@ QList<AfcFileInfo> AfcClient::list(const QString &folder)
     for (const QString &name : afc_read_dir(m_socket, folder)) {
         // The device names its entries; a name that is no single entry of the
         // folder would make a path somewhere else.
-        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/')))
+        if (!isSafePathComponent(name, Backslash::Character))
             continue;
         const AfcFileInfo info = stat(prefix + name);
         if (info.isFile() || info.isDir())

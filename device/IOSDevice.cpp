@@ -3,33 +3,18 @@
 #include "AppFolders.h"
 #include "Lockdown.h"
 #include "MessageBoxes.h"
+#include "SafePath.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <stdexcept>
 
-namespace
-{
-
-// The identifier comes from the device (or from a folder name), so it must
-// name exactly one entry of ios_cache and nothing above or below it.
-bool isSingleFolderName(const QString &name)
-{
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return false;
-    for (const QChar c : name) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.isNull())
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 QDir IOSDevice::cacheDir() const
 {
-    if (!isSingleFolderName(uniqueDeviceId)) {
+    // The identifier comes from the device (or from a folder name), so it
+    // must name exactly one entry of ios_cache and nothing above or below it.
+    if (!isSafePathComponent(uniqueDeviceId)) {
         const QString message = QCoreApplication::translate("IOSDevice", "The device identifier \"%1\" cannot name a cache folder.")
                                     .arg(uniqueDeviceId.toHtmlEscaped());
         throw std::runtime_error(message.toUtf8().toStdString());

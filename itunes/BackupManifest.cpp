@@ -20,6 +20,7 @@
 #include "FileUtils.h"
 #include "MbdbFile.h"
 #include "PlistNode.h"
+#include "SafePath.h"
 
 namespace
 {
@@ -38,40 +39,6 @@ constexpr qint64 kMaxManifestPlistSize = qint64(256) << 20;
 // How often an empty read before the end of a stored file is tried again
 // before it counts as a read error.
 constexpr int kReadAttempts = 3;
-
-// One component of a path: nothing joined to a folder by it leaves that
-// folder.
-bool isPlainName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
-// The identifier names folders of the device's own (its cache, its
-// backups); it is refused with either separator, as device identifiers
-// never hold one.
-bool isDeviceId(const QString &id)
-{
-    return isPlainName(id) && !id.contains(QLatin1Char('\\'));
-}
-
-// A relative path whose every component is a plain name: nothing built from
-// it can climb out of the folder it is joined to.
-bool isSafeTreePath(const QString &path)
-{
-    if (path.isEmpty())
-        return false;
-    qsizetype start = 0;
-    while (true) {
-        const qsizetype slash = path.indexOf(QLatin1Char('/'), start);
-        const QStringView part = QStringView(path).mid(start, slash < 0 ? path.size() - start : slash - start);
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return false;
-        if (slash < 0)
-            return true;
-        start = slash + 1;
-    }
-}
 
 // Up to max bytes from the file; 0 only at its end.
 qint64 readSome(QFile &file, char *buffer, qint64 max)
@@ -189,8 +156,9 @@ void BackupManifest::loadInfo()
     read.backupKeyBag = plist.dictItem(QStringLiteral("BackupKeyBag")).toByteArray();
 
     // A backup may lack the identifier (nothing here needs it), but one it
-    // holds must be able to name a folder of the device.
-    if (!read.uniqueDeviceId.isEmpty() && !isDeviceId(read.uniqueDeviceId))
+    // holds must be able to name a folder of the device. Device identifiers
+    // never hold a separator of either kind.
+    if (!read.uniqueDeviceId.isEmpty() && !isSafePathComponent(read.uniqueDeviceId))
         throwError(tr("Invalid device identifier \"%1\" in %2.")
                  .arg(read.uniqueDeviceId, QDir::toNativeSeparators(path)));
 
@@ -263,7 +231,7 @@ void BackupManifest::loadFiles()
         p.record = e.record;
         if (p.slash == p.treePath.size() - 1)
             continue; // no name: the record of a domain itself
-        if (!isSafeTreePath(p.treePath))
+        if (!isSafeRelativePath(p.treePath))
             throwError(tr("Manifest.mbdb holds the path \"%1\" of the domain \"%2\", which leads outside the backup's "
                     "folders.")
                      .arg(e.path, e.domain));
@@ -295,7 +263,7 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
         throwError(tr("No backup file to extract."));
     // Callers name the copy after the node; a name that is no plain file
     // name could put it anywhere.
-    if (!isPlainName(node->name))
+    if (!isSafePathComponent(node->name, Backslash::Character))
         throwError(tr("Refusing to extract \"%1\": it is not a plain file name.").arg(node->name));
 
     const MbdbRecord &record = node->record;

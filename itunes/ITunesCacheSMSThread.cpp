@@ -10,6 +10,7 @@
 #include "Errors.h"
 #include "FileUtils.h"
 #include "ProgressForm.h"
+#include "SafePath.h"
 
 namespace
 {
@@ -65,7 +66,7 @@ bool hasMessageDatabase(const Node *sms)
 QString cacheName(const Node *node)
 {
     const QString name = sanitizeFileName(node->name);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    if (!isSafePathComponent(name))
         throwError(ITunesCacheSMSThread::tr("Refusing to copy \"%1\" of the backup: it is not a plain file name.")
                  .arg(node->name));
     return name;

@@ -21,6 +21,7 @@
 #include "MergeEntry.h"
 #include "PlistNode.h"
 #include "ProgressForm.h"
+#include "SafePath.h"
 #include "WholeFileCopy.h"
 #include "_MsgMessage.h"
 
@@ -55,13 +56,8 @@ QString attachmentBackupPath(const QString &filename)
     if (at < 0)
         return QString();
     const QString path = filename.mid(at);
-    if (!path.startsWith(kAttachmentsFolder) || path.contains(QChar(0)))
+    if (!path.startsWith(kAttachmentsFolder) || !isSafeRelativePath(path))
         return QString();
-    const QStringList parts = path.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return QString();
-    }
     return path;
 }
 

@@ -11,6 +11,7 @@
 #include "IOSDevice.h"
 #include "PlistNode.h"
 #include "ProgressForm.h"
+#include "SafePath.h"
 #include "TempBackupRoot.h"
 #include "backup2tool.h"
 
@@ -63,10 +64,7 @@ QString IOSMobileBackupThread::deviceBackupPath(const QDir &root, const QString 
 {
     // The id comes from the device; it names one folder in the root and
     // nothing above it, since that folder may be removed whole.
-    const bool single = !deviceId.isEmpty() && deviceId != QLatin1String(".") && deviceId != QLatin1String("..")
-                        && !deviceId.contains(QLatin1Char('/')) && !deviceId.contains(QLatin1Char('\\'))
-                        && !deviceId.contains(QChar(0));
-    if (!single)
+    if (!isSafePathComponent(deviceId))
         throwError(tr("The device identifier \"%1\" cannot name a backup folder.").arg(htmlEscape(deviceId)));
     return root.absoluteFilePath(deviceId);
 }

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "SafePath.h"
 #include "ui_MainWindow.h"
 
 #include <QCoreApplication>
@@ -48,13 +49,6 @@ const ExportRule kExportRules[] = {
     {2, "-pdf", true},
     {3, "-html", true},
 };
-
-// A name that, inside a folder, names a folder right there.
-bool isPlainFolderName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
-}
 
 QDir localDbFolder(const _LocalDBItemNode *node)
 {
@@ -194,7 +188,7 @@ void MainWindow::backupMessagesToLocalDb(const QString &defaultName, const QList
         const QString path = localDatabasesDir().absoluteFilePath(name);
         // The name becomes a folder right inside the local databases; one
         // that would lead anywhere else is refused.
-        if (!isPlainFolderName(name)) {
+        if (!isSafePathComponent(name)) {
             showError(htmlEscape(QCoreApplication::translate("LocalDbSelForm", "IDS_INVALID_LOCALDB_NAME")));
             return;
         }
