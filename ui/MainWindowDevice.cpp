@@ -9,10 +9,10 @@
 
 #include "AbsIOSMessageDb.h"
 #include "BackupManifest.h"
+#include "CachedMessageDb.h"
 #include "CFType.h"
 #include "CountryLibDb.h"
 #include "HtmlEscape.h"
-#include "IOS5MessageDb.h"
 #include "IOS6MessageDb.h"
 #include "IOSDevice.h"
 #include "IOSLoadFileRelayThread.h"
@@ -38,8 +38,6 @@ namespace
 {
 
 using Node = AbsTreeItemModel::_ItemNode;
-
-const char kSmsDbPath[] = "file-relay/var/mobile/Library/SMS/sms.db";
 
 // Whether the country library knows the code. A library that cannot be
 // read is no reason to ask: the code then counts as known.
@@ -208,12 +206,7 @@ bool MainWindow::copyDeviceDatabasesByBackup(IOSDevice &device)
 void MainWindow::addArrivedDevice(const IOSDevice &device)
 {
     const QDir cacheDir = device.cacheDir();
-    const QString path = cacheDir.absoluteFilePath(QLatin1String(kSmsDbPath));
-    QSharedPointer<AbsMessageDb> db;
-    if (AbsIOSMessageDb::dbVersion(path) == 5)
-        db.reset(new IOS5MessageDb(cacheDir, device.mobileSubscriberCountryCode));
-    else
-        db.reset(new IOS6MessageDb(cacheDir, device.mobileSubscriberCountryCode, false));
+    const QSharedPointer<AbsMessageDb> db = openCachedMessageDb(cacheDir, device.mobileSubscriberCountryCode);
 
     _IOSDeviceItemNode *node =
         m_mainModel->addDevice(db, QSharedPointer<const IOSDevice>::create(device), device.deviceName);

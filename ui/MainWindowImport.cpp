@@ -4,10 +4,8 @@
 
 #include <exception>
 
-#include "AbsIOSMessageDb.h"
 #include "BackupManifest.h"
-#include "IOS5MessageDb.h"
-#include "IOS6MessageDb.h"
+#include "CachedMessageDb.h"
 #include "ITunesCacheSMSThread.h"
 #include "LoadItunesBackupDlg.h"
 #include "MessageBoxes.h"
@@ -16,14 +14,6 @@
 #include "ProgressForm.h"
 #include "WorkerStage.h"
 #include "_LocalDBItemNode.h"
-
-namespace
-{
-
-// Where the message cache keeps the backup's messages database.
-const char kCachedSmsDb[] = "file-relay/var/mobile/Library/SMS/sms.db";
-
-} // namespace
 
 void MainWindow::miImportItunes()
 {
@@ -76,11 +66,7 @@ void MainWindow::importMessages(QString &targetName)
     }
 
     try {
-        QSharedPointer<AbsMessageDb> db;
-        if (AbsIOSMessageDb::dbVersion(cacheDir.absoluteFilePath(QLatin1String(kCachedSmsDb))) == 5)
-            db.reset(new IOS5MessageDb(cacheDir, QString()));
-        else
-            db.reset(new IOS6MessageDb(cacheDir, QString(), false));
+        const QSharedPointer<AbsMessageDb> db = openCachedMessageDb(cacheDir, QString());
         MsgDataSet set = MsgDataSet::create();
         db->messages(set, 0);
         // The cached copy is not needed open while the messages are stored.
