@@ -273,7 +273,7 @@ void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
     // The chosen records stay with their source for the whole road, even
     // should the source leave the tree while a stage runs.
     const _AbsDBItemNode *source = currentSourceNode();
-    const MsgDataSet records = source ? source->dataSet : MsgDataSet();
+    const MsgDataSet keepRecordsAlive = source ? source->dataSet : MsgDataSet();
 
     const _IOSDeviceItemNode *target = askTargetDevice(sourceDevice);
     if (!target)
@@ -333,8 +333,10 @@ void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
 {
     if (!hasMessagesToWrite(messages))
         return;
+    // The messages' records stay with their source while the merge runs,
+    // even should the source leave the tree meanwhile.
     const _AbsDBItemNode *source = currentSourceNode();
-    const MsgDataSet records = source ? source->dataSet : MsgDataSet();
+    const MsgDataSet keepRecordsAlive = source ? source->dataSet : MsgDataSet();
 
     QSharedPointer<BackupManifest> manifest;
     {

@@ -162,7 +162,7 @@ void MainWindow::backupMessages(const QList<_MsgMessage *> &messages)
         return;
     // The records stay with their source while the backup runs, even should
     // the source leave the tree meanwhile.
-    const MsgDataSet records = static_cast<const _AbsDBItemNode *>(node)->dataSet;
+    const MsgDataSet keepRecordsAlive = static_cast<const _AbsDBItemNode *>(node)->dataSet;
     backupMessagesToLocalDb(node->name + QStringLiteral("_Backup"), messages);
 }
 
@@ -297,8 +297,10 @@ void MainWindow::exportMessagesToFile(const QList<_MsgMessage *> &messages)
         return;
     }
 
+    // The messages' records stay with their source while the export runs,
+    // even should the source leave the tree meanwhile.
     const _AbsDBItemNode *source = currentSourceNode();
-    const MsgDataSet records = source ? source->dataSet : MsgDataSet();
+    const MsgDataSet keepRecordsAlive = source ? source->dataSet : MsgDataSet();
     const bool ascending = ui->treeViewSMS->header()->sortIndicatorOrder() == Qt::AscendingOrder;
     // Success and failure are the worker's to tell, through the dialog.
     ProgressForm form(QString(), this);
@@ -311,8 +313,9 @@ void MainWindow::exportMessagesToFile(const QList<_MsgMessage *> &messages)
 
 void MainWindow::printMessages(const QList<_MsgMessage *> &messages)
 {
+    // The messages' records stay with their source while they are printed.
     const _AbsDBItemNode *source = currentSourceNode();
-    const MsgDataSet records = source ? source->dataSet : MsgDataSet();
+    const MsgDataSet keepRecordsAlive = source ? source->dataSet : MsgDataSet();
     SMSPrinter printer(this);
     printer.print(messages);
 }
