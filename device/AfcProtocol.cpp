@@ -138,8 +138,8 @@ QByteArray afc_receive(int socket, AfcPacketHeader *headerOut, int *statusOut)
     }
     default:
         throwError(QStringLiteral("read AFC failed, Unknown operation code received %1, param1=%2.")
-                 .arg(header.operation)
-                 .arg(firstWord(body)));
+                       .arg(header.operation)
+                       .arg(firstWord(body)));
     }
 }
 

@@ -95,7 +95,7 @@ CFType mobiledevice_backup2_recv_response(int socket, int *errorCode, CFType req
     const CFType response = mobiledevice_link_sc_recv_process_message(socket, request, &received);
     if (response.value(QStringLiteral("MessageName")).stringValue() != QLatin1String("Response")) {
         throwError(QStringLiteral("Did not receive a message(\"Message Name\" is \"Response\").\n%1")
-                 .arg(QString::fromUtf8(CFType::toPropertyListData(received, kCFPropertyListFormatXml))));
+                       .arg(QString::fromUtf8(CFType::toPropertyListData(received, kCFPropertyListFormatXml))));
     }
     if (errorCode)
         *errorCode = errorCodeOf(response);

@@ -68,7 +68,7 @@ QString cacheName(const Node *node)
     const QString name = sanitizeFileName(node->name);
     if (!isSafePathComponent(name))
         throwError(ITunesCacheSMSThread::tr("Refusing to copy \"%1\" of the backup: it is not a plain file name.")
-                 .arg(node->name));
+                       .arg(node->name));
     return name;
 }
 

@@ -212,7 +212,7 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
             path += QLatin1Char('/') + part;
             if (QFileInfo(path).isSymLink())
                 throwError(tr("The archive entry \"%1\" would be unpacked through the link %2.")
-                         .arg(htmlEscape(entryName), shown(path)));
+                               .arg(htmlEscape(entryName), shown(path)));
         }
 
         if (type == AE_IFDIR) {
