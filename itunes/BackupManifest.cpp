@@ -160,7 +160,7 @@ void BackupManifest::loadInfo()
     // never hold a separator of either kind.
     if (!read.uniqueDeviceId.isEmpty() && !isSafePathComponent(read.uniqueDeviceId))
         throwError(tr("Invalid device identifier \"%1\" in %2.")
-                 .arg(read.uniqueDeviceId, QDir::toNativeSeparators(path)));
+                       .arg(read.uniqueDeviceId, QDir::toNativeSeparators(path)));
 
     info = read;
     const QString folderName = folder.dirName();
@@ -199,12 +199,8 @@ void BackupManifest::loadFiles()
     entries.reserve(size_t(table.size()));
     for (const MbdbRecord &r : table)
         entries.push_back({r.domain.toString(), r.path.toString(), &r});
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        const int byDomain = QString::compare(a.domain, b.domain, Qt::CaseSensitive);
-        if (byDomain != 0)
-            return byDomain < 0;
-        return QString::compare(a.path, b.path, Qt::CaseSensitive) < 0;
-    });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry &a, const Entry &b) { return mbdbKeyLess(a.domain, a.path, b.domain, b.path); });
 
     // Every path is checked before the first node is made, so a refused
     // catalogue leaves no half-built tree.
@@ -233,8 +229,8 @@ void BackupManifest::loadFiles()
             continue; // no name: the record of a domain itself
         if (!isSafeRelativePath(p.treePath))
             throwError(tr("Manifest.mbdb holds the path \"%1\" of the domain \"%2\", which leads outside the backup's "
-                    "folders.")
-                     .arg(e.path, e.domain));
+                          "folders.")
+                           .arg(e.path, e.domain));
         placements.push_back(std::move(p));
     }
 
@@ -295,9 +291,9 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
             throwError(tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
         if (quint64(stored) < record.size)
             throwError(tr("%1 holds %2 bytes, fewer than the %3 bytes of the file it stores.")
-                     .arg(fileId)
-                     .arg(stored)
-                     .arg(record.size));
+                           .arg(fileId)
+                           .arg(stored)
+                           .arg(record.size));
     }
 
     QSaveFile target(targetPath);

@@ -113,12 +113,17 @@ QByteArray fileSha1(const QString &filePath)
     return hash.result();
 }
 
-bool mbdbRecordLess(const MbdbRecord &a, const MbdbRecord &b)
+bool mbdbKeyLess(const QString &domainA, const QString &pathA, const QString &domainB, const QString &pathB)
 {
-    const int byDomain = QString::compare(a.domain.toString(), b.domain.toString(), Qt::CaseSensitive);
+    const int byDomain = QString::compare(domainA, domainB, Qt::CaseSensitive);
     if (byDomain != 0)
         return byDomain < 0;
-    return QString::compare(a.path.toString(), b.path.toString(), Qt::CaseSensitive) < 0;
+    return QString::compare(pathA, pathB, Qt::CaseSensitive) < 0;
+}
+
+bool mbdbRecordLess(const MbdbRecord &a, const MbdbRecord &b)
+{
+    return mbdbKeyLess(a.domain.toString(), a.path.toString(), b.domain.toString(), b.path.toString());
 }
 
 QHash<QString, MbdbRecord> readMbdb(const QString &path)
@@ -174,12 +179,8 @@ void writeMbdb(QList<MbdbRecord> &records, const QString &path)
     keys.reserve(records.size());
     for (qsizetype i = 0; i < records.size(); ++i)
         keys.push_back({records[i].domain.toString(), records[i].path.toString(), i});
-    std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
-        const int byDomain = QString::compare(a.domain, b.domain, Qt::CaseSensitive);
-        if (byDomain != 0)
-            return byDomain < 0;
-        return QString::compare(a.path, b.path, Qt::CaseSensitive) < 0;
-    });
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const Key &a, const Key &b) { return mbdbKeyLess(a.domain, a.path, b.domain, b.path); });
     QList<MbdbRecord> sorted;
     sorted.reserve(records.size());
     for (const Key &k : keys)

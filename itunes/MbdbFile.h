@@ -18,8 +18,11 @@ QString mbdbFileId(const QString &domain, const QString &path);
 // SHA-1 of a local file's contents (20 bytes); empty when it cannot be read.
 QByteArray fileSha1(const QString &filePath);
 
-// Ascending by decoded domain, then decoded path, comparing UTF-16 code
-// units (case-sensitive, no locale).
+// The catalogue's order: ascending by domain, then by path, comparing UTF-16
+// code units (case-sensitive, no locale), so that a folder comes before what
+// it holds. mbdbKeyLess takes keys already decoded, for sorts that decode
+// each key once; mbdbRecordLess decodes them itself.
+bool mbdbKeyLess(const QString &domainA, const QString &pathA, const QString &domainB, const QString &pathB);
 bool mbdbRecordLess(const MbdbRecord &a, const MbdbRecord &b);
 
 // Every record of the catalogue by file id; a later record with the same

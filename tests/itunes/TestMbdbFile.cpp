@@ -121,6 +121,8 @@ TEST(MbdbRecordLess, OrdersByDecodedDomainThenPathAsCodeUnits)
                       + c.b.path.toString())
                          .toStdString());
         EXPECT_EQ(mbdbRecordLess(c.a, c.b), c.less);
+        EXPECT_EQ(mbdbKeyLess(c.a.domain.toString(), c.a.path.toString(), c.b.domain.toString(), c.b.path.toString()),
+                  c.less);
     }
 }
 
