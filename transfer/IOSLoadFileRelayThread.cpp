@@ -17,6 +17,7 @@
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
 #include "ProgressForm.h"
+#include "SafePath.h"
 #include "ServiceSocket.h"
 
 namespace
@@ -93,15 +94,18 @@ QString IOSLoadFileRelayThread::entryTargetName(const QString &entryName)
     name.remove(reserved);
 
     // The name comes from the device: it may only ever name something inside
-    // the output folder.
-    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (name.startsWith(QLatin1Char('/')) || parts.contains(QStringLiteral("..")))
-        throwError(tr("The archive entry \"%1\" would be unpacked outside its folder.").arg(htmlEscape(entryName)));
+    // the output folder. Empty and "." components are dropped; a device's
+    // file names may hold a backslash.
+    bool inside = !name.startsWith(QLatin1Char('/'));
     QStringList kept;
-    for (const QString &part : parts) {
-        if (part != QLatin1String("."))
-            kept.append(part);
+    for (const QString &part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("."))
+            continue;
+        inside = inside && isSafePathComponent(part, Backslash::Character);
+        kept.append(part);
     }
+    if (!inside)
+        throwError(tr("The archive entry \"%1\" would be unpacked outside its folder.").arg(htmlEscape(entryName)));
     return kept.join(QLatin1Char('/'));
 }
 
