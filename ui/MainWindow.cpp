@@ -15,6 +15,7 @@
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
 #include "MessageBoxes.h"
+#include "SafePath.h"
 #include "ShellUtils.h"
 #include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
@@ -104,8 +105,10 @@ MainWindow::~MainWindow()
 QDir MainWindow::deviceCacheDir(const IOSDevice &device)
 {
     const QFileInfo id(device.uniqueDeviceId);
-    if (id.isAbsolute() && QDir::cleanPath(id.absolutePath()) == storedDevicesPath() && id.fileName() != QLatin1String(".")
-        && id.fileName() != QLatin1String(".."))
+    // A stored device's identifier is its folder, right inside the stored
+    // devices; its name was read from that folder, so it may hold a backslash.
+    if (id.isAbsolute() && QDir::cleanPath(id.absolutePath()) == storedDevicesPath()
+        && isSafePathComponent(id.fileName(), Backslash::Character))
         return QDir(id.absoluteFilePath());
     return device.cacheDir();
 }
