@@ -7,7 +7,8 @@
 //
 // by default 100000 messages over 500 conversations in every format;
 // formats is a comma-separated choice of csv, txt, html and pdf. The files
-// go to a temporary folder under TMPDIR.
+// go to a temporary folder under TMPDIR; with KEEP set in the environment the
+// folder stays, for a look at the files.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -139,6 +140,10 @@ int main(int argc, char **argv)
     if (!dir.isValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
+    }
+    if (qEnvironmentVariableIsSet("KEEP")) {
+        dir.setAutoRemove(false);
+        std::printf("work folder: %s\n", qUtf8Printable(dir.path()));
     }
     struct Format
     {

@@ -4,8 +4,16 @@
 //
 //   bench_localdb [messages] [conversations] [messages to delete]
 //
+// by default 100000 messages over 500 conversations; the large case is
+// bench_localdb 1000000 5000.
+//
 // With NOFILES set in the environment no attachment file is created, so that
-// the backup figures show the database work without the file copies.
+// the backup figures show the database work without the file copies. With
+// KEEP set the work folder stays, for a look at the local database.
+//
+// The peak resident memory is shown before and after the read: the
+// generation of the source comes first and holds little, so the second figure
+// is the read's own peak (with the program's start-up).
 
 #include <QCoreApplication>
 #include <QDir>
@@ -127,6 +135,14 @@ double cpuSeconds()
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Peak resident memory of the process so far, in MB.
+double peakRssMb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0; // kilobytes on Linux
+}
+
 double runBackup(const QList<_MsgMessage *> &messages, const QDir &target)
 {
     QElapsedTimer clock;
@@ -161,6 +177,10 @@ qint64 rows(const QString &path, const char *table)
 int main(int argc, char **argv)
 {
     QTemporaryDir work;
+    if (qEnvironmentVariableIsSet("KEEP")) {
+        work.setAutoRemove(false);
+        std::printf("work folder: %s\n", qUtf8Printable(work.path()));
+    }
     // The country library is installed into the application-data folder under
     // HOME: keep it out of the user's own.
     qputenv("HOME", QFile::encodeName(work.filePath(QStringLiteral("home"))));
@@ -186,12 +206,16 @@ int main(int argc, char **argv)
     clock.start();
     CountryLibDb(QString()).ensureOpen();
     std::printf("install the country library (once): %6.3f s\n", clock.nsecsElapsed() / 1e9);
+    std::printf("peak resident memory before the read: %7.1f MB\n", peakRssMb());
     double cpu = cpuSeconds();
     clock.start();
     source.messages(set, 0);
     const double read = clock.nsecsElapsed() / 1e9;
     std::printf("read all messages into a set:      %7.3f s, cpu %6.3f s  (%lld messages, %lld attachments)\n", read,
                 cpuSeconds() - cpu, qlonglong(set.data()->messages.size()), qlonglong(set.data()->attachments.size()));
+    const double readPeak = peakRssMb();
+    std::printf("peak resident memory of the read:  %7.1f MB  (%.0f bytes a message)\n", readPeak,
+                set.data()->messages.isEmpty() ? 0.0 : readPeak * 1048576.0 / double(set.data()->messages.size()));
 
     const QList<_MsgMessage *> messages = set.messageList();
     cpu = cpuSeconds();
@@ -206,6 +230,7 @@ int main(int argc, char **argv)
     const double again = runBackup(messages, local);
     std::printf("back up again (all duplicates):    %7.3f s, cpu %6.3f s  (%lld messages stored, %d files)\n", again,
                 cpuSeconds() - cpu, rows(localDb, "message"), filesBelow(copies));
+    std::printf("peak resident memory of the run:   %7.1f MB\n", peakRssMb());
 
     // Deleting is not a target; shown for what the schema's triggers cost.
     if (deleteCount <= 0)
