@@ -79,6 +79,27 @@ QByteArray Sqlite3Cursor::getBlob(const QString &column) const
     return i < 0 ? QByteArray() : m_lease->stmt->blobAt(i);
 }
 
+QString Sqlite3Cursor::getText(int index) const
+{
+    if (!current() || index < 0 || index >= m_lease->stmt->columnCount())
+        return QString();
+    return m_lease->stmt->textAt(index);
+}
+
+QByteArray Sqlite3Cursor::getBlob(int index) const
+{
+    if (!current() || index < 0 || index >= m_lease->stmt->columnCount())
+        return QByteArray();
+    return m_lease->stmt->blobAt(index);
+}
+
+QByteArrayView Sqlite3Cursor::getUtf8(int index) const
+{
+    if (!current() || index < 0 || index >= m_lease->stmt->columnCount())
+        return QByteArrayView();
+    return m_lease->stmt->utf8At(index);
+}
+
 bool Sqlite3Cursor::isNull(const QString &column) const
 {
     const int i = indexOf(column);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QSharedPointer>
 #include <QString>
 
@@ -28,8 +29,21 @@ public:
     double getDouble(const QString &column) const;
     QString getText(const QString &column) const;
     QByteArray getBlob(const QString &column) const;
+    // The same by the column's place in the result (from 0), for loops over
+    // many rows that find their places once; a place the result lacks (-1
+    // among them) reads as an empty text or array, as a missing name does.
+    QString getText(int index) const;
+    QByteArray getBlob(int index) const;
+    // The text of a place as SQLite holds it, in UTF-8, without a copy: valid
+    // until the next moveNext. A null view for NULL or a missing place;
+    // getText gives QString::fromUtf8 of it.
+    QByteArrayView getUtf8(int index) const;
     bool isNull(const QString &column) const;
     bool hasColumn(const QString &column) const;
+
+    // The place of a column of the current row by name in any letter case;
+    // -1 when the result has none, or no row is current.
+    int columnIndex(const QString &column) const { return indexOf(column); }
 
     // The current row, every column by its result name.
     Sqlite3Row getRow() const;

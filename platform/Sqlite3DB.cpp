@@ -50,6 +50,8 @@ void Sqlite3DB::close()
     // Cursors may still hold statements; close_v2 keeps the connection as a
     // zombie until the last of them is finalized.
     m_cache.clear();
+    for (QSharedPointer<Sqlite3Stmt> &recent : m_recent)
+        recent.reset();
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -75,9 +77,17 @@ QSharedPointer<Sqlite3Stmt> Sqlite3DB::prepared(const Sqlite3Sql &sql)
 {
     if (!m_db)
         throw std::runtime_error("database is not open");
-    auto it = m_cache.find(sql.sql());
+    const QString &text = sql.sql();
+    QSharedPointer<Sqlite3Stmt> &recent = m_recent[(quintptr(text.constData()) >> 3) % kRecent];
+    if (recent && !recent->busy && recent->sql().constData() == text.constData()
+        && QStringView(recent->sql()) == QStringView(text)) {
+        recent->bind(sql);
+        return recent;
+    }
+    auto it = m_cache.find(text);
     if (it != m_cache.end() && !it.value()->busy) {
         it.value()->bind(sql);
+        recent = it.value();
         return it.value();
     }
     auto stmt = QSharedPointer<Sqlite3Stmt>::create(m_db, sql.sql());
@@ -93,6 +103,7 @@ QSharedPointer<Sqlite3Stmt> Sqlite3DB::prepared(const Sqlite3Sql &sql)
             }
         }
         m_cache.insert(sql.sql(), stmt);
+        recent = stmt;
     }
     return stmt;
 }

@@ -62,4 +62,10 @@ private:
     sqlite3 *m_db = nullptr;
     QString m_path;
     QHash<QString, QSharedPointer<Sqlite3Stmt>> m_cache;
+    // The statements run lately by where their text lies: a batch runs the
+    // same few texts (shared, not copied) over and over, and a text found in
+    // the same place is compared with the statement's own rather than hashed
+    // (an insert of fifty columns is a long text).
+    static constexpr int kRecent = 32;
+    QSharedPointer<Sqlite3Stmt> m_recent[kRecent];
 };

@@ -1,18 +1,58 @@
 #include "Sqlite3Sql.h"
 
+#include <cstring>
+
 Sqlite3Sql::Sqlite3Sql(const QString &sql)
     : m_sql(sql)
 {
 }
 
+namespace
+{
+
+// Statements are mostly written as literals and run over and over: the text
+// of one seen lately is shared rather than converted again, which also lets
+// the connection find its prepared statement by the text's place. Each
+// thread keeps its own; the bytes are compared in full before a kept text is
+// used.
+QString sqlText(const char *sql)
+{
+    if (!sql)
+        return QString::fromUtf8(sql);
+    struct Kept
+    {
+        const char *where = nullptr;
+        QByteArray utf8;
+        QString text;
+    };
+    constexpr int kKept = 64;
+    thread_local Kept kept[kKept];
+    Kept &k = kept[(quintptr(sql) >> 3) % kKept];
+    const qsizetype size = qsizetype(qstrlen(sql));
+    if (k.where == sql && k.utf8.size() == size && std::memcmp(k.utf8.constData(), sql, size_t(size)) == 0)
+        return k.text;
+    k.where = sql;
+    k.utf8 = QByteArray(sql, size);
+    k.text = QString::fromUtf8(k.utf8);
+    return k.text;
+}
+
+} // namespace
+
 Sqlite3Sql::Sqlite3Sql(const char *sql)
-    : m_sql(QString::fromUtf8(sql))
+    : m_sql(sqlText(sql))
 {
 }
 
 Sqlite3Sql &Sqlite3Sql::appendSql(const QString &sql)
 {
     m_sql += sql;
+    return *this;
+}
+
+Sqlite3Sql &Sqlite3Sql::reserveParams(qsizetype count)
+{
+    m_params.reserve(m_params.size() + qMax<qsizetype>(0, count));
     return *this;
 }
 

@@ -16,6 +16,9 @@ public:
     Sqlite3Sql(const char *sql);    // NOLINT
 
     Sqlite3Sql &appendSql(const QString &sql);
+    // Room for count parameters up front, so that a statement of many
+    // columns binds without growing its list.
+    Sqlite3Sql &reserveParams(qsizetype count);
     Sqlite3Sql &addIntParam(int value);
     Sqlite3Sql &addInt64Param(qint64 value);
     // A null or empty text binds as '' (never as NULL), so comparisons with

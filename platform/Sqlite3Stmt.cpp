@@ -135,11 +135,23 @@ int Sqlite3Stmt::columnCount() const
 
 int Sqlite3Stmt::columnIndex(const QString &name) const
 {
+    // The slot follows from where the characters lie; only the same
+    // characters give the kept index.
+    RecentName &recent = m_recent[(quintptr(name.constData()) >> 3) % kRecentNames];
+    if (recent.where == name.constData() && QStringView(recent.name) == QStringView(name))
+        return recent.index;
+    int index;
     auto it = m_exactIndex.constFind(name);
-    if (it != m_exactIndex.constEnd())
-        return it.value();
-    const int index = m_lowerIndex.value(name.toLower(), -1);
-    m_exactIndex.insert(name, index);
+    if (it != m_exactIndex.constEnd()) {
+        index = it.value();
+    } else {
+        index = m_lowerIndex.value(name.toLower(), -1);
+        // A copy of its own: the name may lie in the caller's buffer.
+        m_exactIndex.insert(QString(name.constData(), name.size()), index);
+    }
+    recent.where = name.constData();
+    recent.name = QString(name.constData(), name.size());
+    recent.index = index;
     return index;
 }
 
@@ -169,6 +181,14 @@ QString Sqlite3Stmt::textAt(int index) const
     if (!text)
         return QString();
     return QString::fromUtf8(text, sqlite3_column_bytes(m_stmt, index));
+}
+
+QByteArrayView Sqlite3Stmt::utf8At(int index) const
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index));
+    if (!text)
+        return QByteArrayView();
+    return QByteArrayView(text, sqlite3_column_bytes(m_stmt, index));
 }
 
 QByteArray Sqlite3Stmt::blobAt(int index) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QString>
 #include <QVariant>
@@ -35,6 +36,9 @@ public:
     qint64 int64At(int index) const;
     double doubleAt(int index) const;
     QString textAt(int index) const;
+    // The column's text as SQLite holds it in UTF-8, valid until the next
+    // step or reset; a null view for NULL.
+    QByteArrayView utf8At(int index) const;
     QByteArray blobAt(int index) const;
     QVariant valueAt(int index) const;
 
@@ -55,4 +59,15 @@ private:
     QString m_sql;
     QHash<QString, int> m_lowerIndex;
     mutable QHash<QString, int> m_exactIndex;
+    // Readers ask for the same few names row after row, mostly as literals
+    // whose text never moves: a name found where one was asked for before
+    // is compared with a copy of that one, which costs less than hashing it.
+    struct RecentName
+    {
+        const QChar *where = nullptr;
+        QString name; // a copy of its own
+        int index = -1;
+    };
+    static constexpr int kRecentNames = 64;
+    mutable RecentName m_recent[kRecentNames];
 };
