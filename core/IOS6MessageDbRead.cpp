@@ -3,11 +3,102 @@
 #include <QDebug>
 
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "PhoneNumber.h"
+#include "TextPool.h"
 
 namespace
 {
+
+// The cache while messages are read, in KiB: the read walks the message
+// table and the join index in the file's order and asks for few pages twice,
+// so a small cache costs no time, and the memory goes to the records.
+constexpr int kReadCacheKiB = 4096;
+
+// Lowers the connection's page cache for its lifetime, puts the old size
+// back when it goes (SQLite then frees the pages beyond it).
+class CacheLimit
+{
+public:
+    CacheLimit(Sqlite3DB &db, int kib)
+        : m_db(db)
+    {
+        {
+            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("PRAGMA cache_size"));
+            if (!c.moveNext())
+                return;
+            m_old = c.getInt64(0);
+        }
+        // Only a cache given in KiB, as the connection sets it, and larger.
+        if (m_old >= -kib)
+            return;
+        db.executeThrow(Sqlite3Sql(QStringLiteral("PRAGMA cache_size=%1").arg(-kib)));
+        m_lowered = true;
+    }
+    ~CacheLimit()
+    {
+        if (!m_lowered)
+            return;
+        try {
+            m_db.executeThrow(Sqlite3Sql(QStringLiteral("PRAGMA cache_size=%1").arg(m_old)));
+        } catch (const std::exception &e) {
+            qWarning("IOS6MessageDb: the page cache could not be set back. %s", e.what());
+        }
+    }
+    CacheLimit(const CacheLimit &) = delete;
+    CacheLimit &operator=(const CacheLimit &) = delete;
+
+private:
+    Sqlite3DB &m_db;
+    qint64 m_old = 0;
+    bool m_lowered = false;
+};
+
+// The messages read for each conversation, (rowid, record) in the order of
+// the rows, until they go into its message hash.
+using ChatRows = QHash<_MsgChat *, std::vector<std::pair<qint64, _MsgMessage *>>>;
+
+// The join rows per conversation of chatId (all for <= 0): at most one
+// message each, so lists and hashes made this large never grow during the
+// read. Location-sharing rows are counted as well, which only leaves a little
+// room unused.
+ChatRows reserveMessages(Sqlite3DB &db, MsgDataSet::Data *d, qint64 chatId)
+{
+    Sqlite3Sql sql(chatId > 0 ? "select chat_id, count(*) from chat_message_join where chat_id=? group by chat_id"
+                              : "select chat_id, count(*) from chat_message_join group by chat_id");
+    if (chatId > 0)
+        sql.addInt64Param(chatId);
+    ChatRows pending;
+    qint64 rows = 0;
+    Sqlite3Cursor c = db.queryThrow(sql);
+    while (c.moveNext()) {
+        const qint64 count = c.getInt64(1);
+        if (count <= 0)
+            continue;
+        rows += count;
+        if (_MsgChat *chat = d->chats.value(c.getInt64(0)))
+            pending[chat].reserve(size_t(count));
+    }
+    d->messages.reserve(d->messages.size() + rows);
+    return pending;
+}
+
+// Puts the gathered messages into their conversations' hashes, one
+// conversation after the other, and frees the lists as it goes.
+void insertChatRows(ChatRows &pending)
+{
+    for (auto it = pending.begin(); it != pending.end(); ++it) {
+        QHash<QString, _MsgMessage *> &messages = it.key()->messages;
+        std::vector<std::pair<qint64, _MsgMessage *>> &rows = it.value();
+        messages.reserve(messages.size() + qsizetype(rows.size()));
+        for (const auto &[id, m] : rows)
+            messages.insert(QString::number(id), m);
+        std::vector<std::pair<qint64, _MsgMessage *>>().swap(rows);
+    }
+    pending.clear();
+}
 
 MsgDataSet::Data *setData(MsgDataSet &set)
 {
@@ -73,6 +164,7 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
 
     // Countries by two-letter code, looked up once per load.
     QHash<QString, Country> countries;
+    TextPool texts;
     Sqlite3Cursor c = queryThrow(
         Sqlite3Sql("select j.chat_id, h.* from chat_handle_join as j inner join handle as h on j.handle_id = h.rowid"));
     while (c.moveNext()) {
@@ -83,8 +175,8 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
             d->handles.insert(id, h);
             h->rowid = id;
             h->id = c.getText(QStringLiteral("id"));
-            h->country = c.getText(QStringLiteral("country"));
-            h->service = c.getText(QStringLiteral("service"));
+            h->country = texts.text(c.getUtf8(c.columnIndex(QStringLiteral("country"))));
+            h->service = texts.text(c.getUtf8(c.columnIndex(QStringLiteral("service"))));
             h->uncanonicalized_id = c.getText(QStringLiteral("uncanonicalized_id"));
             h->_ct_name = c.getText(QStringLiteral("_ct_name"));
             h->_photo = c.getBlob(QStringLiteral("_photo"));
@@ -134,121 +226,145 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     if (chatId > 0)
         sql.appendSql(QStringLiteral(" and j.chat_id=?")).addInt64Param(chatId);
 
-    // The integer columns are read by their place in the result, found once
-    // from the first row's names: 40 look-ups by name per row add up over a
-    // hundred thousand messages. A column the file lacks has no place and
-    // reads as 0, as it would by name.
-    enum IntColumn {
+    // Every column is read by its place in the result, found once from the
+    // first row's names: 50 look-ups by name per row add up over a million
+    // messages. A column the file lacks has no place and reads as 0 or
+    // empty, as it would by name.
+    enum Column {
         RowId, ChatId, Replace, HandleId, Version, Type, Error, Date, DateRead, DateDelivered, IsDelivered,
         IsFinished, IsEmote, IsFromMe, IsEmpty, IsDelayed, IsAutoReply, IsPrepared, IsRead, IsSystemMessage, IsSent,
         HasDdResults, IsServiceMessage, IsForward, WasDowngraded, IsArchive, CacheHasAttachments, WasDataDetected,
         WasDeduplicated, IsAudioMessage, IsPlayed, DatePlayed, ItemType, OtherHandle, GroupActionType, ShareStatus,
-        ShareDirection, IsExpirable, ExpireState, MessageActionType, IntColumnCount
+        ShareDirection, IsExpirable, ExpireState, MessageActionType,
+        // texts and the blob
+        Guid, Text, ServiceCenter, Subject, Country, AttributedBody, Service, Account, AccountGuid, CacheRoomnames,
+        GroupTitle, ColumnCount
     };
-    static const char *const intNames[IntColumnCount] = {
+    static const char *const names[ColumnCount] = {
         "rowid", "chat_id", "replace", "handle_id", "version", "type", "error", "date", "date_read",
         "date_delivered", "is_delivered", "is_finished", "is_emote", "is_from_me", "is_empty", "is_delayed",
         "is_auto_reply", "is_prepared", "is_read", "is_system_message", "is_sent", "has_dd_results",
         "is_service_message", "is_forward", "was_downgraded", "is_archive", "cache_has_attachments",
         "was_data_detected", "was_deduplicated", "is_audio_message", "is_played", "date_played", "item_type",
         "other_handle", "group_action_type", "share_status", "share_direction", "is_expirable", "expire_state",
-        "message_action_type"};
-    int at[IntColumnCount];
+        "message_action_type", "guid", "text", "service_center", "subject", "country", "attributedbody", "service",
+        "account", "account_guid", "cache_roomnames", "group_title"};
+    int at[ColumnCount];
     bool placed = false;
 
-    Sqlite3Cursor c = queryThrow(sql);
-    while (c.moveNext()) {
-        if (!placed) {
-            QHash<QString, int> places;
-            const QStringList names = c.getRow().columns();
-            // The first of equal names wins, as a look-up by name would.
-            for (int i = int(names.size()) - 1; i >= 0; --i)
-                places.insert(names.at(i).toLower(), i);
-            for (int i = 0; i < IntColumnCount; ++i)
-                at[i] = places.value(QLatin1String(intNames[i]), -1);
-            placed = true;
+    // Service names, accounts and country codes repeat from message to
+    // message; the records share one copy of each.
+    TextPool texts;
+    const CacheLimit limit(*this, kReadCacheKiB);
+    // Rows come in the file's order, which is seldom that of the
+    // conversations: each conversation's messages are gathered first and
+    // put into its hash afterwards, conversation by conversation, made as
+    // large as it will get (no hash grows and rehashes as it fills, and the
+    // inserts stay within one hash at a time).
+    ChatRows pending = reserveMessages(*this, d, chatId);
+
+    // A failure half way leaves what was read linked, as it was read.
+    try {
+        Sqlite3Cursor c = queryThrow(sql);
+        while (c.moveNext()) {
+            if (!placed) {
+                QHash<QString, int> places;
+                const QStringList columns = c.getRow().columns();
+                // The first of equal names wins, as a look-up by name would.
+                for (int i = int(columns.size()) - 1; i >= 0; --i)
+                    places.insert(columns.at(i).toLower(), i);
+                for (int i = 0; i < ColumnCount; ++i)
+                    at[i] = places.value(QLatin1String(names[i]), -1);
+                placed = true;
+            }
+            auto num = [&c, &at](Column column) { return int(c.getInt64(at[column])); };
+            auto text = [&c, &at](Column column) { return c.getText(at[column]); };
+            auto shared = [&c, &at, &texts](Column column) { return texts.text(c.getUtf8(at[column])); };
+            const qint64 id = c.getInt64(at[RowId]);
+            _MsgMessage *m = d->messages.value(id);
+            if (!m) {
+                m = new _MsgMessage;
+                d->messages.insert(id, m);
+                m->_key = id;
+                m->rowid = id;
+                m->guid = text(Guid);
+                m->text = text(Text);
+                m->replace = num(Replace);
+                m->service_center = shared(ServiceCenter);
+                m->handle_id = c.getInt64(at[HandleId]);
+                m->subject = text(Subject);
+                m->country = shared(Country);
+                m->attributedBody = c.getBlob(at[AttributedBody]);
+                m->version = num(Version);
+                m->type = num(Type);
+                m->service = shared(Service);
+                m->account = shared(Account);
+                m->account_guid = shared(AccountGuid);
+                m->error = num(Error);
+                m->date = num(Date);
+                m->date_read = num(DateRead);
+                m->date_delivered = num(DateDelivered);
+                m->is_delivered = num(IsDelivered);
+                m->is_finished = num(IsFinished);
+                m->is_emote = num(IsEmote);
+                m->is_from_me = num(IsFromMe);
+                m->is_empty = num(IsEmpty);
+                m->is_delayed = num(IsDelayed);
+                m->is_auto_reply = num(IsAutoReply);
+                m->is_prepared = num(IsPrepared);
+                m->is_read = num(IsRead);
+                m->is_system_message = num(IsSystemMessage);
+                m->is_sent = num(IsSent);
+                m->has_dd_results = num(HasDdResults);
+                m->is_service_message = num(IsServiceMessage);
+                m->is_forward = num(IsForward);
+                m->was_downgraded = num(WasDowngraded);
+                m->is_archive = num(IsArchive);
+                m->cache_has_attachments = num(CacheHasAttachments);
+                m->cache_roomnames = shared(CacheRoomnames);
+                m->was_data_detected = num(WasDataDetected);
+                m->was_deduplicated = num(WasDeduplicated);
+                m->is_audio_message = num(IsAudioMessage);
+                m->is_played = num(IsPlayed);
+                m->date_played = num(DatePlayed);
+                m->item_type = num(ItemType);
+                m->other_handle = num(OtherHandle);
+                m->group_title = text(GroupTitle);
+                m->group_action_type = num(GroupActionType);
+                m->share_status = num(ShareStatus);
+                m->share_direction = num(ShareDirection);
+                m->is_expirable = num(IsExpirable);
+                m->expire_state = num(ExpireState);
+                m->message_action_type = num(MessageActionType);
+            }
+            if (_MsgHandle *sender = d->handles.value(m->handle_id)) {
+                m->sender = sender;
+                if (m->country.isEmpty())
+                    m->country = sender->country;
+            }
+            if (m->other_handle > 0) {
+                if (_MsgHandle *other = d->handles.value(m->other_handle))
+                    m->other = other;
+            }
+            const qint64 chatOfRow = c.getInt64(at[ChatId]);
+            if (_MsgChat *chat = d->chats.value(chatOfRow)) {
+                m->chat = chat;
+                pending[chat].emplace_back(id, m);
+            }
+            if (lastFromRows) {
+                const int date = num(Date);
+                auto it = newest.find(chatOfRow);
+                if (it == newest.end())
+                    newest.insert(chatOfRow, date);
+                else if (date > it.value())
+                    it.value() = date;
+            }
         }
-        auto num = [&c, &at](IntColumn column) { return int(c.getInt64(at[column])); };
-        const qint64 id = c.getInt64(at[RowId]);
-        _MsgMessage *m = d->messages.value(id);
-        if (!m) {
-            m = new _MsgMessage;
-            d->messages.insert(id, m);
-            m->_key = id;
-            m->rowid = id;
-            m->guid = c.getText(QStringLiteral("guid"));
-            m->text = c.getText(QStringLiteral("text"));
-            m->replace = num(Replace);
-            m->service_center = c.getText(QStringLiteral("service_center"));
-            m->handle_id = c.getInt64(at[HandleId]);
-            m->subject = c.getText(QStringLiteral("subject"));
-            m->country = c.getText(QStringLiteral("country"));
-            m->attributedBody = c.getBlob(QStringLiteral("attributedBody"));
-            m->version = num(Version);
-            m->type = num(Type);
-            m->service = c.getText(QStringLiteral("service"));
-            m->account = c.getText(QStringLiteral("account"));
-            m->account_guid = c.getText(QStringLiteral("account_guid"));
-            m->error = num(Error);
-            m->date = num(Date);
-            m->date_read = num(DateRead);
-            m->date_delivered = num(DateDelivered);
-            m->is_delivered = num(IsDelivered);
-            m->is_finished = num(IsFinished);
-            m->is_emote = num(IsEmote);
-            m->is_from_me = num(IsFromMe);
-            m->is_empty = num(IsEmpty);
-            m->is_delayed = num(IsDelayed);
-            m->is_auto_reply = num(IsAutoReply);
-            m->is_prepared = num(IsPrepared);
-            m->is_read = num(IsRead);
-            m->is_system_message = num(IsSystemMessage);
-            m->is_sent = num(IsSent);
-            m->has_dd_results = num(HasDdResults);
-            m->is_service_message = num(IsServiceMessage);
-            m->is_forward = num(IsForward);
-            m->was_downgraded = num(WasDowngraded);
-            m->is_archive = num(IsArchive);
-            m->cache_has_attachments = num(CacheHasAttachments);
-            m->cache_roomnames = c.getText(QStringLiteral("cache_roomnames"));
-            m->was_data_detected = num(WasDataDetected);
-            m->was_deduplicated = num(WasDeduplicated);
-            m->is_audio_message = num(IsAudioMessage);
-            m->is_played = num(IsPlayed);
-            m->date_played = num(DatePlayed);
-            m->item_type = num(ItemType);
-            m->other_handle = num(OtherHandle);
-            m->group_title = c.getText(QStringLiteral("group_title"));
-            m->group_action_type = num(GroupActionType);
-            m->share_status = num(ShareStatus);
-            m->share_direction = num(ShareDirection);
-            m->is_expirable = num(IsExpirable);
-            m->expire_state = num(ExpireState);
-            m->message_action_type = num(MessageActionType);
-        }
-        if (_MsgHandle *sender = d->handles.value(m->handle_id)) {
-            m->sender = sender;
-            if (m->country.isEmpty())
-                m->country = sender->country;
-        }
-        if (m->other_handle > 0) {
-            if (_MsgHandle *other = d->handles.value(m->other_handle))
-                m->other = other;
-        }
-        const qint64 chatOfRow = c.getInt64(at[ChatId]);
-        if (_MsgChat *chat = d->chats.value(chatOfRow)) {
-            m->chat = chat;
-            chat->messages.insert(QString::number(id), m);
-        }
-        if (lastFromRows) {
-            const int date = num(Date);
-            auto it = newest.find(chatOfRow);
-            if (it == newest.end())
-                newest.insert(chatOfRow, date);
-            else if (date > it.value())
-                it.value() = date;
-        }
+    } catch (...) {
+        insertChatRows(pending);
+        throw;
     }
+    insertChatRows(pending);
     for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
         if (_MsgChat *chat = d->chats.value(it.key()))
             chat->_last = it.value();
