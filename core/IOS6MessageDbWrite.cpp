@@ -47,6 +47,7 @@ public:
         , m_columns(columns)
         , m_count(count)
     {
+        m_sql.reserveParams(count);
     }
 
     InsertRow &text(int column, const QString &value)

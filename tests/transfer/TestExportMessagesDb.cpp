@@ -124,6 +124,40 @@ TEST_F(ExportMessagesDbTest, TheSameFingerprintUnderAnotherGuidCountsAsPresent)
     EXPECT_EQ(rows("select guid from message"), QStringList{"MSG-3"});
 }
 
+TEST_F(ExportMessagesDbTest, DuplicatesInOneRunIntoANewDatabaseAreFoundAsAcrossRuns)
+{
+    // The same guid with another fingerprint, and the same fingerprint under
+    // another guid, each after its first: in one run into a new database, and
+    // one run each into another; both files hold the same rows.
+    SampleConversations sample;
+    MsgSetBuilder b;
+    _MsgChat *chat = b.chat(1, QStringLiteral("+15550000001"));
+    _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+15550000001"));
+    _MsgMessage *edited = b.message(chat, 1, sample.message(1)->date, QStringLiteral("Hello!"), h);
+    edited->guid = sample.message(1)->guid;
+    b.attachment(edited, 7, QStringLiteral("~/Library/SMS/Attachments/07/x.jpg"));
+    _MsgMessage *copy = b.message(chat, 2, sample.message(3)->date, sample.message(3)->text, h);
+    copy->guid = QStringLiteral("ANOTHER-GUID");
+    ASSERT_EQ(messageFingerprint(copy), messageFingerprint(sample.message(3)));
+    const QList<_MsgMessage *> all = {sample.message(1), edited, sample.message(3), copy};
+
+    backUp(all);
+    const QDir separate(dir.filePath(QStringLiteral("separate")));
+    for (const _MsgMessage *m : all) {
+        ExportMessagesDb exporter(separate, QString());
+        exporter.begin();
+        exporter.write(m);
+        exporter.end();
+    }
+    const QString other = IOS6SmsDbFixture::smsDbPath(separate);
+    for (const char *sql : {"select rowid, guid, text, handle_id, logic_hash from message order by rowid",
+                            "select chat_id, message_id from chat_message_join order by 1, 2",
+                            "select message_id, attachment_id from message_attachment_join order by 1, 2",
+                            "select rowid, guid, filename from attachment order by rowid"})
+        EXPECT_EQ(rows(QString::fromLatin1(sql)), queryRows(other, QString::fromLatin1(sql))) << sql;
+    EXPECT_EQ(rows("select guid from message order by rowid"), (QStringList{"MSG-1", "MSG-3"}));
+}
+
 TEST_F(ExportMessagesDbTest, SkippedMessages)
 {
     MsgSetBuilder b;
