@@ -9,7 +9,10 @@
 //
 // With NOFILES set in the environment no attachment file is created, so that
 // the backup figures show the database work without the file copies. With
-// KEEP set the work folder stays, for a look at the local database.
+// KEEP set the work folder stays, for a look at the local database. With
+// SOURCE set to the device folder of a kept run, its sms.db is read instead
+// of a new one (made with the same arguments), which saves generating it on
+// every run. With READONLY set the run ends after the read.
 //
 // The peak resident memory is shown before and after the read: the
 // generation of the source comes first and holds little, so the second figure
@@ -195,11 +198,16 @@ int main(int argc, char **argv)
     const QDir local(work.filePath(QStringLiteral("local")));
     QElapsedTimer clock;
     clock.start();
-    const Generated g = generate(device, messageCount, chatCount);
-    std::printf("generated %d messages in %d conversations, %d attachments (%.2f s)\n", g.messages, chatCount,
-                g.attachments, clock.nsecsElapsed() / 1e9);
+    const QString kept = qEnvironmentVariable("SOURCE");
+    if (kept.isEmpty()) {
+        const Generated g = generate(device, messageCount, chatCount);
+        std::printf("generated %d messages in %d conversations, %d attachments (%.2f s)\n", g.messages, chatCount,
+                    g.attachments, clock.nsecsElapsed() / 1e9);
+    } else {
+        std::printf("source: %s\n", qUtf8Printable(kept));
+    }
 
-    IOS6MessageDb source(device, QString(), false);
+    IOS6MessageDb source(kept.isEmpty() ? device : QDir(kept), QString(), false);
     MsgDataSet set = MsgDataSet::create();
     // Once per installation the country library is copied into the
     // application-data folder (and synced); every later read finds it.
@@ -216,6 +224,9 @@ int main(int argc, char **argv)
     const double readPeak = peakRssMb();
     std::printf("peak resident memory of the read:  %7.1f MB  (%.0f bytes a message)\n", readPeak,
                 set.data()->messages.isEmpty() ? 0.0 : readPeak * 1048576.0 / double(set.data()->messages.size()));
+
+    if (qEnvironmentVariableIsSet("READONLY"))
+        return 0;
 
     const QList<_MsgMessage *> messages = set.messageList();
     cpu = cpuSeconds();
