@@ -100,18 +100,6 @@ bool copyFile(const QString &from, const QString &to)
     return ok;
 }
 
-// A 64-bit digest of a text (FNV-1a over its UTF-16 code units): only ever
-// used to learn that a text is certainly not among those seen.
-quint64 textDigest(const QString &text)
-{
-    quint64 hash = 14695981039346656037ull;
-    for (const QChar c : text) {
-        hash ^= c.unicode();
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
 } // namespace
 
 ExportMessagesDb::ExportMessagesDb(const QDir &folder, const QString &country)
@@ -130,18 +118,12 @@ void ExportMessagesDb::forgetRun()
     m_chatLast.clear();
     m_lastAddressed.clear();
     m_folders.clear();
-    m_startedEmpty = false;
-    m_writtenHashes.clear();
-    m_writtenGuids.clear();
 }
 
 void ExportMessagesDb::begin()
 {
     forgetRun();
     m_db.beginTransaction();
-    // Inside the transaction: no other writer comes between.
-    Sqlite3Cursor c = m_db.queryThrow(Sqlite3Sql("select 1 from message limit 1"));
-    m_startedEmpty = !c.moveNext();
 }
 
 void ExportMessagesDb::writeChatUpdates()
@@ -239,16 +221,6 @@ qint64 ExportMessagesDb::chatHandleId(qint64 chatId, const _MsgHandle *handle)
     return id;
 }
 
-qint64 ExportMessagesDb::storedMessageId(const _MsgMessage *message, const QString &logicHash)
-{
-    qint64 id = 0;
-    if (!m_startedEmpty || m_writtenHashes.contains(textDigest(logicHash)))
-        id = m_db.messageRowidByLogicHash(logicHash);
-    if (id == 0 && (!m_startedEmpty || m_writtenGuids.contains(textDigest(message->guid))))
-        id = m_db.messageRowid(message->guid);
-    return id;
-}
-
 void ExportMessagesDb::write(const _MsgMessage *message)
 {
     if (message->item_type != 0 && !m_db.hasItemType())
@@ -283,10 +255,6 @@ void ExportMessagesDb::write(const _MsgMessage *message)
     if (messageId == 0) {
         const qint64 otherId = chatHandleId(chatId, message->other);
         messageId = m_db.insertMessage(message, handleId, otherId, logicHash);
-        if (m_startedEmpty) {
-            m_writtenHashes.insert(textDigest(logicHash));
-            m_writtenGuids.insert(textDigest(message->guid));
-        }
         m_db.addChatMessage(chatId, messageId);
         // The chat's last date only ever rises.
         auto last = m_chatLast.find(chatId);

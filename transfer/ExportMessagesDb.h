@@ -48,7 +48,6 @@ public:
 
 private:
     qint64 chatHandleId(qint64 chatId, const _MsgHandle *handle);
-    qint64 storedMessageId(const _MsgMessage *message, const QString &logicHash);
     void copyAttachmentFile(const _MsgAttachment *attachment);
 
     void forgetRun();
@@ -68,12 +67,4 @@ private:
     QHash<qint64, int> m_chatLast;
     QHash<qint64, QString> m_lastAddressed;
     QSet<QString> m_folders;                            // attachment folders made
-    // A database that held no message when the run began holds only the
-    // messages this run wrote: a fingerprint or guid whose digest is not
-    // among theirs is not in the file, and its look-up is saved. A digest
-    // that is among them (rarely another text's) is looked up as always.
-    bool m_startedEmpty = false;
-    QSet<quint64> m_writtenHashes;
-    QSet<quint64> m_writtenGuids;
 };
-
