@@ -1,30 +1,12 @@
 #include "EmojiText.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace
 {
 
-// The characters are written as code points: "\\xe000" in this engine is
-// the byte 0xE0 followed by the text "00", which would match digits.
-const QRegularExpression &symbolEmoji()
-{
-    static const QRegularExpression re(QStringLiteral(
-        "([\\x{E000}-\\x{E537}\\x{203C}\\x{2049}\\x{2139}\\x{2194}\\x{2195}\\x{21A9}\\x{21AA}\\x{231A}\\x{231B}"
-        "\\x{23EB}\\x{23EC}\\x{23F0}\\x{23F3}\\x{24C2}\\x{25AA}\\x{25AB}\\x{25FB}\\x{25FC}\\x{25FD}\\x{25FE}"
-        "\\x{2611}\\x{267B}\\x{2693}\\x{26AA}\\x{26AB}\\x{26C5}\\x{26D4}\\x{2705}\\x{2709}\\x{270F}\\x{2712}"
-        "\\x{2714}\\x{2744}\\x{2747}\\x{274E}\\x{2795}\\x{2796}\\x{2797}\\x{27B0}\\x{2934}\\x{2935}\\x{2B1B}"
-        "\\x{2B1C}\\x{3030}])"));
-    return re;
-}
-
-// Every character whose UTF-16 form begins with the high surrogate D83C or
-// D83D: U+1F000 to U+1F7FF.
-const QRegularExpression &pictographEmoji()
-{
-    static const QRegularExpression re(QStringLiteral("([\\x{1F000}-\\x{1F7FF}])"));
-    return re;
-}
-
-// Whether text holds any character either pattern could match; most
+// Whether text holds any character either pass could replace; most
 // messages hold none, and this saves both scans.
 bool mayHoldEmoji(const QString &text)
 {
@@ -34,27 +16,6 @@ bool mayHoldEmoji(const QString &text)
             return true;
     }
     return false;
-}
-
-struct EmojiTarget
-{
-    EmojiCallback callback;
-    void *data;
-};
-
-QString symbolMatch(const QRegularExpressionMatch &match, void *data)
-{
-    const auto *t = static_cast<const EmojiTarget *>(data);
-    const QString c = match.captured(1);
-    return t->callback(QString::number(c.at(0).unicode(), 16).toUpper(), t->data);
-}
-
-QString pictographMatch(const QRegularExpressionMatch &match, void *data)
-{
-    const auto *t = static_cast<const EmojiTarget *>(data);
-    const QString c = match.captured(1);
-    const char32_t code = QChar::surrogateToUcs4(c.at(0), c.at(1));
-    return t->callback(QString::number(quint32(code), 16).toUpper(), t->data);
 }
 
 void replaceInValidText(QString &out, const QString &source, qsizetype begin, qsizetype end,
@@ -119,13 +80,75 @@ QString replaceWithCallback(const QString &source, const QRegularExpression &exp
     return out;
 }
 
+namespace
+{
+
+// The old private-use emoji and the symbols, all of them single UTF-16
+// units.
+bool isSymbolEmoji(char16_t u)
+{
+    if (u >= 0xE000 && u <= 0xE537)
+        return true;
+    static const char16_t symbols[] = {
+        0x203C, 0x2049, 0x2139, 0x2194, 0x2195, 0x21A9, 0x21AA, 0x231A, 0x231B, 0x23EB, 0x23EC, 0x23F0, 0x23F3,
+        0x24C2, 0x25AA, 0x25AB, 0x25FB, 0x25FC, 0x25FD, 0x25FE, 0x2611, 0x267B, 0x2693, 0x26AA, 0x26AB, 0x26C5,
+        0x26D4, 0x2705, 0x2709, 0x270F, 0x2712, 0x2714, 0x2744, 0x2747, 0x274E, 0x2795, 0x2796, 0x2797, 0x27B0,
+        0x2934, 0x2935, 0x2B1B, 0x2B1C, 0x3030};
+    return std::binary_search(std::begin(symbols), std::end(symbols), u);
+}
+
+// The two passes, symbols first and then pictographs over the result, each
+// a scan for single code points: a half of a surrogate pair standing alone
+// is copied as it is, and the text on either side of it is still scanned.
+// Cheaper than a regular expression, and the callback sees the same codes
+// in the same order.
+QString replaceSymbols(const QString &text, EmojiCallback callback, void *data)
+{
+    QString out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = text.at(i).unicode();
+        if (!isSymbolEmoji(u))
+            continue;
+        out += QStringView(text).mid(copied, i - copied);
+        out += callback(QString::number(u, 16).toUpper(), data);
+        copied = i + 1;
+    }
+    out += QStringView(text).mid(copied);
+    return out;
+}
+
+QString replacePictographs(const QString &text, EmojiCallback callback, void *data)
+{
+    QString out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        const QChar high = text.at(i);
+        if (!high.isHighSurrogate() || !text.at(i + 1).isLowSurrogate())
+            continue;
+        if (high.unicode() == 0xD83C || high.unicode() == 0xD83D) {
+            out += QStringView(text).mid(copied, i - copied);
+            const char32_t code = QChar::surrogateToUcs4(high, text.at(i + 1));
+            out += callback(QString::number(quint32(code), 16).toUpper(), data);
+            copied = i + 2;
+        }
+        ++i;
+    }
+    out += QStringView(text).mid(copied);
+    return out;
+}
+
+} // namespace
+
 QString replaceEmoji(const QString &text, EmojiCallback callback, void *data)
 {
     if (!callback || !mayHoldEmoji(text))
         return text;
-    EmojiTarget target{callback, data};
-    const QString once = replaceWithCallback(text, symbolEmoji(), symbolMatch, &target);
-    return replaceWithCallback(once, pictographEmoji(), pictographMatch, &target);
+    return replacePictographs(replaceSymbols(text, callback, data), callback, data);
 }
 
 QString emojiReplacement(const QString &hexCode, void *data)
