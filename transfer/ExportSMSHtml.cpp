@@ -9,18 +9,45 @@
 namespace
 {
 
-// Most texts hold nothing to escape; those are appended as they are rather
-// than copied through htmlEscape.
+// htmlEscape's replacements (&, <, >, then "\r\n" and "\n" by "<br/>"),
+// made in one pass straight into out: what lies between the characters
+// that change is appended as it is.
 void appendEscaped(QString &out, const QString &text)
 {
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'&' || u == u'<' || u == u'>' || u == u'\n') {
-            out += htmlEscape(text);
-            return;
+    const qsizetype n = text.size();
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = text.at(i).unicode();
+        QLatin1String replacement;
+        qsizetype taken = 1;
+        switch (u) {
+        case u'&':
+            replacement = QLatin1String("&amp;");
+            break;
+        case u'<':
+            replacement = QLatin1String("&lt;");
+            break;
+        case u'>':
+            replacement = QLatin1String("&gt;");
+            break;
+        case u'\r':
+            if (i + 1 >= n || text.at(i + 1) != QLatin1Char('\n'))
+                continue;
+            replacement = QLatin1String("<br/>");
+            taken = 2;
+            break;
+        case u'\n':
+            replacement = QLatin1String("<br/>");
+            break;
+        default:
+            continue;
         }
+        out += QStringView(text).mid(copied, i - copied);
+        out += replacement;
+        i += taken - 1;
+        copied = i + 1;
     }
-    out += text;
+    out += QStringView(text).mid(copied);
 }
 
 } // namespace
@@ -55,7 +82,8 @@ void ExportSMSHtml::write(const _MsgMessage *message)
 
     // Built piece by piece rather than by filling placeholders one after the
     // other, so that a "%1" in a name or a text stays as it is.
-    m_entry.clear();
+    // Emptied, not freed: the next entry is built in the same memory.
+    m_entry.truncate(0);
     m_entry += QLatin1String("<a name=\"sms");
     m_entry += QString::number(message->rowid);
     m_entry += QLatin1String("\"></a><div style=\"color:");

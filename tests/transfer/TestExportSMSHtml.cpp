@@ -73,6 +73,10 @@ TEST(ExportSMSHtmlTest, Entries)
          "<a name=\"sms7\"></a><div style=\"color:#0000FF;font-size:16px;\"><div>4 Sep 2013 15:06:40</div>"
          "<div>From: Ann (+15550001)</div></div>"
          "<div style=\"font-size:14px;\">one<br/>two<br/>three</div><br/><br/>\n"},
+        {"a lone carriage return stays, repeated marks each change", false, true, "Ann", "a\rb\r\r\nc&&d\n\n<>e",
+         "<a name=\"sms7\"></a><div style=\"color:#0000FF;font-size:16px;\"><div>4 Sep 2013 15:06:40</div>"
+         "<div>From: Ann (+15550001)</div></div>"
+         "<div style=\"font-size:14px;\">a\rb\r<br/>c&amp;&amp;d<br/><br/>&lt;&gt;e</div><br/><br/>\n"},
         {"placeholders in names and texts stay", false, true, "%1 <Boss> %2", "%1%2%3%4",
          "<a name=\"sms7\"></a><div style=\"color:#0000FF;font-size:16px;\"><div>4 Sep 2013 15:06:40</div>"
          "<div>From: %1 &lt;Boss&gt; %2 (+15550001)</div></div>"
