@@ -12,6 +12,10 @@ const QColor kSentColor(0, 128, 64);
 const QColor kReceivedColor(0, 0, 255);
 const QColor kTextColor(0, 0, 0);
 
+// Header layouts kept at most; a print of many conversations starts over
+// when there are more.
+constexpr qsizetype kMaxHeads = 256;
+
 } // namespace
 
 MessagePagePainter::MessagePagePainter()
@@ -42,6 +46,7 @@ bool MessagePagePainter::begin(QPaintDevice *device, const QPageLayout &pageLayo
     m_device = device;
     m_nextPage = std::move(nextPage);
     m_feedFailed = false;
+    m_heads.clear();
     if (!m_painter.begin(device))
         return false;
     m_painter.setFont(pageFont());
@@ -81,7 +86,13 @@ void MessagePagePainter::drawMessage(const _MsgMessage *message)
     QString header = message->is_from_me ? QStringLiteral("To: ") : QStringLiteral("From: ");
     if (message->chat)
         header += message->chat->displayName(true);
-    const WrappedText head(header, width);
+    auto kept = m_heads.constFind(header);
+    if (kept == m_heads.constEnd()) {
+        if (m_heads.size() >= kMaxHeads)
+            m_heads.clear();
+        kept = m_heads.insert(header, std::make_shared<const WrappedText>(header, width));
+    }
+    const WrappedText &head = *kept.value();
     const WrappedText text(messageText(message), width);
 
     const QColor colour = message->is_from_me ? kSentColor : kReceivedColor;

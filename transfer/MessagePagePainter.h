@@ -1,6 +1,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+
+#include <QHash>
+#include <QString>
 
 #include <QPageLayout>
 #include <QPainter>
@@ -10,6 +14,7 @@
 #include "_MsgMessage.h"
 
 class QPagedPaintDevice;
+class WrappedText;
 class QPaintDevice;
 
 // Paints messages onto pages: per message the date, "To: "/"From: " with the
@@ -56,4 +61,7 @@ private:
     MessagePageLayout m_layout;
     bool m_feedFailed = false;
     MessageDateFormat m_dates;
+    // The "To:"/"From:" lines laid out so far at the content width: every
+    // message of a conversation has one of the same two.
+    QHash<QString, std::shared_ptr<const WrappedText>> m_heads;
 };
