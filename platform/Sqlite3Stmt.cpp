@@ -46,6 +46,7 @@ void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
 {
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
+    m_bound.clear();
     hasRow = false;
     const QList<QVariant> &params = sql.params();
     const int placeholders = sqlite3_bind_parameter_count(m_stmt);
@@ -87,15 +88,21 @@ void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
                 rc = sqlite3_bind_double(m_stmt, pos, v.toDouble());
                 break;
             case QMetaType::QByteArray: {
-                const QByteArray b = v.toByteArray();
-                rc = sqlite3_bind_blob64(m_stmt, pos, b.constData(), sqlite3_uint64(b.size()),
-                                         SQLITE_TRANSIENT);
+                // Shared with the parameter, not copied; bytes the array does
+                // not own (raw data) may go before the row is read, and are.
+                QByteArray blob = v.toByteArray();
+                if (!blob.data_ptr().d_ptr())
+                    blob = QByteArray(blob.constData(), blob.size());
+                m_bound.append(blob);
+                const QByteArray &b = m_bound.constLast();
+                rc = sqlite3_bind_blob64(m_stmt, pos, b.constData(), sqlite3_uint64(b.size()), SQLITE_STATIC);
                 break;
             }
             default: {
-                const QByteArray t = v.toString().toUtf8();
-                rc = sqlite3_bind_text64(m_stmt, pos, t.constData(), sqlite3_uint64(t.size()),
-                                         SQLITE_TRANSIENT, SQLITE_UTF8);
+                m_bound.append(v.toString().toUtf8());
+                const QByteArray &t = m_bound.constLast();
+                rc = sqlite3_bind_text64(m_stmt, pos, t.constData(), sqlite3_uint64(t.size()), SQLITE_STATIC,
+                                         SQLITE_UTF8);
                 break;
             }
             }
@@ -126,6 +133,7 @@ void Sqlite3Stmt::reset()
     hasRow = false;
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
+    m_bound.clear();
 }
 
 int Sqlite3Stmt::columnCount() const

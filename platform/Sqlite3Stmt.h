@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QVariant>
 
@@ -57,6 +58,10 @@ private:
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     QString m_sql;
+    // The bytes of the texts and blobs bound now, kept until the bindings
+    // are cleared so that SQLite reads them where they are rather than
+    // copying each one.
+    QList<QByteArray> m_bound;
     QHash<QString, int> m_lowerIndex;
     mutable QHash<QString, int> m_exactIndex;
     // Readers ask for the same few names row after row, mostly as literals

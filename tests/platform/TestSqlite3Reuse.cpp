@@ -146,4 +146,47 @@ TEST_F(Sqlite3ReuseTest, StatementTextsInTheSamePlaceAreComparedNotTrusted)
     EXPECT_EQ(c.getInt64(0), 2);
 }
 
+TEST_F(Sqlite3ReuseTest, BoundValuesOutliveTheirParameters)
+{
+    // The statement text and its parameters are temporaries gone before the
+    // first row is read; what was bound must still be what the query sees.
+    {
+        Sqlite3Cursor c = db.queryThrow(
+            Sqlite3Sql("select a from t where b=?").addTextParam(QStringLiteral("se") + QStringLiteral("ven")));
+        ASSERT_TRUE(c.moveNext());
+        EXPECT_EQ(c.getInt64(0), 7);
+    }
+    // Bytes the parameter does not own, changed after binding.
+    char bytes[] = {'\x07', '\x00'};
+    {
+        Sqlite3Cursor c =
+            db.queryThrow(Sqlite3Sql("select a from t where c=?").addBlobParam(QByteArray::fromRawData(bytes, 2)));
+        bytes[0] = '\x09';
+        ASSERT_TRUE(c.moveNext());
+        EXPECT_EQ(c.getInt64(0), 7);
+    }
+    // Written values come back byte for byte, texts and blobs alike, also
+    // when the same statement is run again with other values.
+    const struct
+    {
+        qint64 a;
+        QString b;
+        QByteArray c;
+    } rows[] = {{20, QStringLiteral("Zo\u00EB \U0001F382"), QByteArray("\x00\xff\x00", 3)},
+                {21, QString(QLatin1String("")), QByteArray("")},
+                {22, QString(1000, QLatin1Char('x')), QByteArray(100000, '\x5a')}};
+    for (const auto &row : rows)
+        db.executeThrow(Sqlite3Sql("insert into t(a, b, c) values(?,?,?)")
+                            .addInt64Param(row.a)
+                            .addTextParam(row.b)
+                            .addBlobParam(row.c));
+    for (const auto &row : rows) {
+        Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select b, c, typeof(c) from t where a=?").addInt64Param(row.a));
+        ASSERT_TRUE(c.moveNext()) << row.a;
+        EXPECT_EQ(c.getText(0), row.b) << row.a;
+        EXPECT_EQ(c.getBlob(1), row.c) << row.a;
+        EXPECT_EQ(c.getText(2), QStringLiteral("blob")) << row.a;
+    }
+}
+
 } // namespace
