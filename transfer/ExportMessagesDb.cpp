@@ -114,6 +114,7 @@ void ExportMessagesDb::forgetRun()
     m_copiedFiles.clear();
     m_chatIds.clear();
     m_handleIds.clear();
+    m_handleOfRecord.clear();
     m_chatHandles.clear();
     m_chatLast.clear();
     m_lastAddressed.clear();
@@ -201,16 +202,22 @@ qint64 ExportMessagesDb::chatHandleId(qint64 chatId, const _MsgHandle *handle)
 {
     if (!handle)
         return 0;
-    const QPair<QString, QString> key(handle->id, handle->service);
-    qint64 id = m_handleIds.value(key);
+    // The records do not change during a run: a record seen before has the
+    // rowid its id and service were given.
+    qint64 id = m_handleOfRecord.value(handle);
     if (id == 0) {
-        id = m_db.handleRowid(handle);
+        const QPair<QString, QString> key(handle->id, handle->service);
+        id = m_handleIds.value(key);
         if (id == 0) {
-            id = m_db.insertHandle(handle);
-            m_db.addChatHandle(chatId, id);
-            m_chatHandles.insert(qMakePair(chatId, id));
+            id = m_db.handleRowid(handle);
+            if (id == 0) {
+                id = m_db.insertHandle(handle);
+                m_db.addChatHandle(chatId, id);
+                m_chatHandles.insert(qMakePair(chatId, id));
+            }
+            m_handleIds.insert(key, id);
         }
-        m_handleIds.insert(key, id);
+        m_handleOfRecord.insert(handle, id);
     }
     const QPair<qint64, qint64> join(chatId, id);
     if (!m_chatHandles.contains(join)) {

@@ -61,6 +61,7 @@ private:
     // and handle up once instead of once per message.
     QHash<QString, qint64> m_chatIds;                   // chat guid
     QHash<QPair<QString, QString>, qint64> m_handleIds; // (id, service)
+    QHash<const _MsgHandle *, qint64> m_handleOfRecord; // the same, by record
     QSet<QPair<qint64, qint64>> m_chatHandles;          // joined (chat, handle)
     // Written once per conversation when the run ends: the newest date of
     // the messages added, and the sender of the last group message.
