@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #include "MessageRecycleDb.h"
@@ -69,6 +70,40 @@ bool forEachLeaf(const Sqlite3File &file, const Page &page, std::vector<bool> &w
         }
     }
     return true;
+}
+
+// One page the carving pass goes through: a page of the file or an image of
+// the log.
+struct ScanPage
+{
+    bool image = false;
+    quint32 number = 0; // page number, or image index
+};
+
+QList<ScanPage> scanPages(const QList<quint32> &filePages, const Sqlite3File &file)
+{
+    QList<ScanPage> out;
+    out.reserve(filePages.size() + file.imageCount());
+    for (const quint32 n : filePages)
+        out.append({false, n});
+    for (int i = 0; i < file.imageCount(); ++i)
+        out.append({true, static_cast<quint32>(i)});
+    return out;
+}
+
+Page readScanPage(const Sqlite3File &file, const ScanPage &page)
+{
+    return page.image ? file.readImage(static_cast<int>(page.number)) : file.readPage(page.number);
+}
+
+// Lets the recycle database's connection keep a scan's writes (tens of
+// thousands of rows and their indexes, in one transaction) in memory until
+// the commit instead of spilling them to its file on the way.
+void holdWritesInMemory(MessageRecycleDb &recycle)
+{
+    recycle.ensureOpen();
+    QString ignored;
+    recycle.exec(QStringLiteral("PRAGMA cache_size=-65536"), ignored);
 }
 
 } // namespace
@@ -161,20 +196,67 @@ void attachLog(Sqlite3File &file, const WriteAheadLog &log)
     file.setPageImages(images, pageNos);
 }
 
-QList<ScanPage> scanPages(const QList<quint32> &filePages, const Sqlite3File &file)
+void openForScan(AbsDb &db, const QString &dbPath, Sqlite3File &file)
 {
-    QList<ScanPage> out;
-    out.reserve(filePages.size() + file.imageCount());
-    for (const quint32 n : filePages)
-        out.append({false, n});
-    for (int i = 0; i < file.imageCount(); ++i)
-        out.append({true, static_cast<quint32>(i)});
-    return out;
+    // The log first: the checkpoint below moves its newest images into the
+    // file, and the older ones are what the scan is after.
+    const WriteAheadLog log = readLogOf(dbPath);
+    db.ensureOpen();
+    QString ignored;
+    db.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE);"), ignored);
+    file.open();
+    // The file keeps its own copy of the images.
+    attachLog(file, log);
 }
 
-Sqlite3File::_Page readScanPage(const Sqlite3File &file, const ScanPage &page)
+void inScanTransaction(MessageRecycleDb &recycle, const std::function<void()> &work)
 {
-    return page.image ? file.readImage(static_cast<int>(page.number)) : file.readPage(page.number);
+    holdWritesInMemory(recycle);
+    recycle.beginTransaction();
+    try {
+        work();
+        recycle.endTransaction(true);
+    } catch (...) {
+        // The scan's own error is the one to report, not a failed rollback.
+        try {
+            recycle.endTransaction(false);
+        } catch (const std::exception &) {
+        }
+        throw;
+    }
+}
+
+bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &pages,
+                 const QList<QList<_SqliteCol>> &lists,
+                 const std::function<void(const Sqlite3File::_Cell &cell)> &onImageCell,
+                 const std::function<void(const Sqlite3File::_Page &page)> &carve)
+{
+    if (lists.isEmpty())
+        return true;
+    const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
+    const int total = static_cast<int>(items.size());
+    const int fewest = static_cast<int>(lists.last().size());
+    const int most = static_cast<int>(lists.first().size());
+    for (int i = 0; i < total; ++i) {
+        if (scanCancelled(form))
+            return false;
+        postScanProgress(form, i + 1, total);
+        const Page page = readScanPage(file, items[i]);
+        if (items[i].image && !imageMayHoldRows(file, page, fewest, most))
+            continue;
+        // The live cells of an older image of a page: deleted rows when the
+        // live table no longer has them.
+        if (items[i].image && page.type == 13) {
+            for (const uchar *cell : page.cells) {
+                const Sqlite3File::_Cell c = file.readCell(page, cell);
+                const int n = recordValueCount(file, page, c);
+                if (n >= fewest && n <= most)
+                    onImageCell(c);
+            }
+        }
+        carve(page);
+    }
+    return true;
 }
 
 QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &page,
@@ -319,11 +401,4 @@ bool imageMayHoldRows(const Sqlite3File &file, const Sqlite3File::_Page &page, i
             return true;
     }
     return false;
-}
-
-void holdWritesInMemory(MessageRecycleDb &recycle)
-{
-    recycle.ensureOpen();
-    QString ignored;
-    recycle.exec(QStringLiteral("PRAGMA cache_size=-65536"), ignored);
 }

@@ -5,11 +5,14 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "Sqlite3File.h"
 #include "WriteAheadLog.h"
 #include "_SqliteCol.h"
 
+class AbsDb;
 class MessageRecycleDb;
 class Sqlite3DB;
 
@@ -69,15 +72,31 @@ WriteAheadLog readLogOf(const QString &dbPath);
 // the log's page size is not the file's.
 void attachLog(Sqlite3File &file, const WriteAheadLog &log);
 
-// One page a carving pass goes through: a page of the file or an image of
-// the log.
-struct ScanPage
-{
-    bool image = false;
-    quint32 number = 0; // page number, or image index
-};
-QList<ScanPage> scanPages(const QList<quint32> &filePages, const Sqlite3File &file);
-Sqlite3File::_Page readScanPage(const Sqlite3File &file, const ScanPage &page);
+// Opens file, the database file at dbPath, for a scan: reads the log as the
+// phone left it (never writing it), checkpoints it through the connection
+// (which copies only the newest image of each page into the file), opens
+// the file and hands it the log's images. Errors of opening the file and of
+// SQL throw.
+void openForScan(AbsDb &db, const QString &dbPath, Sqlite3File &file);
+
+// Runs work inside one transaction of the recycle database, its writes held
+// in memory until the commit: committed when work returns (as a cancelled
+// scan does), rolled back when work throws. The error of work passes on,
+// never one of the rollback.
+void inScanTransaction(MessageRecycleDb &recycle, const std::function<void()> &work);
+
+// The carving pass of a scan over the pages found on the way (each once, in
+// the order first found) and then every page image of the log. Before each
+// page the form is asked and one progress step posted. An image that cannot
+// hold rows of the table (imageMayHoldRows, with the fewest and most values
+// of the lists) is passed over; of one that is a table leaf, every live cell
+// whose record has from fewest to most values goes to onImageCell. Then the
+// page goes to carve. False when the user cancelled. lists must not be
+// empty: without them the pass takes no page.
+bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &pages,
+                 const QList<QList<_SqliteCol>> &lists,
+                 const std::function<void(const Sqlite3File::_Cell &cell)> &onImageCell,
+                 const std::function<void(const Sqlite3File::_Page &page)> &carve);
 
 // A carved row, the column list (its index) it was carved with, and what
 // accept said of it.
@@ -101,6 +120,25 @@ QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &pa
                            const QList<QList<_SqliteCol>> &lists,
                            const std::function<int(const Sqlite3File::_Row &row, int list)> &accept);
 
+// Carves a page with carveBest into records: convert fills a fresh Record
+// from a row and says whether it is one; take gets each record of a row
+// carveBest keeps, in the order of the page's bytes, to keep or drop.
+template <class Record, class Convert, class Take>
+void carveRecords(const Sqlite3File &file, const Sqlite3File::_Page &page, const QList<QList<_SqliteCol>> &lists,
+                  Convert convert, Take take)
+{
+    std::vector<std::unique_ptr<Record>> converted;
+    const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Sqlite3File::_Row &row, int) {
+        auto record = std::make_unique<Record>();
+        if (!convert(row, *record))
+            return -1;
+        converted.push_back(std::move(record));
+        return static_cast<int>(converted.size()) - 1;
+    });
+    for (const CarvedRow &c : rows)
+        take(converted[static_cast<size_t>(c.token)]);
+}
+
 // How many values the record of a cell of page has, read from its header on
 // the page; -1 when the header cannot be read there.
 int recordValueCount(const Sqlite3File &file, const Sqlite3File::_Page &page, const Sqlite3File::_Cell &cell);
@@ -111,8 +149,3 @@ int recordValueCount(const Sqlite3File &file, const Sqlite3File::_Page &page, co
 // cells are all rows of other tables (a page keeps its tree from one image
 // to the next). Pages of no b-tree, interior pages and empty leaves are.
 bool imageMayHoldRows(const Sqlite3File &file, const Sqlite3File::_Page &page, int fewest, int most);
-
-// Lets the recycle database's connection keep a scan's writes (tens of
-// thousands of rows and their indexes, in one transaction) in memory until
-// the commit instead of spilling them to its file on the way.
-void holdWritesInMemory(MessageRecycleDb &recycle);

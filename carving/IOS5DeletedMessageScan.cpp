@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -339,17 +340,8 @@ bool rawRowToIOS5Message(IOS5MessageDb &db, const Sqlite3File::_Row &row, _MsgRe
 
 void readRawMessages(IOS5MessageDb &db, QObject *form)
 {
-    // The log first, as the phone left it: the checkpoint below copies only
-    // the newest image of each page into the file.
-    WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
-    db.ensureOpen();
-    QString ignored;
-    db.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE);"), ignored);
-    file.open();
-    attachLog(file, log);
-    // The file holds its own copy of the images.
-    log = WriteAheadLog();
+    openForScan(db, db.dbFilePath(), file);
 
     const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
     const QList<QList<_SqliteCol>> lists = ios5CarvingLists(table.sql);
@@ -357,9 +349,7 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
     const MessageTriples live = table.rootPage > 0 ? liveMessages(db, lists.first(), map) : MessageTriples();
 
     MessageRecycleDb &recycle = *db.recycleDb();
-    holdWritesInMemory(recycle);
-    recycle.beginTransaction();
-    try {
+    inScanTransaction(recycle, [&] {
         MessageConverter converter(db);
         RecycledIdentities known;
         known.load(recycle);
@@ -381,60 +371,25 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
         QList<quint32> pages;
         freelistPass(file, form, pages,
                      [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { takeCell(cell); });
+        if (table.rootPage <= 0)
+            return;
+        appendLeaves(file, table.rootPage, pages);
 
-        if (table.rootPage > 0) {
-            appendLeaves(file, table.rootPage, pages);
-            const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
-            const int total = static_cast<int>(items.size());
-            const int fewest = static_cast<int>(lists.last().size());
-            const int most = static_cast<int>(lists.first().size());
-            CarvedMessages carved;
-            bool cancelled = false;
-            for (int i = 0; i < total && !cancelled; ++i) {
-                if (scanCancelled(form)) {
-                    cancelled = true;
-                    break;
-                }
-                postScanProgress(form, i + 1, total);
-                const Sqlite3File::_Page page = readScanPage(file, items[i]);
-                if (items[i].image && !imageMayHoldRows(file, page, fewest, most))
-                    continue;
-                // The live cells of an older image of a page.
-                if (items[i].image && page.type == 13) {
-                    for (const uchar *cell : page.cells) {
-                        const Sqlite3File::_Cell c = file.readCell(page, cell);
-                        const int n = recordValueCount(file, page, c);
-                        if (n >= fewest && n <= most)
-                            takeCell(c);
-                    }
-                }
-                std::vector<_MsgRecycledMessage> converted;
-                const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Row &row, int) {
-                    _MsgRecycledMessage m;
-                    if (!converter.convert(row, map, m, false))
-                        return -1;
-                    converted.push_back(std::move(m));
-                    return static_cast<int>(converted.size()) - 1;
+        CarvedMessages carved;
+        carvingPass(file, form, pages, lists, takeCell, [&](const Sqlite3File::_Page &page) {
+            carveRecords<_MsgRecycledMessage>(
+                file, page, lists,
+                [&](const Row &row, _MsgRecycledMessage &m) { return converter.convert(row, map, m, false); },
+                [&](const std::unique_ptr<_MsgRecycledMessage> &m) {
+                    if (!isLive(*m))
+                        carved.offer(*m);
                 });
-                for (const CarvedRow &c : rows) {
-                    const _MsgRecycledMessage &found = converted[static_cast<size_t>(c.token)];
-                    if (!isLive(found))
-                        carved.offer(found);
-                }
-            }
-            for (_MsgRecycledMessage &m : carved.found()) {
-                if (scanCancelled(form))
-                    break;
-                store(m, m.rowid);
-            }
+        });
+        // A cancel stops the storing; what is stored by then is committed.
+        for (_MsgRecycledMessage &m : carved.found()) {
+            if (scanCancelled(form))
+                break;
+            store(m, m.rowid);
         }
-        recycle.endTransaction(true);
-    } catch (...) {
-        // The scan's own error is the one to report, not a failed rollback.
-        try {
-            recycle.endTransaction(false);
-        } catch (const std::exception &) {
-        }
-        throw;
-    }
+    });
 }

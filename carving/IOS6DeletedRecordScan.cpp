@@ -228,31 +228,6 @@ QHash<qint64, _MsgChat *> handleMap(const QList<_MsgChat *> &chats)
     return map;
 }
 
-// Opens the file for a scan after the log has been written into it, and
-// runs the passes inside one transaction of the recycle database.
-template <class Passes>
-void runScan(IOS6MessageDb &db, Sqlite3File &file, Passes passes)
-{
-    db.ensureOpen();
-    QString ignored;
-    db.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE);"), ignored);
-    file.open();
-    MessageRecycleDb &recycle = *db.recycleDb();
-    holdWritesInMemory(recycle);
-    recycle.beginTransaction();
-    try {
-        passes(recycle);
-        recycle.endTransaction(true);
-    } catch (...) {
-        // The scan's own error is the one to report, not a failed rollback.
-        try {
-            recycle.endTransaction(false);
-        } catch (const std::exception &) {
-        }
-        throw;
-    }
-}
-
 } // namespace
 
 QList<_SqliteCol> ios6MessageColumns(int count)
@@ -481,15 +456,11 @@ QString handleKey(const _MsgHandle &h)
 
 void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject *form)
 {
-    // The log first, as the phone left it: the checkpoint copies only the
-    // newest image of each page into the file.
-    WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
     const QHash<qint64, _MsgChat *> map = handleMap(chats);
-    runScan(db, file, [&](MessageRecycleDb &recycle) {
-        attachLog(file, log);
-        // The file holds its own copy of the images.
-        log = WriteAheadLog();
+    openForScan(db, db.dbFilePath(), file);
+    MessageRecycleDb &recycle = *db.recycleDb();
+    inScanTransaction(recycle, [&] {
         const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
         const QList<QList<_SqliteCol>> lists = ios6MessageCarvingLists(table.sql);
         const MessageMap columns = MessageMap::of(lists.first());
@@ -560,48 +531,27 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
             return;
         appendLeaves(file, table.rootPage, pages);
 
-        const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
-        const int total = static_cast<int>(items.size());
-        const int fewest = static_cast<int>(lists.last().size());
-        const int most = static_cast<int>(lists.first().size());
         BestImages<_MsgMessage> carved;
-        for (int i = 0; i < total; ++i) {
-            if (scanCancelled(form))
-                return;
-            postScanProgress(form, i + 1, total);
-            const Sqlite3File::_Page page = readScanPage(file, items[i]);
-            if (items[i].image && !imageMayHoldRows(file, page, fewest, most))
-                continue;
-            // The live cells of an older image of a page: deleted when the
-            // live table no longer has them.
-            if (items[i].image && page.type == 13) {
-                for (const uchar *cell : page.cells) {
-                    const Sqlite3File::_Cell c = file.readCell(page, cell);
-                    const int n = recordValueCount(file, page, c);
-                    if (n < fewest || n > most)
-                        continue;
-                    _MsgMessage m;
-                    if (convertMessage(file.rowData(c), columns, m) && m.item_type == 0
-                        && !liveGuids.contains(m.guid) && !known.contains(m))
-                        store(m, c.rowid, false);
-                }
-            }
-            std::vector<std::unique_ptr<_MsgMessage>> converted;
-            const QList<CarvedRow> rows = carveBest(file, page, lists, [&](const Row &row, int) {
-                auto m = std::make_unique<_MsgMessage>();
-                if (!convertMessage(row, columns, *m))
-                    return -1;
-                converted.push_back(std::move(m));
-                return static_cast<int>(converted.size()) - 1;
+        const bool done = carvingPass(
+            file, form, pages, lists,
+            [&](const Sqlite3File::_Cell &c) {
+                _MsgMessage m;
+                if (convertMessage(file.rowData(c), columns, m) && m.item_type == 0 && !liveGuids.contains(m.guid)
+                    && !known.contains(m))
+                    store(m, c.rowid, false);
+            },
+            [&](const Sqlite3File::_Page &page) {
+                carveRecords<_MsgMessage>(
+                    file, page, lists, [&](const Row &row, _MsgMessage &m) { return convertMessage(row, columns, m); },
+                    [&](std::unique_ptr<_MsgMessage> &m) {
+                        if (m->item_type == 0 && !liveGuids.contains(m->guid)) {
+                            const QString guid = m->guid;
+                            carved.offer(guid, std::move(m));
+                        }
+                    });
             });
-            for (const CarvedRow &c : rows) {
-                std::unique_ptr<_MsgMessage> &m = converted[static_cast<size_t>(c.token)];
-                if (m->item_type == 0 && !liveGuids.contains(m->guid)) {
-                    const QString guid = m->guid;
-                    carved.offer(guid, std::move(m));
-                }
-            }
-        }
+        if (!done)
+            return;
         for (const auto &m : carved.found()) {
             if (scanCancelled(form))
                 return;
@@ -613,12 +563,10 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
 
 void readRawHandles(IOS6MessageDb &db, QObject *form)
 {
-    WriteAheadLog log = readLogOf(db.dbFilePath());
     Sqlite3File file(db.dbFilePath());
-    runScan(db, file, [&](MessageRecycleDb &recycle) {
-        attachLog(file, log);
-        // The file holds its own copy of the images.
-        log = WriteAheadLog();
+    openForScan(db, db.dbFilePath(), file);
+    MessageRecycleDb &recycle = *db.recycleDb();
+    inScanTransaction(recycle, [&] {
         const SchemaEntry table = schemaEntry(db, QStringLiteral("handle"));
         const QList<_SqliteCol> cols = ios6HandleCarvingColumns(table.sql);
         const HandleMap columns = HandleMap::of(cols);
@@ -642,45 +590,29 @@ void readRawHandles(IOS6MessageDb &db, QObject *form)
                 live.insert(c.getInt64(0));
         }
 
-        const QList<ScanPage> items = scanPages(withoutRepeats(pages), file);
-        const int total = static_cast<int>(items.size());
+        const QList<QList<_SqliteCol>> lists{cols};
         BestImages<_MsgHandle> found;
-        for (int i = 0; i < total; ++i) {
-            if (scanCancelled(form))
-                return;
-            postScanProgress(form, i + 1, total);
-            const Sqlite3File::_Page page = readScanPage(file, items[i]);
-            const int columnCount = static_cast<int>(cols.size());
-            if (items[i].image && !imageMayHoldRows(file, page, columnCount, columnCount))
-                continue;
-            if (items[i].image && page.type == 13) {
-                for (const uchar *cell : page.cells) {
-                    const Sqlite3File::_Cell c = file.readCell(page, cell);
-                    if (recordValueCount(file, page, c) != columnCount)
-                        continue;
-                    auto h = std::make_unique<_MsgHandle>();
-                    if (c.rowid > 0 && !live.contains(c.rowid)
-                        && convertHandle(countries, file.rowData(c), columns, *h)) {
-                        h->rowid = c.rowid;
+        const bool done = carvingPass(
+            file, form, pages, lists,
+            [&](const Sqlite3File::_Cell &c) {
+                auto h = std::make_unique<_MsgHandle>();
+                if (c.rowid > 0 && !live.contains(c.rowid) && convertHandle(countries, file.rowData(c), columns, *h)) {
+                    h->rowid = c.rowid;
+                    const QString key = handleKey(*h);
+                    found.offer(key, std::move(h));
+                }
+            },
+            [&](const Sqlite3File::_Page &page) {
+                carveRecords<_MsgHandle>(
+                    file, page, lists,
+                    [&](const Row &row, _MsgHandle &h) { return convertHandle(countries, row, columns, h); },
+                    [&](std::unique_ptr<_MsgHandle> &h) {
                         const QString key = handleKey(*h);
                         found.offer(key, std::move(h));
-                    }
-                }
-            }
-            std::vector<std::unique_ptr<_MsgHandle>> converted;
-            const QList<CarvedRow> rows = carveBest(file, page, {cols}, [&](const Row &row, int) {
-                auto h = std::make_unique<_MsgHandle>();
-                if (!convertHandle(countries, row, columns, *h))
-                    return -1;
-                converted.push_back(std::move(h));
-                return static_cast<int>(converted.size()) - 1;
+                    });
             });
-            for (const CarvedRow &c : rows) {
-                std::unique_ptr<_MsgHandle> &h = converted[static_cast<size_t>(c.token)];
-                const QString key = handleKey(*h);
-                found.offer(key, std::move(h));
-            }
-        }
+        if (!done)
+            return;
         for (const auto &h : found.found()) {
             if (scanCancelled(form))
                 return;

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <stdexcept>
 
 #include "DeletedRecordPasses.h"
+#include "MessageRecycleDb.h"
 #include "RecordingProgress.h"
 #include "Sqlite3DB.h"
 #include "Sqlite3File.h"
@@ -227,6 +229,146 @@ TEST(DeletedRecordPasses, AStrayHeaderByteDoesNotOutweighAWholeLongerRow)
     EXPECT_EQ(found->row.values.size(), 3);
     EXPECT_EQ(found->row.values[1].toString(), QStringLiteral("a whole text"));
     EXPECT_EQ(found->row.values[2].toInt(), 7);
+}
+
+} // namespace
+
+namespace
+{
+
+QByteArray rowCell(qint64 rowid, int values)
+{
+    QList<SqliteField> fields{SqliteField::null()};
+    for (int i = 1; i < values; ++i)
+        fields.append(SqliteField::text("value " + QByteArray::number(i)));
+    return sqliteLeafCell(rowid, sqliteRecord(fields));
+}
+
+QList<_SqliteCol> textColumns(int count)
+{
+    QList<_SqliteCol> cols{_SqliteCol(QStringLiteral("ROWID"), QStringLiteral("INTEGER"), false, false, true)};
+    for (int i = 1; i < count; ++i)
+        cols.append(_SqliteCol(QStringLiteral("c%1").arg(i), QStringLiteral("TEXT")));
+    return cols;
+}
+
+// A file of six pages and a log of three images (of pages 2, 4 and 5): a
+// leaf of the table's rows (4 or 3 values) and of another table's, an
+// index leaf, and a leaf of rows of another table only.
+class CarvingPass : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SqliteImage image(512, 6);
+        for (int n = 2; n <= 6; ++n)
+            image.setLeafPage(n, {rowCell(n, 4)});
+        const QString path = m_dir.filePath(QStringLiteral("f.db"));
+        image.write(path);
+        SqliteImage log(512, 4);
+        log.setLeafPage(2, {rowCell(21, 4), rowCell(22, 9), rowCell(23, 3)});
+        log.setLeafPage(3, {rowCell(31, 4)}, 10);
+        log.setLeafPage(4, {rowCell(41, 6)});
+        m_file = std::make_unique<Sqlite3File>(path);
+        m_file->open();
+        ASSERT_TRUE(m_file->setPageImages(log.bytes().mid(512, 3 * 512), {2, 4, 5}));
+    }
+
+    // What one pass went through: "p<n>" for a page of the file, "i<n>"
+    // for an image, "c<rowid>" for a live cell of an image.
+    bool run(QObject *form, QStringList &seen)
+    {
+        const QList<QList<_SqliteCol>> lists{textColumns(4), textColumns(3)};
+        const Sqlite3File &file = *m_file;
+        return carvingPass(
+            file, form, {3, 2, 3, 6, 2}, lists,
+            [&](const Sqlite3File::_Cell &cell) { seen.append(QStringLiteral("c%1").arg(cell.rowid)); },
+            [&](const Sqlite3File::_Page &page) {
+                const bool inFile = page.page >= file.data() && page.page < file.dataEnd();
+                seen.append((inFile ? QStringLiteral("p%1") : QStringLiteral("i%1")).arg(page.pageNo));
+            });
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Sqlite3File> m_file;
+};
+
+TEST_F(CarvingPass, TakesEachPageOnceThenTheImagesThatMayHoldRows)
+{
+    RecordingProgress progress;
+    QStringList seen;
+    EXPECT_TRUE(run(&progress, seen));
+    // The rows of 4 and 3 values of the first image, not the one of 9; the
+    // index and the other table's leaf are passed over.
+    EXPECT_EQ(seen, (QStringList{"p3", "p2", "p6", "c21", "c23", "i2"}));
+    // One step for every page and image, those passed over included.
+    EXPECT_EQ(progress.progressValues(), (QList<int>{16, 33, 50, 66, 83, 100}));
+    seen.clear();
+    EXPECT_TRUE(run(nullptr, seen));
+    EXPECT_EQ(seen.size(), 6);
+}
+
+TEST_F(CarvingPass, ACancelStopsBeforeTheNextPage)
+{
+    const struct
+    {
+        int checks;
+        QStringList seen;
+    } cases[] = {
+        {0, {}},
+        {1, {"p3"}},
+        {3, {"p3", "p2", "p6"}},
+        {5, {"p3", "p2", "p6", "c21", "c23", "i2"}},
+    };
+    for (const auto &c : cases) {
+        RecordingProgress progress;
+        progress.cancelAfterChecks(c.checks);
+        QStringList seen;
+        EXPECT_FALSE(run(&progress, seen)) << c.checks;
+        EXPECT_EQ(seen, c.seen) << c.checks;
+        EXPECT_EQ(progress.progressValues().size(), c.checks) << c.checks;
+    }
+    // A cancel after the last page is no cancel of the pass.
+    RecordingProgress late;
+    late.cancelAfterChecks(6);
+    QStringList seen;
+    EXPECT_TRUE(run(&late, seen));
+}
+
+void setHandle(_MsgHandle &h, const char *id)
+{
+    h.id = QString::fromLatin1(id);
+    h.service = QStringLiteral("SMS");
+}
+
+TEST(ScanTransaction, KeepsWhatAScanWroteOnlyWhenItEndsWithoutAnError)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("recycle.db"));
+    _MsgHandle kept, lost, after;
+    setHandle(kept, "+15550100001");
+    setHandle(lost, "+15550100002");
+    setHandle(after, "+15550100003");
+    {
+        MessageRecycleDb recycle(path);
+        inScanTransaction(recycle, [&] { recycle.insertHandle(kept, 7); });
+        try {
+            inScanTransaction(recycle, [&] {
+                recycle.insertHandle(lost, 8);
+                throw std::runtime_error("read page failed");
+            });
+            ADD_FAILURE() << "the error of the scan was swallowed";
+        } catch (const std::runtime_error &e) {
+            EXPECT_STREQ(e.what(), "read page failed");
+        }
+        // The failed scan's transaction is over: the next one commits.
+        inScanTransaction(recycle, [&] { recycle.insertHandle(after, 9); });
+    }
+    MessageRecycleDb reread(path);
+    reread.ensureOpen();
+    EXPECT_NE(reread.handleRowid(kept), 0);
+    EXPECT_EQ(reread.handleRowid(lost), 0);
+    EXPECT_NE(reread.handleRowid(after), 0);
 }
 
 } // namespace
