@@ -46,6 +46,17 @@ private:
             v = (v << 8) | m_data[at + i];
         return v;
     }
+    // True when one of the 'count' characters of 'width' bytes from 'at' is
+    // U+0000.
+    bool holdsNul(qint64 at, quint64 count, int width) const
+    {
+        for (quint64 i = 0; i < count; ++i) {
+            const qint64 c = at + qint64(i) * width;
+            if (m_data[c] == 0 && (width == 1 || m_data[c + 1] == 0))
+                return true;
+        }
+        return false;
+    }
     bool readObject(quint64 id, Object &object) const;
     bool readCount(qint64 at, quint64 &count, qint64 &payloadAt) const;
     bool addChild(Frame &parent, quint64 nodes, quint64 payload, int height, size_t depth) const;
@@ -102,6 +113,8 @@ bool BinaryPlist::readObject(quint64 id, Object &object) const
         if (!readCount(at, count, payloadAt))
             return false;
         if (count > quint64(m_table - payloadAt) / (type == 0x6 ? 2 : 1))
+            return false;
+        if (type != 0x4 && holdsNul(payloadAt, count, type == 0x6 ? 2 : 1))
             return false;
         // UTF-16 text grows by up to half again when it becomes UTF-8.
         object.payload = type == 0x6 ? count * 3 : count;
@@ -271,6 +284,12 @@ bool binaryPlistWithinBounds(const QByteArray &bytes)
 
 bool xmlPlistWithinBounds(const QByteArray &bytes)
 {
+    // XML has no way to hold U+0000, not even as a character reference, and
+    // the parser would take a raw one into the text it builds. NUL bytes after
+    // the document's last tag (a terminator some writers add) are harmless.
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul >= 0 && nul < bytes.lastIndexOf('>'))
+        return false;
     int depth = 0;
     qsizetype at = bytes.indexOf('<');
     while (at >= 0) {

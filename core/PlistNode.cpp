@@ -2,6 +2,7 @@
 
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "PlistBounds.h"
@@ -11,6 +12,15 @@ namespace
 
 // 2001-01-01 00:00:00 UTC, where property-list dates count from.
 constexpr qint64 kPlistEpochSecs = 978307200;
+
+// A text that holds U+0000 cannot live in a tree: the library keeps texts
+// as NUL-terminated strings (its copies stop at the first NUL but keep the
+// full length, its getters assert on the difference), so such a text would
+// read differently in every path. Parsing refuses it, and so do the makers.
+bool holdsNul(const QString &text)
+{
+    return text.contains(QChar(u'\0'));
+}
 
 int clampToInt(quint64 value)
 {
@@ -175,7 +185,10 @@ QString PlistNode::toString() const
     if (isString()) {
         uint64_t length = 0;
         const char *text = plist_get_string_ptr(node(), &length);
-        if (text && length > 0 && length <= quint64(std::numeric_limits<qsizetype>::max()))
+        // Only a tree made outside this class could hold a NUL inside the
+        // length; reading stops there, never past the library's buffer.
+        if (text && length > 0 && length <= quint64(std::numeric_limits<qsizetype>::max())
+            && strnlen(text, size_t(length)) == size_t(length))
             return QString::fromUtf8(text, qsizetype(length));
     }
     return QStringLiteral("");
@@ -184,6 +197,8 @@ QString PlistNode::toString() const
 QString PlistNode::keyText() const
 {
     QString result = QStringLiteral("");
+    // Key nodes reach a value only through newKey, which refuses U+0000, so
+    // the library's length check on the text holds.
     if (isKey()) {
         char *text = nullptr;
         plist_get_key_val(node(), &text);
@@ -322,14 +337,14 @@ int PlistNode::dictSize() const
 
 PlistNode PlistNode::dictItem(const QString &key) const
 {
-    if (!isDict())
+    if (!isDict() || holdsNul(key))
         return PlistNode(nullptr, false);
     return viewOf(plist_dict_get_item(node(), key.toUtf8().constData()));
 }
 
 PlistNode &PlistNode::dictSet(const QString &key, const PlistNode &item)
 {
-    if (!isDict())
+    if (!isDict() || holdsNul(key))
         return *this;
     bool takeOver = false;
     const plist_t child = nodeToInsert(item, takeOver);
@@ -359,6 +374,8 @@ QMap<QString, PlistNode> PlistNode::toMap() const
     QMap<QString, PlistNode> map;
     if (!isDict())
         return map;
+    // Every key in a tree came through fromData or dictSet, both of which
+    // refuse U+0000, so the iterator's key copies are whole.
     const plist_t dict = node();
     plist_dict_iter iter = nullptr;
     plist_dict_new_iter(dict, &iter);
@@ -421,11 +438,15 @@ PlistNode PlistNode::fromDateTime(const QDateTime &value, bool owned)
 
 PlistNode PlistNode::fromString(const QString &value, bool owned)
 {
+    if (holdsNul(value))
+        return PlistNode(nullptr, owned);
     return PlistNode(plist_new_string(value.toUtf8().constData()), owned);
 }
 
 PlistNode PlistNode::newKey(const QString &value, bool owned)
 {
+    if (holdsNul(value))
+        return PlistNode(nullptr, owned);
     const QByteArray utf8 = value.toUtf8();
     const plist_t key = plist_new_string(utf8.constData());
     plist_set_key_val(key, utf8.constData());

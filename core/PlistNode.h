@@ -16,6 +16,11 @@
 // before hold no node any more and read as null, rather than pointing at
 // freed memory; the dictionary that was set keeps working. Nothing is ever
 // freed twice.
+//
+// No text in a tree holds U+0000: parsing refuses a list with such a string
+// or key, fromString and newKey give no node for such a text, and a key with
+// it is never looked up or set. A node handed to the constructor must keep
+// to the same rule.
 class PlistNode
 {
 public:
@@ -81,9 +86,11 @@ public:
     PlistNode &arrayAppend(const PlistNode &item);
 
     int dictSize() const;              // 0 when not a dictionary
+    // No node for a key that holds U+0000, as no entry can have one.
     PlistNode dictItem(const QString &key) const;
     // Sets the entry when this is a dictionary, replacing one of the same key;
-    // the item goes in as arrayAppend describes.
+    // the item goes in as arrayAppend describes. A key that holds U+0000
+    // leaves the dictionary as it is.
     PlistNode &dictSet(const QString &key, const PlistNode &item);
     // Every entry as a deep copy that owns itself; empty when not a dictionary.
     QMap<QString, PlistNode> toMap() const;
@@ -99,6 +106,7 @@ public:
     // Whole seconds since 2001-01-01 00:00:00 UTC; no node for an invalid
     // date or one a property list cannot hold.
     static PlistNode fromDateTime(const QDateTime &value, bool owned = true);
+    // No node for a text that holds U+0000.
     static PlistNode fromString(const QString &value, bool owned = true);
     static PlistNode newKey(const QString &value, bool owned = true);
     static PlistNode newArray(bool owned = true);
@@ -106,7 +114,8 @@ public:
 
     // Parses a binary property list (at least 9 bytes beginning "bplist00")
     // or else an XML one. Anything that does not parse, or that would build
-    // a tree beyond the limits of PlistBounds.h, gives a value without node.
+    // a tree beyond the limits of PlistBounds.h, or that holds a string or
+    // key with U+0000, gives a value without node.
     static PlistNode fromData(const QByteArray &bytes, bool owned = true);
 
 private:

@@ -587,4 +587,126 @@ TEST(PlistNodeBounds, XmlNestingBeyondTheLimitIsRefused)
     }
 }
 
+// A UTF-16 string object of a binary list: marker, count, big-endian units.
+QByteArray utf16Object(const QString &text)
+{
+    QByteArray out;
+    const qsizetype n = text.size();
+    if (n < 15) {
+        out.append(char(0x60 | n));
+    } else {
+        out.append(char(0x6F));
+        out.append(char(0x11));
+        out.append(char((n >> 8) & 0xFF));
+        out.append(char(n & 0xFF));
+    }
+    for (QChar c : text) {
+        out.append(char(c.unicode() >> 8));
+        out.append(char(c.unicode() & 0xFF));
+    }
+    return out;
+}
+
+QByteArray binaryDict(const QByteArray &keyObject, const QByteArray &valueObject)
+{
+    BplistBuilder b;
+    const int key = b.addRaw(keyObject);
+    const int value = b.addRaw(valueObject);
+    return b.build(b.addDict({key}, {value}));
+}
+
+// A short ASCII string object: marker with the count, then the bytes.
+QByteArray asciiObject(const QByteArray &text)
+{
+    return QByteArray(1, char(0x50 | text.size())) + text;
+}
+
+// A string or key holding U+0000 cannot be read the same way by every path
+// (the library's copies stop at the NUL and keep the full length; its key and
+// string getters abort on the difference), and XML cannot hold it at all, so
+// such a list is refused whichever way it arrives.
+TEST(PlistNodeNul, ListsWithANulInAStringOrKeyAreRefused)
+{
+    const QString longValue = QStringLiteral("é") + QChar(u'\0') + QString(4000, u'b');
+    struct Case {
+        const char *name;
+        QByteArray bytes;
+        bool parses;
+    };
+    const Case cases[] = {
+        {"binary: UTF-16 value with a NUL and a long tail",
+         binaryDict(asciiObject("k"), utf16Object(longValue)), false},
+        {"binary: ASCII value with a NUL", binaryDict(asciiObject("k"), asciiObject(QByteArray("a\0b", 3))), false},
+        {"binary: ASCII key with a NUL", binaryDict(asciiObject(QByteArray("k\0z", 3)), asciiObject("v")), false},
+        {"binary: UTF-16 key with a NUL",
+         binaryDict(utf16Object(QStringLiteral("é") + QChar(u'\0') + "z"), asciiObject("v")), false},
+        {"binary: a NUL alone as the whole list", [] {
+             BplistBuilder b;
+             return b.build(b.addAscii(QByteArray(1, '\0')));
+         }(), false},
+        {"binary: UTF-16 text with a zero byte that is no NUL",
+         binaryDict(asciiObject("k"), utf16Object(QStringLiteral("\u0100\u0001"))), true},
+        {"binary: data may hold zero bytes", [] {
+             BplistBuilder b;
+             return b.build(b.addDict({b.addAscii("k")}, {b.addData(QByteArray(16, '\0'))}));
+         }(), true},
+        {"XML: raw NUL in a string", xmlPlist(QByteArray("<dict><key>k</key><string>a\0b</string></dict>", 45)), false},
+        {"XML: raw NUL in a key", xmlPlist(QByteArray("<dict><key>k\0z</key><string>v</string></dict>", 45)), false},
+        {"XML: NUL as a character reference", xmlPlist("<dict><key>k</key><string>a&#0;b</string></dict>"), false},
+        {"XML: NUL bytes after the document", xmlPlist("<dict><key>k</key><string>v</string></dict>") + QByteArray(2, '\0'),
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const PlistNode root = PlistNode::fromData(c.bytes, true);
+        EXPECT_EQ(!root.isNull(), c.parses);
+        if (!c.parses)
+            continue;
+        // What is read is the same through the tree, a copy, the map and a
+        // node put into another tree.
+        const QMap<QString, PlistNode> map = root.toMap();
+        ASSERT_EQ(map.size(), 1);
+        const QString key = map.firstKey();
+        const PlistNode direct = root.dictItem(key);
+        PlistNode other = PlistNode::newArray(true);
+        other.arrayAppend(direct);
+        for (const PlistNode &n : {root.copy(true).dictItem(key), map.first(), other.arrayItem(0)}) {
+            EXPECT_EQ(n.toString(), direct.toString());
+            EXPECT_EQ(n.toByteArray(), direct.toByteArray());
+        }
+        EXPECT_EQ(PlistNode::fromData(root.toBinary(), true).toXml(), root.toXml());
+    }
+}
+
+// The makers and the key look-ups keep to the same rule: a text with U+0000
+// never enters a tree.
+TEST(PlistNodeNul, TextsWithANulNeverEnterATree)
+{
+    const QString withNul = QStringLiteral("a") + QChar(u'\0') + "b";
+    PlistNode dict = PlistNode::newDict(true);
+    dict.dictSet("a", PlistNode::fromString("kept"));
+    struct Case {
+        const char *name;
+        std::function<bool()> holds;
+    };
+    const Case cases[] = {
+        {"fromString gives no node", [&] { return PlistNode::fromString(withNul).isNull(); }},
+        {"newKey gives no node", [&] { return PlistNode::newKey(withNul).isNull(); }},
+        {"fromString without a NUL still gives a string",
+         [&] { return PlistNode::fromString("ab").toString() == "ab"; }},
+        {"dictItem of a key with a NUL finds nothing, not the text before it",
+         [&] { return dict.dictItem(withNul).isNull() && !dict.dictItem("a").isNull(); }},
+        {"dictSet with a key with a NUL changes nothing",
+         [&] {
+             dict.dictSet(QStringLiteral("a") + QChar(u'\0'), PlistNode::fromString("other"));
+             return dict.dictSize() == 1 && dict.dictItem("a").toString() == "kept";
+         }},
+        {"the map keeps the one key", [&] { return dict.toMap().keys() == QStringList{"a"}; }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(c.holds());
+    }
+}
+
 } // namespace

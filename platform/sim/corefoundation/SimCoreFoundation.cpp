@@ -504,6 +504,14 @@ CFTypeRef makeString(const QString &text)
 // A value nested deeper than this (or an array holding itself) is not written.
 constexpr int kMaxNesting = kPlistMaxNesting;
 
+// A property list holds no text with U+0000 (see PlistBounds.h): a value
+// with such a string or key has no property-list form, as the bound checks
+// refuse a received list that holds one.
+bool holdsNul(CFTypeRef string)
+{
+    return static_cast<const String *>(string)->text.contains(QChar(u'\0'));
+}
+
 plist_t toPlist(CFTypeRef ref, int depth)
 {
     if (!ref || depth > kMaxNesting)
@@ -516,6 +524,8 @@ plist_t toPlist(CFTypeRef ref, int depth)
         return n->isFloat ? plist_new_real(n->real) : plist_new_uint(uint64_t(n->integer));
     }
     case kStringType:
+        if (holdsNul(ref))
+            return nullptr;
         return plist_new_string(static_cast<const String *>(ref)->text.toUtf8().constData());
     case kDataType: {
         const QByteArray &b = static_cast<const Data *>(ref)->bytes;
@@ -547,7 +557,9 @@ plist_t toPlist(CFTypeRef ref, int depth)
     case kDictionaryType: {
         plist_t dict = plist_new_dict();
         for (const auto &entry : static_cast<const Dictionary *>(ref)->entries) {
-            plist_t node = isType(entry.first, kStringType) ? toPlist(entry.second, depth + 1) : nullptr;
+            plist_t node = isType(entry.first, kStringType) && !holdsNul(entry.first)
+                ? toPlist(entry.second, depth + 1)
+                : nullptr;
             if (!node) {
                 plist_free(dict);
                 return nullptr;
@@ -561,18 +573,16 @@ plist_t toPlist(CFTypeRef ref, int depth)
     }
 }
 
-QString plistText(plist_t node, bool key)
+// The text of a string node, read with its length; false for a text with
+// U+0000, which the bound checks keep out of every parsed list.
+bool plistText(plist_t node, QString &out)
 {
-    char *text = nullptr;
-    if (key)
-        plist_get_key_val(node, &text);
-    else
-        plist_get_string_val(node, &text);
-    if (!text)
-        return QString();
-    const QString s = QString::fromUtf8(text);
-    std::free(text);
-    return s;
+    uint64_t length = 0;
+    const char *text = plist_get_string_ptr(node, &length);
+    if (!text || length > uint64_t(std::numeric_limits<qsizetype>::max()) || strnlen(text, size_t(length)) != length)
+        return false;
+    out = QString::fromUtf8(text, qsizetype(length));
+    return true;
 }
 
 CFTypeRef fromPlist(plist_t node, int depth)
@@ -602,8 +612,10 @@ CFTypeRef fromPlist(plist_t node, int depth)
         n->real = v;
         return n;
     }
-    case PLIST_STRING:
-        return makeString(plistText(node, false));
+    case PLIST_STRING: {
+        QString text;
+        return plistText(node, text) ? makeString(text) : nullptr;
+    }
     case PLIST_DATA: {
         char *bytes = nullptr;
         uint64_t length = 0;
@@ -637,6 +649,7 @@ CFTypeRef fromPlist(plist_t node, int depth)
         plist_dict_iter it = nullptr;
         plist_dict_new_iter(node, &it);
         for (;;) {
+            // Keys are whole: the bound checks let no key with U+0000 through.
             char *key = nullptr;
             plist_t value = nullptr;
             plist_dict_next_item(node, it, &key, &value);
