@@ -1,6 +1,10 @@
 #include "PlistBounds.h"
 
 #include <QByteArrayView>
+#include <QSet>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <algorithm>
 #include <vector>
@@ -46,16 +50,26 @@ private:
             v = (v << 8) | m_data[at + i];
         return v;
     }
-    // True when one of the 'count' characters of 'width' bytes from 'at' is
-    // U+0000.
-    bool holdsNul(qint64 at, quint64 count, int width) const
+    // True when the 'count' characters of 'width' bytes from 'at' hold
+    // U+0000, or are UTF-16 with a surrogate out of its pair (which the
+    // parser would decode into some other character).
+    bool textUnfit(qint64 at, quint64 count, int width) const
     {
+        bool wantLow = false;
         for (quint64 i = 0; i < count; ++i) {
             const qint64 c = at + qint64(i) * width;
-            if (m_data[c] == 0 && (width == 1 || m_data[c + 1] == 0))
+            const uint unit = width == 1 ? m_data[c] : (uint(m_data[c]) << 8) | m_data[c + 1];
+            if (unit == 0)
                 return true;
+            if (width == 1)
+                continue;
+            const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+            const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+            if (low != wantLow)
+                return true;
+            wantLow = high;
         }
-        return false;
+        return wantLow;
     }
     bool readObject(quint64 id, Object &object) const;
     bool readCount(qint64 at, quint64 &count, qint64 &payloadAt) const;
@@ -114,7 +128,7 @@ bool BinaryPlist::readObject(quint64 id, Object &object) const
             return false;
         if (count > quint64(m_table - payloadAt) / (type == 0x6 ? 2 : 1))
             return false;
-        if (type != 0x4 && holdsNul(payloadAt, count, type == 0x6 ? 2 : 1))
+        if (type != 0x4 && textUnfit(payloadAt, count, type == 0x6 ? 2 : 1))
             return false;
         // UTF-16 text grows by up to half again when it becomes UTF-8.
         object.payload = type == 0x6 ? count * 3 : count;
@@ -316,4 +330,150 @@ bool xmlPlistWithinBounds(const QByteArray &bytes)
         at = bytes.indexOf('<', next);
     }
     return true;
+}
+
+namespace
+{
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool isWellFormedUtf8(const uchar *p, size_t n)
+{
+    size_t i = 0;
+    while (i < n) {
+        const uchar c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int more = 0;
+        uint cp = 0;
+        uint least = 0;
+        if ((c & 0xE0) == 0xC0) {
+            more = 1;
+            cp = c & 0x1F;
+            least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            more = 2;
+            cp = c & 0x0F;
+            least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            more = 3;
+            cp = c & 0x07;
+            least = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i <= size_t(more))
+            return false;
+        for (int k = 1; k <= more; ++k) {
+            const uchar d = p[i + size_t(k)];
+            if ((d & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += size_t(more) + 1;
+    }
+    return true;
+}
+
+bool textsWellFormed(plist_t node)
+{
+    switch (plist_get_node_type(node)) {
+    case PLIST_STRING: {
+        uint64_t length = 0;
+        const char *text = plist_get_string_ptr(node, &length);
+        return text && strnlen(text, size_t(length)) == size_t(length)
+            && isWellFormedUtf8(reinterpret_cast<const uchar *>(text), size_t(length));
+    }
+    case PLIST_ARRAY: {
+        const uint32_t size = plist_array_get_size(node);
+        for (uint32_t i = 0; i < size; ++i) {
+            if (!textsWellFormed(plist_array_get_item(node, i)))
+                return false;
+        }
+        return true;
+    }
+    case PLIST_DICT: {
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        if (!iter)
+            return false;
+        QSet<QByteArray> keys;
+        bool ok = true;
+        while (ok) {
+            // The bound checks keep NULs out of keys, so the iterator's
+            // copies are whole.
+            char *key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, iter, &key, &value);
+            if (!key)
+                break;
+            const QByteArray text(key);
+            std::free(key);
+            ok = value && isWellFormedUtf8(reinterpret_cast<const uchar *>(text.constData()), size_t(text.size()))
+                && !keys.contains(text) && textsWellFormed(value);
+            keys.insert(text);
+        }
+        std::free(iter);
+        return ok;
+    }
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+bool plistTextsWellFormed(plist_t root)
+{
+    return root && textsWellFormed(root);
+}
+
+namespace
+{
+
+quint64 beAt(const uchar *p, int width)
+{
+    quint64 v = 0;
+    for (int i = 0; i < width; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+} // namespace
+
+// The date as the library keeps it: seconds since 2001 as a double. Its
+// getter hands a date out as int32 seconds cut toward zero and the fraction
+// as a magnitude, which loses the sign of a date less than one second before
+// 2001 and cannot hold a date before 1933 or after 2069 at all (such as the
+// far-future dates some lists carry). Its binary form keeps the value as it
+// is, so the value is read from there.
+bool plistDateSeconds(plist_t date, double &seconds)
+{
+    char *buffer = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(date, &buffer, &length);
+    if (!buffer)
+        return false;
+    bool found = false;
+    const auto *p = reinterpret_cast<const uchar *>(buffer);
+    if (length >= 8 + 9 + 1 + 32) {
+        const uchar *trailer = p + length - 32;
+        const int offsetSize = trailer[6];
+        const quint64 top = beAt(trailer + 16, 8);
+        const quint64 table = beAt(trailer + 24, 8);
+        if (offsetSize >= 1 && offsetSize <= 8 && table < length - 32
+            && top < (length - 32 - table) / quint64(offsetSize)) {
+            const quint64 at = beAt(p + table + top * quint64(offsetSize), offsetSize);
+            if (at + 9 <= table && p[at] == 0x33) {
+                const quint64 bits = beAt(p + at + 1, 8);
+                std::memcpy(&seconds, &bits, sizeof seconds);
+                found = true;
+            }
+        }
+    }
+    plist_to_bin_free(buffer);
+    return found;
 }

@@ -1,6 +1,7 @@
 #include "PlistNode.h"
 
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -34,42 +35,6 @@ bool isAncestorOrSelf(plist_t ancestor, plist_t node)
             return true;
     }
     return false;
-}
-
-quint64 bigEndian(const uchar *p, int width)
-{
-    quint64 v = 0;
-    for (int i = 0; i < width; ++i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-// The library hands a date out as seconds cut toward zero and the fraction
-// as a magnitude, which loses the sign of a date less than one second before
-// 2001. Its binary form keeps the value as it is.
-bool dateIsNegative(plist_t date)
-{
-    char *buffer = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(date, &buffer, &length);
-    if (!buffer)
-        return false;
-    bool negative = false;
-    const auto *p = reinterpret_cast<const uchar *>(buffer);
-    if (length >= 8 + 9 + 1 + 32) {
-        const uchar *trailer = p + length - 32;
-        const int offsetSize = trailer[6];
-        const quint64 top = bigEndian(trailer + 16, 8);
-        const quint64 table = bigEndian(trailer + 24, 8);
-        if (offsetSize >= 1 && offsetSize <= 8 && table < length - 32
-            && top < (length - 32 - table) / quint64(offsetSize)) {
-            const quint64 at = bigEndian(p + table + top * quint64(offsetSize), offsetSize);
-            if (at + 9 <= table && p[at] == 0x33)
-                negative = (p[at + 1] & 0x80) != 0 && (bigEndian(p + at + 1, 8) << 1) != 0;
-        }
-    }
-    plist_to_bin_free(buffer);
-    return negative;
 }
 
 } // namespace
@@ -223,15 +188,16 @@ QByteArray PlistNode::toByteArray() const
 
 QDateTime PlistNode::toDateTime() const
 {
-    if (!isDate())
+    double secs = 0;
+    if (!isDate() || !plistDateSeconds(node(), secs))
         return {};
-    int32_t secs = 0;
-    int32_t usecs = 0;
-    plist_get_date_val(node(), &secs, &usecs);
-    const bool before = secs < 0 || (secs == 0 && usecs != 0 && dateIsNegative(node()));
-    qint64 msecs = std::llabs(qint64(secs)) * 1000 + std::llabs(qint64(usecs)) / 1000;
-    if (before)
-        msecs = -msecs;
+    // Far beyond any date a list has held (about 300 000 years) there is no
+    // date to give.
+    if (!std::isfinite(secs) || std::fabs(secs) > 1e13)
+        return {};
+    // Whole milliseconds, cut toward 2001 as the library cuts microseconds.
+    const double whole = std::trunc(secs);
+    const qint64 msecs = qint64(whole) * 1000 + qint64(std::trunc((secs - whole) * 1e6)) / 1000;
     return QDateTime::fromMSecsSinceEpoch(kPlistEpochSecs * 1000 + msecs);
 }
 
@@ -474,6 +440,10 @@ PlistNode PlistNode::fromData(const QByteArray &bytes, bool owned)
             plist_from_bin(bytes.constData(), length, &root);
     } else if (xmlPlistWithinBounds(bytes)) {
         plist_from_xml(bytes.constData(), length, &root);
+    }
+    if (root && !plistTextsWellFormed(root)) {
+        plist_free(root);
+        root = nullptr;
     }
     return PlistNode(root, owned);
 }

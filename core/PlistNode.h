@@ -74,7 +74,7 @@ public:
     QString toString() const;          // "" (empty, not null)
     QString keyText() const;           // ""
     QByteArray toByteArray() const;    // null
-    QDateTime toDateTime() const;      // null; local time, to the millisecond
+    QDateTime toDateTime() const;      // null; local time, to the millisecond, any year
     QString toXml() const;             // "" without a node
     QByteArray toBinary() const;       // empty without a node
 
@@ -115,7 +115,8 @@ public:
     // Parses a binary property list (at least 9 bytes beginning "bplist00")
     // or else an XML one. Anything that does not parse, or that would build
     // a tree beyond the limits of PlistBounds.h, or that holds a string or
-    // key with U+0000, gives a value without node.
+    // key with U+0000, a text that is not well-formed UTF-8 or a dictionary
+    // with a key twice, gives a value without node.
     static PlistNode fromData(const QByteArray &bytes, bool owned = true);
 
 private:

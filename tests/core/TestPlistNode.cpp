@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 #include "BplistBuilder.h"
 #include "PlistBounds.h"
@@ -105,6 +106,9 @@ TEST(PlistNodeDate, BinaryDatesKeepTheirMilliseconds)
         {-1.5, utcMs(2000, 12, 31, 23, 59, 58, 500)},
         {-0.25, utcMs(2000, 12, 31, 23, 59, 59, 750)},
         {-86400.0, utcMs(2000, 12, 31, 0, 0, 0, 0)},
+        // Far outside what the library's own getter can give (int32 seconds).
+        {63113904000.0, utcMs(4001, 1, 1, 0, 0, 0, 0)},
+        {-2209075200.5, utcMs(1930, 12, 31, 23, 59, 59, 500)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.secs);
@@ -141,6 +145,19 @@ TEST(PlistNodeDate, WholeSecondsConvertExactlyBothWays)
         EXPECT_EQ(n.toDateTime().toSecsSinceEpoch(), qint64(c.storedSecs) + 978307200);
         // Through a binary list and back.
         EXPECT_EQ(PlistNode::fromData(n.toBinary(), true).toDateTime(), n.toDateTime());
+    }
+}
+
+TEST(PlistNodeDate, DatesBeyondAnyCalendarReadAsNoDate)
+{
+    const double cases[] = {1e28, -1e28, std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN()};
+    for (double secs : cases) {
+        SCOPED_TRACE(secs);
+        BplistBuilder b;
+        const PlistNode n = PlistNode::fromData(b.build(b.addDate(secs)), true);
+        ASSERT_TRUE(n.isDate());
+        EXPECT_FALSE(n.toDateTime().isValid());
     }
 }
 
@@ -624,8 +641,10 @@ QByteArray asciiObject(const QByteArray &text)
 // A string or key holding U+0000 cannot be read the same way by every path
 // (the library's copies stop at the NUL and keep the full length; its key and
 // string getters abort on the difference), and XML cannot hold it at all, so
-// such a list is refused whichever way it arrives.
-TEST(PlistNodeNul, ListsWithANulInAStringOrKeyAreRefused)
+// such a list is refused whichever way it arrives. So is a text that is not
+// UTF-8, or a dictionary with a key twice: the map and the look-ups would
+// disagree on them.
+TEST(PlistNodeNul, ListsWhoseTextsReadDifferentlyByPathAreRefused)
 {
     const QString longValue = QStringLiteral("é") + QChar(u'\0') + QString(4000, u'b');
     struct Case {
@@ -655,6 +674,26 @@ TEST(PlistNodeNul, ListsWithANulInAStringOrKeyAreRefused)
         {"XML: NUL as a character reference", xmlPlist("<dict><key>k</key><string>a&#0;b</string></dict>"), false},
         {"XML: NUL bytes after the document", xmlPlist("<dict><key>k</key><string>v</string></dict>") + QByteArray(2, '\0'),
          true},
+        // Texts that would read differently through the map and a look-up.
+        {"binary: an ASCII key with a byte above 127",
+         binaryDict(asciiObject("Encr\xbcpted"), asciiObject("v")), false},
+        {"binary: an ASCII value with a byte above 127", binaryDict(asciiObject("k"), asciiObject("\xe9")), false},
+        {"binary: an ASCII value holding UTF-8 text", binaryDict(asciiObject("k"), asciiObject("\xc3\xa9")), true},
+        {"binary: UTF-16 with a lone surrogate",
+         binaryDict(asciiObject("k"), utf16Object(QString(QChar(0xD800)) + "x")), false},
+        {"binary: UTF-16 with a surrogate pair",
+         binaryDict(asciiObject("k"), utf16Object(QString::fromUcs4(U"\U0001F600"))), true},
+        {"XML: a key that is no UTF-8", xmlPlist("<dict><key>\xff</key><string>v</string></dict>"), false},
+        {"XML: a surrogate as a character reference", xmlPlist("<dict><key>k</key><string>&#xD800;</string></dict>"),
+         false},
+        // The map keeps the last of two equal keys, a look-up finds the first.
+        {"binary: one key twice", [] {
+             BplistBuilder b;
+             const int key = b.addAscii("k");
+             return b.build(b.addDict({key, b.addAscii("k")}, {b.addAscii("first"), b.addInt(2)}));
+         }(), false},
+        // The XML reader itself keeps only the last, so every path agrees.
+        {"XML: one key twice", xmlPlist("<dict><key>k</key><string>a</string><key>k</key><true/></dict>"), true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -625,11 +625,12 @@ CFTypeRef fromPlist(plist_t node, int depth)
         return new Data(copy);
     }
     case PLIST_DATE: {
-        int32_t seconds = 0;
-        int32_t micro = 0;
-        plist_get_date_val(node, &seconds, &micro);
-        const double fraction = std::abs(double(micro)) / 1e6;
-        return new Date(seconds < 0 ? double(seconds) - fraction : double(seconds) + fraction);
+        // The library's getter cuts dates to int32 seconds; the value it keeps
+        // is read whole.
+        double seconds = 0;
+        if (!plistDateSeconds(node, seconds) || !std::isfinite(seconds))
+            return nullptr;
+        return new Date(seconds);
     }
     case PLIST_ARRAY: {
         auto *array = new Array(true, false);
@@ -1058,6 +1059,10 @@ CFTypeRef CFPropertyListCreateWithData(CFTypeRef, CFTypeRef data, CFOptionFlags,
     }
     if (!root)
         return nullptr;
+    if (!plistTextsWellFormed(root)) {
+        plist_free(root);
+        return nullptr;
+    }
     CFTypeRef value = fromPlist(root, 0);
     plist_free(root);
     if (value && format)
