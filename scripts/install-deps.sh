@@ -12,6 +12,7 @@ PACKAGES="
   libmbedtls-dev
   libarchive-dev
   libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev llvm
   xvfb xauth
   desktop-file-utils
   fonts-dejavu-core
