@@ -9,6 +9,7 @@
 #include <functional>
 #include <limits>
 
+#include "BplistBuilder.h"
 #include "CFType.h"
 #include "CaseName.h"
 #include "MobileDeviceFramework.h"
@@ -262,6 +263,28 @@ TEST_F(CFTypeTest, DatesRoundTripAcrossTheEpochs)
     EXPECT_FALSE(CFType::fromString(QStringLiteral("2013")).dateValue(nullptr).isValid());
 }
 
+// A received date is read as the list stores it, even where the library's
+// own date getter (int32 seconds) cannot give it.
+TEST_F(CFTypeTest, ReceivedDatesOutsideInt32SecondsReadWhole)
+{
+    const struct
+    {
+        double secs;
+        QDateTime expected;
+    } cases[] = {
+        {63113904000.0, QDateTime(QDate(4001, 1, 1), QTime(0, 0, 0), Qt::LocalTime)},
+        {-3187296000.0, QDateTime(QDate(1900, 1, 1), QTime(0, 0, 0), Qt::LocalTime)},
+        {389779689.0, QDateTime(QDate(2013, 5, 9), QTime(8, 8, 9), Qt::LocalTime)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.secs);
+        BplistBuilder b;
+        const CFType v = CFType::fromPropertyListData(b.build(b.addDate(c.secs)));
+        ASSERT_TRUE(v.isDate());
+        EXPECT_EQ(v.dateValue(nullptr), c.expected);
+    }
+}
+
 // --- containers ---------------------------------------------------------
 
 TEST_F(CFTypeTest, DictionariesFindValuesByKeyContent)
@@ -433,7 +456,14 @@ TEST_F(CFTypeTest, ValuesWithoutPropertyListFormWriteNothing)
     CFType nested = CFType::makeArray();
     nested.append(numberKeyed);
 
-    for (const CFType &v : {CFType(), numberKeyed, nested}) {
+    // A property list holds no text with U+0000.
+    const QString withNul = QStringLiteral("a") + QChar(u'\0') + "b";
+    CFType nulKeyed = CFType::makeDictionary();
+    nulKeyed.set(CFType::fromString(withNul), CFType::fromInt32(2));
+    CFType nulValue = CFType::makeDictionary();
+    nulValue.set(CFType::fromString("k"), CFType::fromString(withNul));
+
+    for (const CFType &v : {CFType(), numberKeyed, nested, CFType::fromString(withNul), nulKeyed, nulValue}) {
         EXPECT_EQ(CFType::createPropertyListData(v, kCFPropertyListFormatXml).ref(), nullptr);
         EXPECT_TRUE(CFType::toPropertyListData(v, kCFPropertyListFormatBinary).isEmpty());
         EXPECT_EQ(CFType::deepCopy(v).ref(), nullptr);
@@ -467,6 +497,28 @@ TEST_F(CFTypeTest, BytesThatDoNotParseGiveAnEmptyValue)
         {"binary offset table outside", badOffsets},
         {"xml unterminated", QByteArray("<?xml version=\"1.0\"?><plist><dict><key>a</key>")},
         {"xml nested too deep", deepXml},
+        // Texts the property-list library would hand out differently by path
+        // (or abort on): a NUL inside, bytes that are no UTF-8, lone surrogates.
+        {"binary string with a NUL", [] {
+             BplistBuilder b;
+             return b.build(b.addDict({b.addAscii("k")}, {b.addAscii(QByteArray("\xc3\xa9\0bbbb", 7))}));
+         }()},
+        {"binary key with a NUL", [] {
+             BplistBuilder b;
+             return b.build(b.addDict({b.addAscii(QByteArray("k\0z", 3))}, {b.addAscii("v")}));
+         }()},
+        {"binary key with a byte above 127", [] {
+             BplistBuilder b;
+             return b.build(b.addDict({b.addAscii("Encr\xbcpted")}, {b.addBool(true)}));
+         }()},
+        {"binary UTF-16 with a lone surrogate", [] {
+             BplistBuilder b;
+             return b.build(b.addRaw(QByteArray("\x61\xd8\x00", 3)));
+         }()},
+        {"xml key with a NUL",
+         QByteArray("<?xml version=\"1.0\"?><plist><dict><key>k") + QByteArray(1, '\0')
+             + "z</key><true/></dict></plist>"},
+        {"xml string that is no UTF-8", QByteArray("<?xml version=\"1.0\"?><plist><string>\xff</string></plist>")},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
