@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QSet>
+#include <QStringDecoder>
 
 #include <cstdlib>
 #include <cstring>
@@ -476,4 +477,10 @@ bool plistDateSeconds(plist_t date, double &seconds)
     }
     plist_to_bin_free(buffer);
     return found;
+}
+
+QString decodePlistText(const char *text, qsizetype length)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(text, length));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <plist/plist.h>
 
@@ -43,3 +44,8 @@ bool plistTextsWellFormed(plist_t root);
 // false when they cannot be had. The library's own getter cuts them to
 // int32 seconds, losing every date before 1933 or after 2069.
 bool plistDateSeconds(plist_t date, double &seconds);
+
+// A string or key of a list decoded from UTF-8, every character kept: unlike
+// QString::fromUtf8 it keeps a leading U+FEFF, so that a key read out of a
+// dictionary finds its entry again.
+QString decodePlistText(const char *text, qsizetype length);

@@ -154,7 +154,7 @@ QString PlistNode::toString() const
         // length; reading stops there, never past the library's buffer.
         if (text && length > 0 && length <= quint64(std::numeric_limits<qsizetype>::max())
             && strnlen(text, size_t(length)) == size_t(length))
-            return QString::fromUtf8(text, qsizetype(length));
+            return decodePlistText(text, qsizetype(length));
     }
     return QStringLiteral("");
 }
@@ -168,7 +168,7 @@ QString PlistNode::keyText() const
         char *text = nullptr;
         plist_get_key_val(node(), &text);
         if (text) {
-            result = QString::fromUtf8(text);
+            result = decodePlistText(text, qsizetype(std::strlen(text)));
             std::free(text);
         }
     }
@@ -354,7 +354,7 @@ QMap<QString, PlistNode> PlistNode::toMap() const
         if (!key)
             break;
         if (value)
-            map.insert(QString::fromUtf8(key), PlistNode(plist_copy(value), true));
+            map.insert(decodePlistText(key, qsizetype(std::strlen(key))), PlistNode(plist_copy(value), true));
         std::free(key);
     }
     std::free(iter);

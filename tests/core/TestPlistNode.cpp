@@ -686,6 +686,9 @@ TEST(PlistNodeNul, ListsWhoseTextsReadDifferentlyByPathAreRefused)
         {"XML: a key that is no UTF-8", xmlPlist("<dict><key>\xff</key><string>v</string></dict>"), false},
         {"XML: a surrogate as a character reference", xmlPlist("<dict><key>k</key><string>&#xD800;</string></dict>"),
          false},
+        {"binary: a key beginning with U+FEFF",
+         binaryDict(utf16Object(QString(QChar(0xFEFF)) + "k"), asciiObject("v")), true},
+        {"XML: a key beginning with U+FEFF", xmlPlist("<dict><key>\xef\xbb\xbfk</key><string>v</string></dict>"), true},
         // The map keeps the last of two equal keys, a look-up finds the first.
         {"binary: one key twice", [] {
              BplistBuilder b;
@@ -715,6 +718,17 @@ TEST(PlistNodeNul, ListsWhoseTextsReadDifferentlyByPathAreRefused)
         }
         EXPECT_EQ(PlistNode::fromData(root.toBinary(), true).toXml(), root.toXml());
     }
+}
+
+// Every character of a text is read, a leading U+FEFF too.
+TEST(PlistNodeNul, ALeadingByteOrderMarkIsPartOfTheText)
+{
+    const QString text = QString(QChar(0xFEFF)) + "x";
+    const PlistNode root = PlistNode::fromData(binaryDict(utf16Object(text), utf16Object(text)), true);
+    ASSERT_TRUE(root.isDict());
+    EXPECT_EQ(root.toMap().keys(), QStringList{text});
+    EXPECT_EQ(root.dictItem(text).toString(), text);
+    EXPECT_EQ(PlistNode::newKey(text).keyText(), text);
 }
 
 // The makers and the key look-ups keep to the same rule: a text with U+0000

@@ -581,7 +581,7 @@ bool plistText(plist_t node, QString &out)
     const char *text = plist_get_string_ptr(node, &length);
     if (!text || length > uint64_t(std::numeric_limits<qsizetype>::max()) || strnlen(text, size_t(length)) != length)
         return false;
-    out = QString::fromUtf8(text, qsizetype(length));
+    out = decodePlistText(text, qsizetype(length));
     return true;
 }
 
@@ -658,7 +658,7 @@ CFTypeRef fromPlist(plist_t node, int depth)
                 std::free(key);
                 break;
             }
-            CFTypeRef keyRef = makeString(QString::fromUtf8(key));
+            CFTypeRef keyRef = makeString(decodePlistText(key, qsizetype(std::strlen(key))));
             std::free(key);
             CFTypeRef valueRef = fromPlist(value, depth + 1);
             if (!valueRef) {
