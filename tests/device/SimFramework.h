@@ -9,7 +9,7 @@
 
 class QThread;
 
-// The simulated device framework (platform/sim): both libraries and the backup
+// The simulated device framework (devicesim): both libraries and the backup
 // tool lie in one folder of the build tree.
 QString simFrameworkDir();
 
