@@ -3,6 +3,9 @@
 // Reads every message of a set as the views and exporters do, and checks
 // that the links between its records stay inside the set.
 
+#include <QDir>
+
+#include "CachedMessageDb.h"
 #include "FuzzSupport.h"
 #include "MessageIdentity.h"
 #include "MessageText.h"
@@ -11,6 +14,15 @@
 #include "_MsgChat.h"
 #include "_MsgHandle.h"
 #include "_MsgMessage.h"
+
+// A fresh source folder whose cached messages database holds the input, as
+// a phone's or a backup's copy lies in its cache folder.
+inline QDir fuzzSourceWithSmsDb(const uint8_t *data, size_t size)
+{
+    const QString folder = fuzzScratch() + QStringLiteral("/source");
+    fuzzWriteFile(folder + QLatin1Char('/') + QLatin1String(kCachedSmsDbPath), fuzzBytes(data, size));
+    return QDir(folder);
+}
 
 inline void fuzzReadMessageSet(const MsgDataSet &set)
 {

@@ -17,9 +17,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString folder = fuzzScratch() + QStringLiteral("/source");
-    fuzzWriteFile(folder + QStringLiteral("/file-relay/var/mobile/Library/SMS/sms.db"), fuzzBytes(data, size));
-    IOS5MessageDb db{QDir(folder), QString()};
+    const QDir folder = fuzzSourceWithSmsDb(data, size);
+    IOS5MessageDb db{folder, QString()};
     try {
         readRawMessages(db, nullptr);
     } catch (const std::runtime_error &) {

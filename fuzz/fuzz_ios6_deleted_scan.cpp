@@ -18,9 +18,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString folder = fuzzScratch() + QStringLiteral("/source");
-    fuzzWriteFile(folder + QStringLiteral("/file-relay/var/mobile/Library/SMS/sms.db"), fuzzBytes(data, size));
-    IOS6MessageDb db{QDir(folder), QString(), false};
+    const QDir folder = fuzzSourceWithSmsDb(data, size);
+    IOS6MessageDb db{folder, QString(), false};
     MsgDataSet set = MsgDataSet::create();
     try {
         db.chats(set);
