@@ -20,8 +20,6 @@ namespace
 
 using Row = Sqlite3File::_Row;
 
-constexpr qint64 kUnixTo2001 = 978307200;
-
 const char *const kBaseColumns[] = {"address", "date",    "text",    "flags",   "replace", "svc_center",
                                     "UIFlags", "version", "subject", "country", "read"};
 
@@ -92,7 +90,7 @@ class MessageConverter
 public:
     explicit MessageConverter(IOS5MessageDb &db)
         : m_countries(db.countryLib())
-        , m_latest(Clock::currentSecsSinceEpoch() - kUnixTo2001)
+        , m_latest(Clock::currentSecsSinceEpoch() - kAppleEpochOffset)
     {
     }
 
@@ -170,7 +168,7 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
         m.account = QStringLiteral("e:");
         m.error = 0;
         // SMS rows count from 1970, the records from 2001.
-        date = rowInt64(v[map.date]) - kUnixTo2001;
+        date = rowInt64(v[map.date]) - kAppleEpochOffset;
         m.date = m.date_read = m.date_delivered = saturatedInt(date);
         m.is_from_me = rowInt(v[map.flags]) == 3 ? 1 : 0;
         const QString address = rowText(v[map.address]);
@@ -220,7 +218,7 @@ MessageTriples liveMessages(IOS5MessageDb &db, const QList<_SqliteCol> &cols, co
     Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(sql));
     while (c.moveNext()) {
         const bool iMessage = madrid && c.getInt64(mk) == 1;
-        const qint64 date = iMessage ? c.getInt64(d) : c.getInt64(d) - kUnixTo2001;
+        const qint64 date = iMessage ? c.getInt64(d) : c.getInt64(d) - kAppleEpochOffset;
         const int fromMe = iMessage ? (saturatedInt(c.getInt64(dd)) > 0 ? 1 : 0) : (c.getInt64(f) == 3 ? 1 : 0);
         live.add(saturatedInt(date), fromMe, c.getText(t));
     }

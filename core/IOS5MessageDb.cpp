@@ -20,10 +20,6 @@
 namespace
 {
 
-// Seconds from 1970-01-01 to 2001-01-01: SMS rows are dated in Unix time,
-// the records in seconds since 2001.
-constexpr qint64 kAppleEpochOffset = 978307200;
-
 // No device makes conversations this large; a participants list beyond it
 // is damaged and would otherwise fill the set with handles.
 constexpr int kMaxParticipants = 10000;

@@ -12,9 +12,6 @@
 namespace
 {
 
-// Seconds from 1970-01-01 to 2001-01-01.
-constexpr qint64 kAppleEpochOffset = 978307200;
-
 void appendLittleEndian32(QCryptographicHash &hash, qint32 value)
 {
     char bytes[4];

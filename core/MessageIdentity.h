@@ -11,6 +11,10 @@
 // written earlier), so each must give exactly the same bytes for the same
 // input, release after release.
 
+// Seconds from 1970-01-01 00:00:00 UTC to 2001-01-01 00:00:00 UTC, where
+// message dates and property-list dates count from.
+inline constexpr qint64 kAppleEpochOffset = 978307200;
+
 // The local date and time of a message date (seconds since
 // 2001-01-01 00:00:00 UTC). The full int range converts without overflow.
 QDateTime appleTimeToDateTime(int date);

@@ -6,13 +6,11 @@
 #include <cstring>
 #include <limits>
 
+#include "MessageIdentity.h"
 #include "PlistBounds.h"
 
 namespace
 {
-
-// 2001-01-01 00:00:00 UTC, where property-list dates count from.
-constexpr qint64 kPlistEpochSecs = 978307200;
 
 // A text that holds U+0000 cannot live in a tree: the library keeps texts
 // as NUL-terminated strings (its copies stop at the first NUL but keep the
@@ -198,7 +196,7 @@ QDateTime PlistNode::toDateTime() const
     // Whole milliseconds, cut toward 2001 as the library cuts microseconds.
     const double whole = std::trunc(secs);
     const qint64 msecs = qint64(whole) * 1000 + qint64(std::trunc((secs - whole) * 1e6)) / 1000;
-    return QDateTime::fromMSecsSinceEpoch(kPlistEpochSecs * 1000 + msecs);
+    return QDateTime::fromMSecsSinceEpoch(kAppleEpochOffset * 1000 + msecs);
 }
 
 QString PlistNode::toXml() const
@@ -396,7 +394,7 @@ PlistNode PlistNode::fromDateTime(const QDateTime &value, bool owned)
 {
     if (!value.isValid())
         return PlistNode(nullptr, owned);
-    const qint64 secs = value.toSecsSinceEpoch() - kPlistEpochSecs;
+    const qint64 secs = value.toSecsSinceEpoch() - kAppleEpochOffset;
     if (secs < std::numeric_limits<int32_t>::min() || secs > std::numeric_limits<int32_t>::max())
         return PlistNode(nullptr, owned);
     return PlistNode(plist_new_date(int32_t(secs), 0), owned);

@@ -22,9 +22,6 @@ namespace
 
 const char kTmpSuffix[] = "__tmp";
 
-// Seconds from 1970-01-01 to 2001-01-01.
-constexpr qint64 kAppleEpochOffset = 978307200;
-
 int appleDate(qint64 unixSeconds)
 {
     // A damaged row must not wrap around into some other date.

@@ -14,9 +14,6 @@
 namespace
 {
 
-// Seconds from 1970-01-01 to 2001-01-01.
-constexpr qint64 kAppleEpochOffset = 978307200;
-
 // How many times the character at i repeats from i on.
 int repeatCount(const QString &s, int i)
 {
