@@ -16,6 +16,7 @@
 #include "MessageIdentity.h"
 #include "PhoneNumber.h"
 #include "PlistNode.h"
+#include "SafePath.h"
 
 namespace
 {
@@ -94,9 +95,7 @@ QString partName(const QString &contentLoc)
             clean.append(ch);
     }
     clean = clean.trimmed();
-    if (clean == QLatin1String(".") || clean == QLatin1String(".."))
-        return QString();
-    return clean;
+    return isSafePathComponent(clean) ? clean : QString();
 }
 
 } // namespace

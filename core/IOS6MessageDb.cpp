@@ -106,7 +106,10 @@ QString IOS6MessageDb::attachmentRelativePath(const QString &filename)
         }
     }
     // The name comes from a database file: it must not reach outside the
-    // folder it is put under.
+    // folder it is put under. This is looser than isSafeRelativePath on
+    // purpose: "." and empty components, harmless here, are kept as the
+    // device wrote them, since copies exported earlier lie under the very
+    // path this gives.
     if (rel.isEmpty() || rel.startsWith(QLatin1Char('/')) || rel.endsWith(QLatin1Char('/')))
         return QString();
     for (const QStringView part : QStringView(rel).split(QLatin1Char('/'))) {

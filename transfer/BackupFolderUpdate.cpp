@@ -12,6 +12,7 @@
 
 #include "FileTimes.h"
 #include "MbdbFile.h"
+#include "SafePath.h"
 #include "WholeFileCopy.h"
 
 namespace
@@ -115,8 +116,7 @@ BackupFolderUpdate::Entry &BackupFolderUpdate::entryFor(const QString &name)
     const QString target = targetPath(name);
     // Only names the caller made (file ids, the catalogue's) come here; a
     // name that could lead out of the folder is refused all the same.
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".")
-        || name == QLatin1String(".."))
+    if (!isSafePathComponent(name, Backslash::Character))
         fail(target);
     for (Entry &e : m_entries) {
         if (e.name == name)

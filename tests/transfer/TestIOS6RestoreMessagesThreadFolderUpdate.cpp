@@ -160,16 +160,20 @@ TEST_F(BackupFolderUpdateTest, StagingRefusesNamesOutsideTheFolderAndMissingSour
     struct Case
     {
         const char *source;
-        const char *name;
+        QString name;
     };
-    const Case cases[] = {{"new-a", "../escape"}, {"new-a", "sub/file"}, {"new-a", ".."}, {"new-a", ""},
+    const Case cases[] = {{"new-a", "../escape"},
+                          {"new-a", "sub/file"},
+                          {"new-a", ".."},
+                          {"new-a", "."},
+                          {"new-a", ""},
+                          {"new-a", QStringLiteral("nul") + QChar(0) + QStringLiteral("name")},
                           {"missing", "c"}};
     const auto before = folderSnapshot(dir.path());
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.source) + " -> " + c.name);
+        SCOPED_TRACE(std::string(c.source) + " -> " + c.name.toStdString());
         BackupFolderUpdate update(folder);
-        EXPECT_THROW(update.stageCopy(dir.filePath(QLatin1String(c.source)), QLatin1String(c.name)),
-                     std::runtime_error);
+        EXPECT_THROW(update.stageCopy(dir.filePath(QLatin1String(c.source)), c.name), std::runtime_error);
     }
     const auto after = folderSnapshot(dir.path());
     EXPECT_EQ(before, after) << snapshotDifference(before, after).toStdString();
