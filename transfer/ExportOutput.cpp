@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
+#include "Errors.h"
 #include "FileUtils.h"
 
 namespace
@@ -17,11 +17,6 @@ namespace
 QString tr(const char *text)
 {
     return QCoreApplication::translate("ExportOutput", text);
-}
-
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
 }
 
 bool existsAt(const QString &path)
@@ -46,10 +41,10 @@ void ExportOutput::makeFolder(const QString &path)
         at = parent;
     }
     if (existsAt(at) && !QFileInfo(at).isDir())
-        fail(tr("can not create folder %1.").arg(QDir::toNativeSeparators(path)));
+        throwError(tr("can not create folder %1.").arg(QDir::toNativeSeparators(path)));
     for (const QString &folder : std::as_const(missing)) {
         if (!QDir().mkdir(folder))
-            fail(tr("can not create folder %1.").arg(QDir::toNativeSeparators(path)));
+            throwError(tr("can not create folder %1.").arg(QDir::toNativeSeparators(path)));
         m_folders.append(folder);
     }
 }
@@ -94,7 +89,7 @@ void ExportOutput::commit()
         // without a file.
         if (std::rename(QFile::encodeName(s.part).constData(), QFile::encodeName(s.final).constData()) != 0) {
             const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-            fail(tr("can not write %1. %2").arg(QDir::toNativeSeparators(s.final), reason));
+            throwError(tr("can not write %1. %2").arg(QDir::toNativeSeparators(s.final), reason));
         }
         if (!replaces)
             m_committedNew.append(s.final);
