@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
@@ -22,6 +21,7 @@
 #include "FileUtils.h"
 #include "MessageOrder.h"
 #include "ProgressForm.h"
+#include "WorkerProgress.h"
 
 namespace
 {
@@ -57,37 +57,6 @@ bool lessByConversation(int lastA, const QString &keyA, const _MsgMessage *a, in
         return lastA < lastB;
     return keyA < keyB;
 }
-
-// Posting every message of a large export would flood the dialog with
-// events it cannot show: a message is posted when the percentage changes,
-// when 100 ms have passed since the last post, and always the first and the
-// last.
-class ProgressPacer
-{
-public:
-    explicit ProgressPacer(int total)
-        : m_total(total)
-    {
-    }
-
-    static int percent(int n, int total) { return total > 0 ? int(double(n) / double(total) * 100.0) : 0; }
-
-    bool due(int n)
-    {
-        const int p = percent(n, m_total);
-        if (n <= 1 || n >= m_total || p != m_lastPercent || !m_clock.isValid() || m_clock.elapsed() >= 100) {
-            m_lastPercent = p;
-            m_clock.start();
-            return true;
-        }
-        return false;
-    }
-
-private:
-    int m_total;
-    int m_lastPercent = -1;
-    QElapsedTimer m_clock;
-};
 
 // Copies the files (not the folders) of from into to; copies never replace
 // anything and failed ones are skipped.
@@ -256,7 +225,7 @@ void ExportSMSThread::run()
     ProgressForm::postUpdateProgress(m_form, tr("IDS_EXPORTING_MESSAGES_TO_FILE"), -1, QString());
     const bool perConversation = m_format == Pdf || m_format == Html;
     const int total = int(m_messages.size());
-    ProgressPacer pacer(total);
+    WorkerProgress pacer(total);
     ExportOutput output;
     std::unique_ptr<Exporter> exporter;
     QString currentKey;
@@ -274,7 +243,7 @@ void ExportSMSThread::run()
                 throw -1;
             ++n;
             if (pacer.due(n))
-                ProgressForm::postUpdateProgress(m_form, QString(), ProgressPacer::percent(n, total),
+                ProgressForm::postUpdateProgress(m_form, QString(), WorkerProgress::percent(n, total),
                                                  tr("Messages: %1/%2").arg(n).arg(total));
             if (m_format == Text || m_format == Csv) {
                 if (!exporter) {
