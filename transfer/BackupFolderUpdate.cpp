@@ -45,15 +45,6 @@ bool syncFile(const QString &path)
     return ok;
 }
 
-void syncFolder(const QString &path)
-{
-    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // Keeps the file at target under target-<seconds>, the first free number
 // from stamp on. A hard link keeps the very same file without copying a
 // database of hundreds of megabytes; where the file system has no links the
@@ -194,7 +185,7 @@ void BackupFolderUpdate::commit(qint64 stamp)
         e.placed = true;
     }
     m_committed = true;
-    syncFolder(m_folder.absolutePath());
+    syncFolder(m_folder.absolutePath(), FolderSync::Entries);
     m_kept.clear();
     for (const Entry &e : std::as_const(m_entries)) {
         if (!e.kept.isEmpty())

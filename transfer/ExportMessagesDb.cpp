@@ -12,19 +12,10 @@
 #include <unistd.h>
 
 #include "MessageIdentity.h"
+#include "WholeFileCopy.h"
 
 namespace
 {
-
-// Writes what the file system holds in memory for the folder's disk.
-void syncFolder(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::syncfs(fd);
-    ::close(fd);
-}
 
 // Moves the rest of in into out: inside the kernel where the file systems
 // allow it (the bytes never pass through this process, and a file system
@@ -147,7 +138,7 @@ void ExportMessagesDb::end()
     writeChatUpdates();
     // The copied files reach the disk before the rows that name them.
     if (!m_copiedFiles.isEmpty())
-        syncFolder(m_db.srcDir().absolutePath());
+        syncFolder(m_db.srcDir().absolutePath(), FolderSync::FileSystem);
     m_db.endTransaction(true);
     m_db.close();
     forgetRun();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 bool copyWholeFile(const QString &from, const QString &to)
@@ -34,4 +35,16 @@ bool copyWholeFile(const QString &from, const QString &to)
     if (!ok)
         QFile::remove(to);
     return ok;
+}
+
+void syncFolder(const QString &path, FolderSync what)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (what == FolderSync::FileSystem)
+        ::syncfs(fd);
+    else
+        ::fsync(fd);
+    ::close(fd);
 }

@@ -5,3 +5,15 @@
 // Copies the file at from to a new file at to, in full and synced to the
 // disk, or leaves nothing at to. Fails (false) when to exists already.
 bool copyWholeFile(const QString &from, const QString &to);
+
+// What syncFolder writes to the disk.
+enum class FolderSync {
+    // The folder's own entries: names made, renamed or removed in it.
+    Entries,
+    // Everything the file system holding the folder has in memory, so files
+    // copied by the thousand reach the disk in one call instead of one each.
+    FileSystem,
+};
+
+// Best effort: a folder that cannot be opened is left as it is.
+void syncFolder(const QString &path, FolderSync what);
