@@ -17,47 +17,6 @@
 namespace
 {
 
-// Moves the rest of in into out: inside the kernel where the file systems
-// allow it (the bytes never pass through this process, and a file system
-// that can share extents shares them), through a buffer where they do not.
-bool copyBytes(int in, int out)
-{
-    bool inKernel = true;
-    QByteArray buffer;
-    for (;;) {
-        if (inKernel) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
-            if (n > 0)
-                continue;
-            if (n == 0)
-                return true;
-            if (errno == EINTR)
-                continue;
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != ENOTSUP)
-                return false;
-            // Both offsets stand where the kernel stopped.
-            inKernel = false;
-            buffer.resize(1 << 16);
-        }
-        const ssize_t n = ::read(in, buffer.data(), size_t(buffer.size()));
-        if (n == 0)
-            return true;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer.constData() + done, size_t(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return false;
-            done += w;
-        }
-    }
-}
-
 // Copies from to to, which must not exist. The bytes go to a name beside the
 // target that is renamed into place only when complete, so the target never
 // holds part of a file. No file is synced on its own: a backup copies

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,27 +16,51 @@ bool copyWholeFile(const QString &from, const QString &to)
     QFile out(to);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
-    bool ok = true;
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = in.read(buffer.data(), buffer.size());
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-        if (out.write(buffer.constData(), n) != n) {
-            ok = false;
-            break;
-        }
-    }
-    ok = ok && out.flush() && ::fsync(out.handle()) == 0;
+    bool ok = copyBytes(in.handle(), out.handle());
+    ok = ok && ::fsync(out.handle()) == 0;
     out.close();
     ok = ok && out.error() == QFileDevice::NoError;
     if (!ok)
         QFile::remove(to);
     return ok;
+}
+
+bool copyBytes(int in, int out)
+{
+    bool inKernel = true;
+    QByteArray buffer;
+    for (;;) {
+        if (inKernel) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return true;
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != ENOTSUP)
+                return false;
+            // Both offsets stand where the kernel stopped.
+            inKernel = false;
+            buffer.resize(1 << 16);
+        }
+        const ssize_t n = ::read(in, buffer.data(), size_t(buffer.size()));
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.constData() + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            done += w;
+        }
+    }
 }
 
 void syncFolder(const QString &path, FolderSync what)

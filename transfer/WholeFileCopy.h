@@ -6,6 +6,13 @@
 // disk, or leaves nothing at to. Fails (false) when to exists already.
 bool copyWholeFile(const QString &from, const QString &to);
 
+// Moves the rest of the open file in into the open file out, from where each
+// stands: inside the kernel where the file systems allow it (the bytes never
+// pass through this process, and a file system that can share extents
+// shares them), through a buffer where they do not. False on a read or
+// write error; neither file is closed or synced.
+bool copyBytes(int in, int out);
+
 // What syncFolder writes to the disk.
 enum class FolderSync {
     // The folder's own entries: names made, renamed or removed in it.
