@@ -267,12 +267,10 @@ void IOS6MessageDb::readTableMap()
     cols.attTotalBytes = tableHas(attachment, QStringLiteral("total_bytes"), Qt::CaseSensitive);
     cols.msgItemType = tableHas(message, QStringLiteral("item_type"), Qt::CaseSensitive);
     cols.msgLogicHash = tableHas(message, QStringLiteral("logic_hash"), Qt::CaseSensitive);
-    static const char *const later[12] = {"is_audio_message", "is_played",         "date_played",  "item_type",
-                                          "other_handle",     "group_title",       "group_action_type",
-                                          "share_status",     "share_direction",   "is_expirable", "expire_state",
-                                          "message_action_type"};
-    for (int i = 0; i < 12; ++i)
-        cols.msgLater[i] = tableHas(message, QString::fromLatin1(later[i]), Qt::CaseSensitive);
+    for (int i = 0; i < IOS6MessageColumn::kLaterCount; ++i) {
+        const char *name = IOS6MessageColumn::kNames[IOS6MessageColumn::kFirstLater + i];
+        cols.msgLater[i] = tableHas(message, QString::fromLatin1(name), Qt::CaseSensitive);
+    }
     m_cols = cols;
 }
 

@@ -6,6 +6,7 @@
 
 #include "AbsIOSMessageDb.h"
 #include "CountryLibDb.h"
+#include "IOS6MessageColumns.h"
 #include "IOSContactsMemDb.h"
 #include "MessageRecycleDb.h"
 #include "MsgDataSet.h"
@@ -180,8 +181,8 @@ private:
         bool attTotalBytes = false;
         bool msgItemType = false;
         bool msgLogicHash = false;
-        // is_audio_message ... message_action_type, in that order.
-        bool msgLater[12] = {};
+        // The message columns later versions added, in their order.
+        bool msgLater[IOS6MessageColumn::kLaterCount] = {};
     };
     Columns m_cols;
     // The trigger text held back by beginDeletes; empty when none is.

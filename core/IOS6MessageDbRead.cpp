@@ -230,26 +230,10 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // first row's names: 50 look-ups by name per row add up over a million
     // messages. A column the file lacks has no place and reads as 0 or
     // empty, as it would by name.
-    enum Column {
-        RowId, ChatId, Replace, HandleId, Version, Type, Error, Date, DateRead, DateDelivered, IsDelivered,
-        IsFinished, IsEmote, IsFromMe, IsEmpty, IsDelayed, IsAutoReply, IsPrepared, IsRead, IsSystemMessage, IsSent,
-        HasDdResults, IsServiceMessage, IsForward, WasDowngraded, IsArchive, CacheHasAttachments, WasDataDetected,
-        WasDeduplicated, IsAudioMessage, IsPlayed, DatePlayed, ItemType, OtherHandle, GroupActionType, ShareStatus,
-        ShareDirection, IsExpirable, ExpireState, MessageActionType,
-        // texts and the blob
-        Guid, Text, ServiceCenter, Subject, Country, AttributedBody, Service, Account, AccountGuid, CacheRoomnames,
-        GroupTitle, ColumnCount
-    };
-    static const char *const names[ColumnCount] = {
-        "rowid", "chat_id", "replace", "handle_id", "version", "type", "error", "date", "date_read",
-        "date_delivered", "is_delivered", "is_finished", "is_emote", "is_from_me", "is_empty", "is_delayed",
-        "is_auto_reply", "is_prepared", "is_read", "is_system_message", "is_sent", "has_dd_results",
-        "is_service_message", "is_forward", "was_downgraded", "is_archive", "cache_has_attachments",
-        "was_data_detected", "was_deduplicated", "is_audio_message", "is_played", "date_played", "item_type",
-        "other_handle", "group_action_type", "share_status", "share_direction", "is_expirable", "expire_state",
-        "message_action_type", "guid", "text", "service_center", "subject", "country", "attributedbody", "service",
-        "account", "account_guid", "cache_roomnames", "group_title"};
-    int at[ColumnCount];
+    namespace C = IOS6MessageColumn;
+    int at[C::Count];
+    int rowIdAt = -1;
+    int chatIdAt = -1;
     bool placed = false;
 
     // Service names, accounts and country codes repeat from message to
@@ -273,69 +257,71 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 // The first of equal names wins, as a look-up by name would.
                 for (int i = int(columns.size()) - 1; i >= 0; --i)
                     places.insert(columns.at(i).toLower(), i);
-                for (int i = 0; i < ColumnCount; ++i)
-                    at[i] = places.value(QLatin1String(names[i]), -1);
+                for (int i = 0; i < C::Count; ++i)
+                    at[i] = places.value(QString::fromLatin1(C::kNames[i]).toLower(), -1);
+                rowIdAt = places.value(QStringLiteral("rowid"), -1);
+                chatIdAt = places.value(QStringLiteral("chat_id"), -1);
                 placed = true;
             }
-            auto num = [&c, &at](Column column) { return int(c.getInt64(at[column])); };
-            auto text = [&c, &at](Column column) { return c.getText(at[column]); };
-            auto shared = [&c, &at, &texts](Column column) { return texts.text(c.getUtf8(at[column])); };
-            const qint64 id = c.getInt64(at[RowId]);
+            auto num = [&c, &at](C::Column column) { return int(c.getInt64(at[column])); };
+            auto text = [&c, &at](C::Column column) { return c.getText(at[column]); };
+            auto shared = [&c, &at, &texts](C::Column column) { return texts.text(c.getUtf8(at[column])); };
+            const qint64 id = c.getInt64(rowIdAt);
             _MsgMessage *m = d->messages.value(id);
             if (!m) {
                 m = new _MsgMessage;
                 d->messages.insert(id, m);
                 m->_key = id;
                 m->rowid = id;
-                m->guid = text(Guid);
-                m->text = text(Text);
-                m->replace = num(Replace);
-                m->service_center = shared(ServiceCenter);
-                m->handle_id = c.getInt64(at[HandleId]);
-                m->subject = text(Subject);
-                m->country = shared(Country);
-                m->attributedBody = c.getBlob(at[AttributedBody]);
-                m->version = num(Version);
-                m->type = num(Type);
-                m->service = shared(Service);
-                m->account = shared(Account);
-                m->account_guid = shared(AccountGuid);
-                m->error = num(Error);
-                m->date = num(Date);
-                m->date_read = num(DateRead);
-                m->date_delivered = num(DateDelivered);
-                m->is_delivered = num(IsDelivered);
-                m->is_finished = num(IsFinished);
-                m->is_emote = num(IsEmote);
-                m->is_from_me = num(IsFromMe);
-                m->is_empty = num(IsEmpty);
-                m->is_delayed = num(IsDelayed);
-                m->is_auto_reply = num(IsAutoReply);
-                m->is_prepared = num(IsPrepared);
-                m->is_read = num(IsRead);
-                m->is_system_message = num(IsSystemMessage);
-                m->is_sent = num(IsSent);
-                m->has_dd_results = num(HasDdResults);
-                m->is_service_message = num(IsServiceMessage);
-                m->is_forward = num(IsForward);
-                m->was_downgraded = num(WasDowngraded);
-                m->is_archive = num(IsArchive);
-                m->cache_has_attachments = num(CacheHasAttachments);
-                m->cache_roomnames = shared(CacheRoomnames);
-                m->was_data_detected = num(WasDataDetected);
-                m->was_deduplicated = num(WasDeduplicated);
-                m->is_audio_message = num(IsAudioMessage);
-                m->is_played = num(IsPlayed);
-                m->date_played = num(DatePlayed);
-                m->item_type = num(ItemType);
-                m->other_handle = num(OtherHandle);
-                m->group_title = text(GroupTitle);
-                m->group_action_type = num(GroupActionType);
-                m->share_status = num(ShareStatus);
-                m->share_direction = num(ShareDirection);
-                m->is_expirable = num(IsExpirable);
-                m->expire_state = num(ExpireState);
-                m->message_action_type = num(MessageActionType);
+                m->guid = text(C::Guid);
+                m->text = text(C::Text);
+                m->replace = num(C::Replace);
+                m->service_center = shared(C::ServiceCenter);
+                m->handle_id = c.getInt64(at[C::HandleId]);
+                m->subject = text(C::Subject);
+                m->country = shared(C::Country);
+                m->attributedBody = c.getBlob(at[C::AttributedBody]);
+                m->version = num(C::Version);
+                m->type = num(C::Type);
+                m->service = shared(C::Service);
+                m->account = shared(C::Account);
+                m->account_guid = shared(C::AccountGuid);
+                m->error = num(C::Error);
+                m->date = num(C::Date);
+                m->date_read = num(C::DateRead);
+                m->date_delivered = num(C::DateDelivered);
+                m->is_delivered = num(C::IsDelivered);
+                m->is_finished = num(C::IsFinished);
+                m->is_emote = num(C::IsEmote);
+                m->is_from_me = num(C::IsFromMe);
+                m->is_empty = num(C::IsEmpty);
+                m->is_delayed = num(C::IsDelayed);
+                m->is_auto_reply = num(C::IsAutoReply);
+                m->is_prepared = num(C::IsPrepared);
+                m->is_read = num(C::IsRead);
+                m->is_system_message = num(C::IsSystemMessage);
+                m->is_sent = num(C::IsSent);
+                m->has_dd_results = num(C::HasDdResults);
+                m->is_service_message = num(C::IsServiceMessage);
+                m->is_forward = num(C::IsForward);
+                m->was_downgraded = num(C::WasDowngraded);
+                m->is_archive = num(C::IsArchive);
+                m->cache_has_attachments = num(C::CacheHasAttachments);
+                m->cache_roomnames = shared(C::CacheRoomnames);
+                m->was_data_detected = num(C::WasDataDetected);
+                m->was_deduplicated = num(C::WasDeduplicated);
+                m->is_audio_message = num(C::IsAudioMessage);
+                m->is_played = num(C::IsPlayed);
+                m->date_played = num(C::DatePlayed);
+                m->item_type = num(C::ItemType);
+                m->other_handle = num(C::OtherHandle);
+                m->group_title = text(C::GroupTitle);
+                m->group_action_type = num(C::GroupActionType);
+                m->share_status = num(C::ShareStatus);
+                m->share_direction = num(C::ShareDirection);
+                m->is_expirable = num(C::IsExpirable);
+                m->expire_state = num(C::ExpireState);
+                m->message_action_type = num(C::MessageActionType);
             }
             if (_MsgHandle *sender = d->handles.value(m->handle_id)) {
                 m->sender = sender;
@@ -346,13 +332,13 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 if (_MsgHandle *other = d->handles.value(m->other_handle))
                     m->other = other;
             }
-            const qint64 chatOfRow = c.getInt64(at[ChatId]);
+            const qint64 chatOfRow = c.getInt64(chatIdAt);
             if (_MsgChat *chat = d->chats.value(chatOfRow)) {
                 m->chat = chat;
                 pending[chat].emplace_back(id, m);
             }
             if (lastFromRows) {
-                const int date = num(Date);
+                const int date = num(C::Date);
                 auto it = newest.find(chatOfRow);
                 if (it == newest.end())
                     newest.insert(chatOfRow, date);

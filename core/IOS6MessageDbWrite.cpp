@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "IOS6MessageColumns.h"
 #include "MessageIdentity.h"
 
 namespace
@@ -16,16 +17,6 @@ enum Table : quint64 { HandleTable = 1, MessageTable = 2, AttachmentTable = 3, C
 // Insert columns of each table in statement order; rowid is never written.
 const char *const kHandleColumns[] = {"id", "country", "service", "uncanonicalized_id", "_ct_name", "_photo"};
 
-const char *const kMessageColumns[] = {
-    "guid", "text", "replace", "service_center", "handle_id", "subject", "country", "attributedBody", "version",
-    "type", "service", "account", "account_guid", "error", "date", "date_read", "date_delivered", "is_delivered",
-    "is_finished", "is_emote", "is_from_me", "is_empty", "is_delayed", "is_auto_reply", "is_prepared", "is_read",
-    "is_system_message", "is_sent", "has_dd_results", "is_service_message", "is_forward", "was_downgraded",
-    "is_archive", "cache_has_attachments", "cache_roomnames", "was_data_detected", "was_deduplicated",
-    "is_audio_message", "is_played", "date_played", "item_type", "other_handle", "group_title",
-    "group_action_type", "share_status", "share_direction", "is_expirable", "expire_state", "message_action_type",
-    "logic_hash"};
-
 const char *const kAttachmentColumns[] = {"guid",         "created_date", "start_date", "filename",
                                           "uti",          "mime_type",    "transfer_state", "is_outgoing",
                                           "user_info",    "transfer_name", "total_bytes"};
@@ -33,8 +24,6 @@ const char *const kAttachmentColumns[] = {"guid",         "created_date", "start
 const char *const kChatColumns[] = {"guid",         "style",         "state",        "account_id",
                                     "chat_identifier", "service_name", "room_name",  "account_login",
                                     "is_archived",  "display_name",  "group_id"};
-
-static_assert(sizeof(kMessageColumns) / sizeof(kMessageColumns[0]) == 50, "message has 50 insert columns");
 
 // Collects the values of one insert and which columns they go to. The values
 // are bound in column order, so the statement text follows from the table
@@ -254,56 +243,60 @@ qint64 IOS6MessageDb::insertMessage(const _MsgMessage *m, qint64 handleId, qint6
                                     const QString &logicHash)
 {
     ensureOpen();
-    InsertRow row(MessageTable, kMessageColumns, 50);
-    row.text(0, m->guid).text(1, m->text).integer(2, m->replace);
+    namespace C = IOS6MessageColumn;
+    InsertRow row(MessageTable, C::kNames, C::Count);
+    row.text(C::Guid, m->guid).text(C::Text, m->text).integer(C::Replace, m->replace);
     if (!m->service_center.isEmpty())
-        row.text(3, m->service_center);
-    row.int64(4, handleId);
+        row.text(C::ServiceCenter, m->service_center);
+    row.int64(C::HandleId, handleId);
     if (!m->subject.isEmpty())
-        row.text(5, m->subject);
+        row.text(C::Subject, m->subject);
     if (!m->country.isEmpty())
-        row.text(6, m->country);
+        row.text(C::Country, m->country);
     if (!m->attributedBody.isEmpty())
-        row.blob(7, m->attributedBody);
-    row.integer(8, m->version).integer(9, m->type);
-    row.text(10, m->service).text(11, m->account).text(12, m->account_guid);
-    row.integer(13, m->error).integer(14, m->date).integer(15, m->date_read).integer(16, m->date_delivered);
-    const int flags[17] = {m->is_delivered,       m->is_finished,   m->is_emote,      m->is_from_me,
-                           m->is_empty,           m->is_delayed,    m->is_auto_reply, m->is_prepared,
-                           m->is_read,            m->is_system_message, m->is_sent,   m->has_dd_results,
-                           m->is_service_message, m->is_forward,    m->was_downgraded, m->is_archive,
-                           m->cache_has_attachments};
-    for (int i = 0; i < 17; ++i)
-        row.integer(17 + i, flags[i]);
-    row.text(34, m->cache_roomnames).integer(35, m->was_data_detected).integer(36, m->was_deduplicated);
+        row.blob(C::AttributedBody, m->attributedBody);
+    row.integer(C::Version, m->version).integer(C::Type, m->type);
+    row.text(C::Service, m->service).text(C::Account, m->account).text(C::AccountGuid, m->account_guid);
+    row.integer(C::Error, m->error).integer(C::Date, m->date).integer(C::DateRead, m->date_read);
+    row.integer(C::DateDelivered, m->date_delivered);
+    const int flags[] = {m->is_delivered,       m->is_finished,   m->is_emote,      m->is_from_me,
+                         m->is_empty,           m->is_delayed,    m->is_auto_reply, m->is_prepared,
+                         m->is_read,            m->is_system_message, m->is_sent,   m->has_dd_results,
+                         m->is_service_message, m->is_forward,    m->was_downgraded, m->is_archive,
+                         m->cache_has_attachments};
+    static_assert(std::size(flags) == C::CacheHasAttachments - C::IsDelivered + 1, "one value for each flag");
+    for (int i = 0; i < int(std::size(flags)); ++i)
+        row.integer(C::IsDelivered + i, flags[i]);
+    row.text(C::CacheRoomnames, m->cache_roomnames);
+    row.integer(C::WasDataDetected, m->was_data_detected).integer(C::WasDeduplicated, m->was_deduplicated);
 
-    const bool *has = m_cols.msgLater;
-    if (has[0])
-        row.integer(37, m->is_audio_message);
-    if (has[1])
-        row.integer(38, m->is_played);
-    if (has[2])
-        row.integer(39, m->date_played);
-    if (has[3])
-        row.integer(40, m->item_type);
-    if (has[4] && otherHandleId > 0)
-        row.int64(41, otherHandleId);
-    if (has[5] && !m->group_title.isEmpty())
-        row.text(42, m->group_title);
-    if (has[6])
-        row.integer(43, m->group_action_type);
-    if (has[7])
-        row.integer(44, m->share_status);
-    if (has[8])
-        row.integer(45, m->share_direction);
-    if (has[9])
-        row.integer(46, m->is_expirable);
-    if (has[10])
-        row.integer(47, m->expire_state);
-    if (has[11])
-        row.integer(48, m->message_action_type);
+    auto has = [this](C::Column column) { return m_cols.msgLater[column - C::kFirstLater]; };
+    if (has(C::IsAudioMessage))
+        row.integer(C::IsAudioMessage, m->is_audio_message);
+    if (has(C::IsPlayed))
+        row.integer(C::IsPlayed, m->is_played);
+    if (has(C::DatePlayed))
+        row.integer(C::DatePlayed, m->date_played);
+    if (has(C::ItemType))
+        row.integer(C::ItemType, m->item_type);
+    if (has(C::OtherHandle) && otherHandleId > 0)
+        row.int64(C::OtherHandle, otherHandleId);
+    if (has(C::GroupTitle) && !m->group_title.isEmpty())
+        row.text(C::GroupTitle, m->group_title);
+    if (has(C::GroupActionType))
+        row.integer(C::GroupActionType, m->group_action_type);
+    if (has(C::ShareStatus))
+        row.integer(C::ShareStatus, m->share_status);
+    if (has(C::ShareDirection))
+        row.integer(C::ShareDirection, m->share_direction);
+    if (has(C::IsExpirable))
+        row.integer(C::IsExpirable, m->is_expirable);
+    if (has(C::ExpireState))
+        row.integer(C::ExpireState, m->expire_state);
+    if (has(C::MessageActionType))
+        row.integer(C::MessageActionType, m->message_action_type);
     if (m_cols.msgLogicHash)
-        row.text(49, logicHash.isEmpty() ? messageFingerprint(m) : logicHash);
+        row.text(C::LogicHash, logicHash.isEmpty() ? messageFingerprint(m) : logicHash);
     executeThrow(row.statement(m_insertSql));
     return lastInsertId();
 }

@@ -235,6 +235,108 @@ TEST_F(IOS6MessageDbWriteTest, InsertMessageWritesTheColumnsEachFileHas)
     }
 }
 
+TEST_F(IOS6MessageDbWriteTest, EveryMessageFieldReadsBackAsItWasWritten)
+{
+    // Each field gets a value of its own, so a column the writer names but the
+    // reader does not (or the other way round), or two columns swapped, shows.
+    struct IntField
+    {
+        const char *name;
+        int _MsgMessage::*field;
+    };
+    const IntField ints[] = {
+        {"replace", &_MsgMessage::replace},
+        {"version", &_MsgMessage::version},
+        {"type", &_MsgMessage::type},
+        {"error", &_MsgMessage::error},
+        {"date", &_MsgMessage::date},
+        {"date_read", &_MsgMessage::date_read},
+        {"date_delivered", &_MsgMessage::date_delivered},
+        {"is_delivered", &_MsgMessage::is_delivered},
+        {"is_finished", &_MsgMessage::is_finished},
+        {"is_emote", &_MsgMessage::is_emote},
+        {"is_from_me", &_MsgMessage::is_from_me},
+        {"is_empty", &_MsgMessage::is_empty},
+        {"is_delayed", &_MsgMessage::is_delayed},
+        {"is_auto_reply", &_MsgMessage::is_auto_reply},
+        {"is_prepared", &_MsgMessage::is_prepared},
+        {"is_read", &_MsgMessage::is_read},
+        {"is_system_message", &_MsgMessage::is_system_message},
+        {"is_sent", &_MsgMessage::is_sent},
+        {"has_dd_results", &_MsgMessage::has_dd_results},
+        {"is_service_message", &_MsgMessage::is_service_message},
+        {"is_forward", &_MsgMessage::is_forward},
+        {"was_downgraded", &_MsgMessage::was_downgraded},
+        {"is_archive", &_MsgMessage::is_archive},
+        {"cache_has_attachments", &_MsgMessage::cache_has_attachments},
+        {"was_data_detected", &_MsgMessage::was_data_detected},
+        {"was_deduplicated", &_MsgMessage::was_deduplicated},
+        {"is_audio_message", &_MsgMessage::is_audio_message},
+        {"is_played", &_MsgMessage::is_played},
+        {"date_played", &_MsgMessage::date_played},
+        {"item_type", &_MsgMessage::item_type},
+        {"group_action_type", &_MsgMessage::group_action_type},
+        {"share_status", &_MsgMessage::share_status},
+        {"share_direction", &_MsgMessage::share_direction},
+        {"is_expirable", &_MsgMessage::is_expirable},
+        {"expire_state", &_MsgMessage::expire_state},
+        {"message_action_type", &_MsgMessage::message_action_type},
+    };
+    struct TextField
+    {
+        const char *name;
+        QString _MsgMessage::*field;
+    };
+    const TextField texts[] = {
+        {"guid", &_MsgMessage::guid},
+        {"text", &_MsgMessage::text},
+        {"service_center", &_MsgMessage::service_center},
+        {"subject", &_MsgMessage::subject},
+        {"country", &_MsgMessage::country},
+        {"service", &_MsgMessage::service},
+        {"account", &_MsgMessage::account},
+        {"account_guid", &_MsgMessage::account_guid},
+        {"cache_roomnames", &_MsgMessage::cache_roomnames},
+        {"group_title", &_MsgMessage::group_title},
+    };
+    for (Kind kind : {Kind::Local, Kind::DeviceLater}) {
+        SCOPED_TRACE(kindName(kind));
+        auto db = open(kind);
+        MsgSetBuilder b;
+        _MsgChat *chat = b.chat(1, QStringLiteral("+1555"));
+        _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+1555"));
+        _MsgHandle *other = b.handle(chat, 2, QStringLiteral("+1666"));
+        _MsgMessage *m = b.message(chat, 1, 1000, QStringLiteral("hello"), h);
+        int value = 11;
+        for (const IntField &f : ints)
+            m->*f.field = value++;
+        for (const TextField &f : texts)
+            m->*f.field = QStringLiteral("%1 value").arg(QLatin1String(f.name));
+        m->attributedBody = QByteArray("body bytes");
+
+        // The chat brings its members' handles.
+        const qint64 chatId = db->insertChat(chat);
+        const qint64 handleId = db->handleRowid(h);
+        const qint64 otherId = db->handleRowid(other);
+        ASSERT_GT(handleId, 0);
+        ASSERT_GT(otherId, 0);
+        db->addChatMessage(chatId, db->insertMessage(m, handleId, otherId));
+
+        MsgDataSet loaded = MsgDataSet::create();
+        db->chats(loaded);
+        db->messages(loaded, 0);
+        ASSERT_EQ(loaded.data()->messages.size(), 1);
+        const _MsgMessage *r = *loaded.data()->messages.cbegin();
+        for (const IntField &f : ints)
+            EXPECT_EQ(r->*f.field, m->*f.field) << f.name;
+        for (const TextField &f : texts)
+            EXPECT_EQ(r->*f.field, m->*f.field) << f.name;
+        EXPECT_EQ(r->attributedBody, m->attributedBody);
+        EXPECT_EQ(r->handle_id, handleId);
+        EXPECT_EQ(r->other_handle, otherId);
+    }
+}
+
 TEST_F(IOS6MessageDbWriteTest, OtherHandleAndLogicHashArguments)
 {
     struct Case
