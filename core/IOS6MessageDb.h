@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QDir>
 #include <QHash>
 #include <QString>
+
+#include <functional>
 
 #include "AbsIOSMessageDb.h"
 #include "CountryLibDb.h"
@@ -87,6 +90,8 @@ public:
     // Whether the message table has item_type. Does not open: false before
     // the first successful ensureOpen.
     bool hasItemType() const;
+    // Whether the message table has logic_hash; as hasItemType.
+    bool hasLogicHash() const;
     // The number of conversation-joined messages, location sharing excluded.
     qint64 messageCount();
     // The messages of the source folder's recycle database that this
@@ -104,6 +109,13 @@ public:
     qint64 messageRowidByLogicHash(const _MsgMessage *message);
     // As above with a fingerprint the caller has already computed.
     qint64 messageRowidByLogicHash(const QString &logicHash);
+    // Every message row's rowid with its logic hash as stored, in UTF-8 (the
+    // view is valid during the call only), in one pass over the index; rows
+    // whose value is not a text are left out, and without a logic_hash column
+    // there are none. For callers that look many messages up.
+    void visitMessageLogicHashes(const std::function<void(qint64, QByteArrayView)> &visit);
+    // The same for the guids; rows whose guid is NULL are left out.
+    void visitMessageGuids(const std::function<void(qint64, QByteArrayView)> &visit);
 
     // --- writers -----------------------------------------------------------
 

@@ -175,6 +175,31 @@ qint64 IOS6MessageDb::messageRowidByLogicHash(const QString &logicHash)
     return firstRowid(Sqlite3Sql("select rowid from message where logic_hash=?").addTextParam(logicHash));
 }
 
+bool IOS6MessageDb::hasLogicHash() const
+{
+    return m_cols.msgLogicHash;
+}
+
+void IOS6MessageDb::visitMessageLogicHashes(const std::function<void(qint64, QByteArrayView)> &visit)
+{
+    ensureOpen();
+    if (!m_cols.msgLogicHash)
+        return;
+    // Served by the logic_hash index alone, without reading the rows.
+    Sqlite3Cursor c =
+        queryThrow(Sqlite3Sql("select rowid, logic_hash from message where typeof(logic_hash)='text'"));
+    while (c.moveNext())
+        visit(c.getInt64(0), c.getUtf8(1));
+}
+
+void IOS6MessageDb::visitMessageGuids(const std::function<void(qint64, QByteArrayView)> &visit)
+{
+    ensureOpen();
+    Sqlite3Cursor c = queryThrow(Sqlite3Sql("select rowid, guid from message where guid is not null"));
+    while (c.moveNext())
+        visit(c.getInt64(0), c.getUtf8(1));
+}
+
 // --- joins and chat updates --------------------------------------------------
 
 void IOS6MessageDb::addChatHandle(qint64 chatId, qint64 handleId)

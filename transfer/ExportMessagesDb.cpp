@@ -50,6 +50,45 @@ bool copyFile(const QString &from, const QString &to)
     return ok;
 }
 
+// The 128 bits that 32 lowercase hex digits spell, the form of every
+// fingerprint; false for any other text. unit(i) is the i-th character.
+template <typename Unit>
+bool fingerprintBits(qsizetype size, Unit unit, QPair<quint64, quint64> *bits)
+{
+    if (size != 32)
+        return false;
+    quint64 half[2] = {0, 0};
+    for (int i = 0; i < 32; ++i) {
+        const char16_t c = unit(i);
+        quint64 digit;
+        if (c >= u'0' && c <= u'9')
+            digit = quint64(c - u'0');
+        else if (c >= u'a' && c <= u'f')
+            digit = quint64(c - u'a' + 10);
+        else
+            return false;
+        half[i / 16] = (half[i / 16] << 4) | digit;
+    }
+    *bits = qMakePair(half[0], half[1]);
+    return true;
+}
+
+bool fingerprintBits(QByteArrayView text, QPair<quint64, quint64> *bits)
+{
+    return fingerprintBits(text.size(), [text](int i) { return char16_t(uchar(text[i])); }, bits);
+}
+
+bool fingerprintBits(const QString &text, QPair<quint64, quint64> *bits)
+{
+    return fingerprintBits(text.size(), [&text](int i) { return text[i].unicode(); }, bits);
+}
+
+// A guid's digest over the UTF-8 bytes the database compares.
+size_t guidDigest(QByteArrayView utf8)
+{
+    return qHash(utf8, size_t(0));
+}
+
 } // namespace
 
 ExportMessagesDb::ExportMessagesDb(const QDir &folder, const QString &country)
@@ -69,6 +108,56 @@ void ExportMessagesDb::forgetRun()
     m_chatLast.clear();
     m_lastAddressed.clear();
     m_folders.clear();
+    m_storedRead = false;
+    m_fingerprintIds.clear();
+    m_guidDigests.clear();
+}
+
+void ExportMessagesDb::readStoredMessages()
+{
+    m_storedRead = true;
+    m_db.visitMessageLogicHashes([this](qint64 rowid, QByteArrayView logicHash) {
+        // Only a text of the fingerprint's form can equal one; others are
+        // left to the database.
+        QPair<quint64, quint64> bits;
+        if (!fingerprintBits(logicHash, &bits))
+            return;
+        auto it = m_fingerprintIds.find(bits);
+        if (it == m_fingerprintIds.end())
+            m_fingerprintIds.insert(bits, rowid);
+        else if (rowid < it.value())
+            it.value() = rowid;
+    });
+    m_db.visitMessageGuids([this](qint64, QByteArrayView guid) { m_guidDigests.insert(guidDigest(guid)); });
+}
+
+qint64 ExportMessagesDb::storedByFingerprint(const QString &logicHash)
+{
+    QPair<quint64, quint64> bits;
+    if (!fingerprintBits(logicHash, &bits))
+        return m_db.messageRowidByLogicHash(logicHash);
+    if (!m_storedRead)
+        readStoredMessages();
+    return m_fingerprintIds.value(bits);
+}
+
+qint64 ExportMessagesDb::storedByGuid(const QString &guid)
+{
+    if (!m_storedRead)
+        readStoredMessages();
+    if (!m_guidDigests.contains(guidDigest(guid.toUtf8())))
+        return 0;
+    return m_db.messageRowid(guid);
+}
+
+void ExportMessagesDb::rememberMessage(const QString &logicHash, const QString &guid, qint64 rowid)
+{
+    // The new rowid is above every other: a fingerprint found already keeps
+    // its lower one.
+    QPair<quint64, quint64> bits;
+    if (m_db.hasLogicHash() && fingerprintBits(logicHash, &bits) && !m_fingerprintIds.contains(bits))
+        m_fingerprintIds.insert(bits, rowid);
+    m_guidDigests.insert(guidDigest(guid.toUtf8()));
 }
 
 void ExportMessagesDb::begin()
@@ -205,13 +294,14 @@ void ExportMessagesDb::write(const _MsgMessage *message)
     // The fingerprint is what insertMessage would store for an empty logic
     // hash; computed once for the look-up and the insert.
     const QString logicHash = messageFingerprint(message);
-    qint64 messageId = m_db.messageRowidByLogicHash(logicHash);
+    qint64 messageId = storedByFingerprint(logicHash);
     const bool sameFingerprint = messageId != 0;
     if (messageId == 0)
-        messageId = m_db.messageRowid(message->guid);
+        messageId = storedByGuid(message->guid);
     if (messageId == 0) {
         const qint64 otherId = chatHandleId(chatId, message->other);
         messageId = m_db.insertMessage(message, handleId, otherId, logicHash);
+        rememberMessage(logicHash, message->guid, messageId);
         m_db.addChatMessage(chatId, messageId);
         // The chat's last date only ever rises.
         auto last = m_chatLast.find(chatId);

@@ -53,6 +53,14 @@ private:
     void forgetRun();
     void writeChatUpdates();
 
+    // The rowid of the message stored under this fingerprint (the lowest of
+    // them), or under this guid; 0 for none. The same answers as the
+    // database's look-ups, from what readStoredMessages read.
+    qint64 storedByFingerprint(const QString &logicHash);
+    qint64 storedByGuid(const QString &guid);
+    void readStoredMessages();
+    void rememberMessage(const QString &logicHash, const QString &guid, qint64 rowid);
+
     IOS6MessageDb m_db;
     QStringList m_copiedFiles;
     // Rows found or written during this run. Only this run writes the file
@@ -68,4 +76,13 @@ private:
     QHash<qint64, int> m_chatLast;
     QHash<qint64, QString> m_lastAddressed;
     QSet<QString> m_folders;                            // attachment folders made
+    // The messages the database held when the run first looked one up, read
+    // in one pass, and those the run has written since; a backup again of a
+    // million messages then searches no index per message. A fingerprint is
+    // kept whole, as the 128 bits its hex digits spell, so a find needs no
+    // second look; a guid only as a digest, which rules it out or sends it to
+    // the database.
+    bool m_storedRead = false;
+    QHash<QPair<quint64, quint64>, qint64> m_fingerprintIds;
+    QSet<size_t> m_guidDigests;
 };

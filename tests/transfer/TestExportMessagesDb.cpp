@@ -395,3 +395,79 @@ TEST_F(ExportMessagesDbTest, CopiedFilesHoldEveryByteOrAreNotThereAtAll)
 }
 
 } // namespace
+
+// Rows another program or an older version left in the file: a message is
+// the same as a stored one exactly when the database's own comparison of the
+// logic_hash text, or else of the guid, says so; of two rows with its
+// fingerprint the first one is meant.
+TEST_F(ExportMessagesDbTest, StoredRowsAreMatchedAsTheDatabaseComparesThem)
+{
+    struct Case
+    {
+        const char *label;
+        // Rows put in first, (guid, logic_hash SQL value with %1 for the
+        // fingerprint); the first row's attachment join shows which row is
+        // found.
+        QList<QPair<QString, QString>> stored;
+        QStringList messageGuids;   // after the run, by rowid
+        QStringList joinedGuids;    // the attachment's joins, by message rowid
+    };
+    const QString other = QStringLiteral("OTHER-GUID");
+    const QString second = QStringLiteral("SECOND-GUID");
+    const QList<Case> cases = {
+        {"the first of two rows with the fingerprint",
+         {{other, "'%1'"}, {second, "'%1'"}},
+         {other, second},
+         {other}},
+        {"the fingerprint in capitals is another text",
+         {{other, "upper('%1')"}},
+         {other, "NEW"},
+         {"NEW"}},
+        {"the fingerprint stored as a blob is not a text",
+         {{other, "cast('%1' as blob)"}},
+         {other, "NEW"},
+         {"NEW"}},
+        {"a text of another form", {{other, "'not a fingerprint'"}}, {other, "NEW"}, {"NEW"}},
+        {"no logic hash under the same guid", {{"NEW", "NULL"}}, {"NEW"}, {"NEW"}},
+        {"the same guid after another row", {{other, "NULL"}, {"NEW", "'0123'"}}, {other, "NEW"}, {"NEW"}},
+    };
+    for (const Case &c : cases) {
+        QTemporaryDir caseDir;
+        const QDir folder(caseDir.path());
+        MsgSetBuilder b;
+        _MsgChat *chat = b.chat(1, QStringLiteral("+15550000001"));
+        _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+15550000001"));
+        _MsgMessage *m = b.message(chat, 1, 400000000, QStringLiteral("Look"), h);
+        m->guid = QStringLiteral("NEW");
+        _MsgAttachment *a = b.attachment(m, 7, QStringLiteral("~/Library/SMS/Attachments/07/x.jpg"));
+        {
+            // Creates the file.
+            ExportMessagesDb exporter(folder, QString());
+            exporter.begin();
+            exporter.end();
+        }
+        const QString path = IOS6SmsDbFixture::smsDbPath(folder);
+        {
+            Sqlite3DB db;
+            db.openThrow(path, Sqlite3DB::ReadWrite);
+            for (const auto &row : c.stored)
+                db.executeThrow(Sqlite3Sql(QStringLiteral("insert into message(guid, logic_hash) values(?, %1)")
+                                               .arg(row.second.arg(messageFingerprint(m))))
+                                    .addTextParam(row.first));
+            // Known by its guid, so that it is joined to whichever row is found.
+            db.executeThrow(Sqlite3Sql("insert into attachment(guid, filename) values(?, ?)")
+                                .addTextParam(a->guid)
+                                .addTextParam(a->filename));
+        }
+        ExportMessagesDb exporter(folder, QString());
+        exporter.begin();
+        exporter.write(m);
+        exporter.end();
+        EXPECT_EQ(queryRows(path, QStringLiteral("select guid from message order by rowid")), c.messageGuids)
+            << c.label;
+        EXPECT_EQ(queryRows(path, QStringLiteral("select m.guid from message_attachment_join as j inner join message "
+                                                 "as m on j.message_id=m.rowid order by m.rowid")),
+                  c.joinedGuids)
+            << c.label;
+    }
+}
