@@ -109,7 +109,9 @@ void ExportMessagesDb::forgetRun()
     m_lastAddressed.clear();
     m_folders.clear();
     m_storedRead = false;
-    m_fingerprintIds.clear();
+    m_fingerprintSlots = std::vector<FingerprintSlot>();
+    m_fingerprintUsed = std::vector<bool>();
+    m_fingerprintCount = 0;
     m_guidDigests.clear();
 }
 
@@ -120,13 +122,8 @@ void ExportMessagesDb::readStoredMessages()
         // Only a text of the fingerprint's form can equal one; others are
         // left to the database.
         QPair<quint64, quint64> bits;
-        if (!fingerprintBits(logicHash, &bits))
-            return;
-        auto it = m_fingerprintIds.find(bits);
-        if (it == m_fingerprintIds.end())
-            m_fingerprintIds.insert(bits, rowid);
-        else if (rowid < it.value())
-            it.value() = rowid;
+        if (fingerprintBits(logicHash, &bits))
+            keepFingerprint(bits.first, bits.second, rowid);
     });
     m_db.visitMessageGuids([this](qint64, QByteArrayView guid) { m_guidDigests.insert(guidDigest(guid)); });
 }
@@ -138,7 +135,56 @@ qint64 ExportMessagesDb::storedByFingerprint(const QString &logicHash)
         return m_db.messageRowidByLogicHash(logicHash);
     if (!m_storedRead)
         readStoredMessages();
-    return m_fingerprintIds.value(bits);
+    if (m_fingerprintSlots.empty())
+        return 0;
+    const size_t i = fingerprintSlot(bits.first, bits.second);
+    return m_fingerprintUsed[i] ? m_fingerprintSlots[i].rowid : 0;
+}
+
+size_t ExportMessagesDb::fingerprintSlot(quint64 high, quint64 low) const
+{
+    // The bits of an MD5 digest are spread already; mixed all the same, as
+    // the file may hold any text of the form.
+    const size_t mask = m_fingerprintSlots.size() - 1;
+    size_t i = size_t(qHashMulti(0, high, low)) & mask;
+    while (m_fingerprintUsed[i]) {
+        const FingerprintSlot &slot = m_fingerprintSlots[i];
+        if (slot.high == high && slot.low == low)
+            break;
+        i = (i + 1) & mask;
+    }
+    return i;
+}
+
+void ExportMessagesDb::keepFingerprint(quint64 high, quint64 low, qint64 rowid)
+{
+    // At most two thirds full, so that a probe ends soon and a free slot is
+    // always found.
+    if (3 * (m_fingerprintCount + 1) > 2 * qsizetype(m_fingerprintSlots.size())) {
+        std::vector<FingerprintSlot> old;
+        std::vector<bool> oldUsed;
+        old.swap(m_fingerprintSlots);
+        oldUsed.swap(m_fingerprintUsed);
+        const size_t size = old.empty() ? 1024 : 2 * old.size();
+        m_fingerprintSlots.resize(size);
+        m_fingerprintUsed.resize(size);
+        for (size_t i = 0; i < old.size(); ++i) {
+            if (!oldUsed[i])
+                continue;
+            const size_t to = fingerprintSlot(old[i].high, old[i].low);
+            m_fingerprintSlots[to] = old[i];
+            m_fingerprintUsed[to] = true;
+        }
+    }
+    const size_t i = fingerprintSlot(high, low);
+    FingerprintSlot &slot = m_fingerprintSlots[i];
+    if (!m_fingerprintUsed[i]) {
+        slot = FingerprintSlot{high, low, rowid};
+        m_fingerprintUsed[i] = true;
+        ++m_fingerprintCount;
+    } else if (rowid < slot.rowid) {
+        slot.rowid = rowid;
+    }
 }
 
 qint64 ExportMessagesDb::storedByGuid(const QString &guid)
@@ -155,8 +201,8 @@ void ExportMessagesDb::rememberMessage(const QString &logicHash, const QString &
     // The new rowid is above every other: a fingerprint found already keeps
     // its lower one.
     QPair<quint64, quint64> bits;
-    if (m_db.hasLogicHash() && fingerprintBits(logicHash, &bits) && !m_fingerprintIds.contains(bits))
-        m_fingerprintIds.insert(bits, rowid);
+    if (m_db.hasLogicHash() && fingerprintBits(logicHash, &bits))
+        keepFingerprint(bits.first, bits.second, rowid);
     m_guidDigests.insert(guidDigest(guid.toUtf8()));
 }
 

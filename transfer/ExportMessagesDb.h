@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 #include "AbsFormatExport.h"
 #include "IOS6MessageDb.h"
 #include "_MsgMessage.h"
@@ -83,6 +85,21 @@ private:
     // second look; a guid only as a digest, which rules it out or sends it to
     // the database.
     bool m_storedRead = false;
-    QHash<QPair<quint64, quint64>, qint64> m_fingerprintIds;
+    // Open addressing over one array: a look-up reads one place of memory
+    // where a node-based table reads two or three, which counts at a million.
+    struct FingerprintSlot
+    {
+        quint64 high = 0;
+        quint64 low = 0;
+        qint64 rowid = 0;
+    };
+    std::vector<FingerprintSlot> m_fingerprintSlots;
+    // Which slots hold a fingerprint: any rowid, 0 among them, may be stored.
+    std::vector<bool> m_fingerprintUsed;
+    qsizetype m_fingerprintCount = 0;
+    // The slot of the fingerprint, or the free one where it would go.
+    size_t fingerprintSlot(quint64 high, quint64 low) const;
+    // Keeps the lower rowid where the fingerprint has one already.
+    void keepFingerprint(quint64 high, quint64 low, qint64 rowid);
     QSet<size_t> m_guidDigests;
 };

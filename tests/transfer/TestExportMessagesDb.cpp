@@ -471,3 +471,27 @@ TEST_F(ExportMessagesDbTest, StoredRowsAreMatchedAsTheDatabaseComparesThem)
             << c.label;
     }
 }
+
+TEST_F(ExportMessagesDbTest, ThousandsOfMessagesEachTwiceInARunAreWrittenOnce)
+{
+    // More messages than the first size of what a run keeps of them, so that
+    // it grows while the run writes and while the next reads them back.
+    MsgSetBuilder b;
+    _MsgChat *chat = b.chat(1, QStringLiteral("+15550000001"));
+    _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+15550000001"));
+    QList<_MsgMessage *> twice;
+    for (int i = 0; i < 3000; ++i) {
+        _MsgMessage *m = b.message(chat, i + 1, 400000000 + i, QStringLiteral("text %1").arg(i % 7), h);
+        m->guid = QStringLiteral("GUID-%1").arg(i);
+        // Found by its fingerprint only.
+        _MsgMessage *copy = b.message(chat, 100000 + i, m->date, m->text, h);
+        copy->guid = QStringLiteral("COPY-%1").arg(i);
+        twice << m << copy;
+    }
+    backUp(twice);
+    const QStringList first = rows("select rowid, guid, logic_hash from message order by rowid");
+    ASSERT_EQ(first.size(), 3000);
+    backUp(twice);
+    EXPECT_EQ(rows("select rowid, guid, logic_hash from message order by rowid"), first);
+    EXPECT_EQ(rows("select count(*) from chat_message_join"), QStringList{"3000"});
+}
