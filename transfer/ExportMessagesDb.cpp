@@ -84,9 +84,11 @@ bool fingerprintBits(const QString &text, QPair<quint64, quint64> *bits)
 }
 
 // A guid's digest over the UTF-8 bytes the database compares.
+// Seeded per process, as the file may hold any texts.
 size_t guidDigest(QByteArrayView utf8)
 {
-    return qHash(utf8, size_t(0));
+    const size_t digest = qHash(utf8, qGlobalQHashSeed());
+    return digest == 0 ? 1 : digest;
 }
 
 } // namespace
@@ -112,7 +114,8 @@ void ExportMessagesDb::forgetRun()
     m_fingerprintSlots = std::vector<FingerprintSlot>();
     m_fingerprintUsed = std::vector<bool>();
     m_fingerprintCount = 0;
-    m_guidDigests.clear();
+    m_guidSlots = std::vector<size_t>();
+    m_guidCount = 0;
 }
 
 void ExportMessagesDb::readStoredMessages()
@@ -125,7 +128,7 @@ void ExportMessagesDb::readStoredMessages()
         if (fingerprintBits(logicHash, &bits))
             keepFingerprint(bits.first, bits.second, rowid);
     });
-    m_db.visitMessageGuids([this](qint64, QByteArrayView guid) { m_guidDigests.insert(guidDigest(guid)); });
+    m_db.visitMessageGuids([this](qint64, QByteArrayView guid) { keepGuidDigest(guidDigest(guid)); });
 }
 
 qint64 ExportMessagesDb::storedByFingerprint(const QString &logicHash)
@@ -146,7 +149,7 @@ size_t ExportMessagesDb::fingerprintSlot(quint64 high, quint64 low) const
     // The bits of an MD5 digest are spread already; mixed all the same, as
     // the file may hold any text of the form.
     const size_t mask = m_fingerprintSlots.size() - 1;
-    size_t i = size_t(qHashMulti(0, high, low)) & mask;
+    size_t i = size_t(qHashMulti(qGlobalQHashSeed(), high, low)) & mask;
     while (m_fingerprintUsed[i]) {
         const FingerprintSlot &slot = m_fingerprintSlots[i];
         if (slot.high == high && slot.low == low)
@@ -191,7 +194,7 @@ qint64 ExportMessagesDb::storedByGuid(const QString &guid)
 {
     if (!m_storedRead)
         readStoredMessages();
-    if (!m_guidDigests.contains(guidDigest(guid.toUtf8())))
+    if (!hasGuidDigest(guidDigest(guid.toUtf8())))
         return 0;
     return m_db.messageRowid(guid);
 }
@@ -203,7 +206,42 @@ void ExportMessagesDb::rememberMessage(const QString &logicHash, const QString &
     QPair<quint64, quint64> bits;
     if (m_db.hasLogicHash() && fingerprintBits(logicHash, &bits))
         keepFingerprint(bits.first, bits.second, rowid);
-    m_guidDigests.insert(guidDigest(guid.toUtf8()));
+    keepGuidDigest(guidDigest(guid.toUtf8()));
+}
+
+bool ExportMessagesDb::hasGuidDigest(size_t digest) const
+{
+    if (m_guidSlots.empty())
+        return false;
+    const size_t mask = m_guidSlots.size() - 1;
+    for (size_t i = digest & mask;; i = (i + 1) & mask) {
+        if (m_guidSlots[i] == digest)
+            return true;
+        if (m_guidSlots[i] == 0)
+            return false;
+    }
+}
+
+void ExportMessagesDb::keepGuidDigest(size_t digest)
+{
+    if (3 * (m_guidCount + 1) > 2 * qsizetype(m_guidSlots.size())) {
+        std::vector<size_t> old;
+        old.swap(m_guidSlots);
+        m_guidSlots.resize(old.empty() ? 1024 : 2 * old.size());
+        m_guidCount = 0;
+        for (size_t d : old) {
+            if (d != 0)
+                keepGuidDigest(d);
+        }
+    }
+    const size_t mask = m_guidSlots.size() - 1;
+    size_t i = digest & mask;
+    while (m_guidSlots[i] != 0 && m_guidSlots[i] != digest)
+        i = (i + 1) & mask;
+    if (m_guidSlots[i] == 0) {
+        m_guidSlots[i] = digest;
+        ++m_guidCount;
+    }
 }
 
 void ExportMessagesDb::begin()

@@ -101,5 +101,10 @@ private:
     size_t fingerprintSlot(quint64 high, quint64 low) const;
     // Keeps the lower rowid where the fingerprint has one already.
     void keepFingerprint(quint64 high, quint64 low, qint64 rowid);
-    QSet<size_t> m_guidDigests;
+    // The guids' digests the same way; 0 marks a free slot, and a digest of
+    // 0 is kept as 1, which a filter may.
+    std::vector<size_t> m_guidSlots;
+    qsizetype m_guidCount = 0;
+    bool hasGuidDigest(size_t digest) const;
+    void keepGuidDigest(size_t digest);
 };
