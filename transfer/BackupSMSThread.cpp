@@ -4,6 +4,26 @@
 #include "ProgressForm.h"
 #include "WorkerProgress.h"
 
+namespace
+{
+
+// Whether no message of the list is ordered before one in front of it: with
+// dates and keys both never falling, msgLessThan(later, earlier) is false for
+// every pair, so a stable sort would leave the list as it is. Lists read in
+// key order from a store that keeps its dates rising pass in one cheap pass.
+bool alreadyOldestFirst(const QList<_MsgMessage *> &messages)
+{
+    for (qsizetype i = 1; i < messages.size(); ++i) {
+        const _MsgMessage *before = messages.at(i - 1);
+        const _MsgMessage *after = messages.at(i);
+        if (after->date < before->date || after->_key < before->_key)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 BackupSMSThread::BackupSMSThread(const QList<_MsgMessage *> &messages, const QDir &folder, const QString &country,
                                  QObject *form, QObject *parent)
     : QThread(parent)
@@ -11,7 +31,8 @@ BackupSMSThread::BackupSMSThread(const QList<_MsgMessage *> &messages, const QDi
     , m_form(form)
     , m_export(folder, country)
 {
-    sortMessages(m_messages, Qt::AscendingOrder);
+    if (!alreadyOldestFirst(m_messages))
+        sortMessages(m_messages, Qt::AscendingOrder);
 }
 
 BackupSMSThread::~BackupSMSThread() = default;

@@ -77,6 +77,47 @@ TEST_F(BackupSMSThreadTest, WritesOldestFirstInOneRunAndReportsTheCount)
     EXPECT_TRUE(QFileInfo::exists(copiedAttachment(1, "IMG_0001.JPG")));
 }
 
+// The written order for lists that come in key order and in other orders:
+// dates decide when keys or dates lie far apart, keys when both are close.
+TEST_F(BackupSMSThreadTest, WritesInMessageOrderWhateverTheListOrder)
+{
+    struct Case
+    {
+        const char *name;
+        QList<QPair<qint64, int>> keyAndDate; // in list order
+        QStringList written;                  // guids by rowid
+    };
+    const QList<Case> cases = {
+        {"keys and dates rising", {{101, 1000}, {102, 1000}, {103, 5000}}, {"K101", "K102", "K103"}},
+        {"close keys falling, close dates rising", {{105, 1000}, {103, 1050}}, {"K103", "K105"}},
+        {"keys rising, far dates falling", {{101, 5000}, {102, 1000}}, {"K102", "K101"}},
+        {"far keys rising, far dates falling", {{101, 5000}, {300, 1000}}, {"K300", "K101"}},
+        {"close keys rising, close dates falling", {{101, 1100}, {102, 1000}}, {"K101", "K102"}},
+        {"far keys rising, equal dates", {{101, 1000}, {200, 1000}, {201, 1000}}, {"K101", "K200", "K201"}},
+        {"keys falling, dates rising far", {{300, 1000}, {101, 9000}}, {"K300", "K101"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleConversations sample;
+        MsgSetBuilder b(sample.set);
+        QList<_MsgMessage *> list;
+        for (const auto &[key, date] : c.keyAndDate) {
+            _MsgMessage *m = b.message(sample.chat(1), key, date, QStringLiteral("text %1").arg(key),
+                                       sample.message(1)->sender);
+            m->guid = QStringLiteral("K%1").arg(key);
+            list.append(m);
+        }
+        QTemporaryDir own;
+        RecordingProgress progress;
+        BackupSMSThread worker(list, QDir(own.path()), QString(), &progress);
+        ASSERT_TRUE(progress.runWorker(worker));
+        EXPECT_EQ(progress.result(), 1);
+        EXPECT_EQ(queryRows(IOS6SmsDbFixture::smsDbPath(QDir(own.path())),
+                            QStringLiteral("select guid from message order by rowid")),
+                  c.written);
+    }
+}
+
 TEST_F(BackupSMSThreadTest, SkippedAndPresentMessagesStillCount)
 {
     SampleConversations sample;
