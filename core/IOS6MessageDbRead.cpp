@@ -2,6 +2,7 @@
 
 #include <QDebug>
 
+#include <memory>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -64,14 +65,14 @@ using ChatRows = QHash<_MsgChat *, std::vector<std::pair<qint64, _MsgMessage *>>
 // message each, so lists and hashes made this large never grow during the
 // read. Location-sharing rows are counted as well, which only leaves a little
 // room unused.
-ChatRows reserveMessages(Sqlite3DB &db, MsgDataSet::Data *d, qint64 chatId)
+ChatRows reserveMessages(Sqlite3DB &db, MsgDataSet::Data *d, qint64 chatId, qint64 &rows)
 {
     Sqlite3Sql sql(chatId > 0 ? "select chat_id, count(*) from chat_message_join where chat_id=? group by chat_id"
                               : "select chat_id, count(*) from chat_message_join group by chat_id");
     if (chatId > 0)
         sql.addInt64Param(chatId);
     ChatRows pending;
-    qint64 rows = 0;
+    rows = 0;
     Sqlite3Cursor c = db.queryThrow(sql);
     while (c.moveNext()) {
         const qint64 count = c.getInt64(1);
@@ -84,6 +85,78 @@ ChatRows reserveMessages(Sqlite3DB &db, MsgDataSet::Data *d, qint64 chatId)
     d->messages.reserve(d->messages.size() + rows);
     return pending;
 }
+
+// The records one read makes, found again by rowid while the rows come (a
+// message in two conversations comes twice) and put into the set's message
+// hash afterwards, all in one go in the order they were made, so that the
+// hash ends as it would with each insert on the way. When the rowids of the
+// table lie close together they are looked up in a plain array indexed by
+// rowid: probing a hash of a million entries for every row, between SQLite's
+// own work, misses the caches nearly every time. Rowids outside the array,
+// and all of them when it would be sparse, go through a hash as before.
+class NewMessages
+{
+public:
+    NewMessages(MsgDataSet::Data *d, qint64 firstId, qint64 lastId, qint64 rows)
+        : m_d(d)
+        , m_findOld(!d->messages.isEmpty())
+    {
+        // Rowids may be anything in a file: their distance is taken unsigned.
+        if (rows <= 0 || firstId > lastId || quint64(lastId) - quint64(firstId) >= quint64(rows) * 2 + 1024)
+            return;
+        m_first = firstId;
+        m_index.assign(size_t(quint64(lastId) - quint64(firstId) + 1), nullptr);
+        m_made.reserve(size_t(rows));
+        m_dense = true;
+    }
+    NewMessages(const NewMessages &) = delete;
+    NewMessages &operator=(const NewMessages &) = delete;
+
+    _MsgMessage *find(qint64 id) const
+    {
+        if (!m_dense)
+            return m_d->messages.value(id);
+        _MsgMessage *m = nullptr;
+        if (const quint64 at = quint64(id) - quint64(m_first); at < quint64(m_index.size()))
+            m = m_index[size_t(at)];
+        else
+            m = m_outside.value(id);
+        if (!m && m_findOld)
+            m = m_d->messages.value(id);
+        return m;
+    }
+    // Takes the new record over, also when keeping it fails.
+    void add(qint64 id, std::unique_ptr<_MsgMessage> m)
+    {
+        if (!m_dense) {
+            m_d->messages.insert(id, m.get());
+            m.release();
+            return;
+        }
+        m_made.push_back(m.get());
+        _MsgMessage *kept = m.release();
+        if (const quint64 at = quint64(id) - quint64(m_first); at < quint64(m_index.size()))
+            m_index[size_t(at)] = kept;
+        else
+            m_outside.insert(id, kept);
+    }
+    // Puts what was made since the last call into the set.
+    void flush()
+    {
+        for (_MsgMessage *m : m_made)
+            m_d->messages.insert(m->_key, m);
+        m_made.clear();
+    }
+
+private:
+    MsgDataSet::Data *m_d;
+    bool m_findOld;
+    bool m_dense = false;
+    qint64 m_first = 0;
+    std::vector<_MsgMessage *> m_index;
+    QHash<qint64, _MsgMessage *> m_outside;
+    std::vector<_MsgMessage *> m_made;
+};
 
 // Puts the gathered messages into their conversations' hashes, one
 // conversation after the other, and frees the lists as it goes.
@@ -245,7 +318,20 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // put into its hash afterwards, conversation by conversation, made as
     // large as it will get (no hash grows and rehashes as it fills, and the
     // inserts stay within one hash at a time).
-    ChatRows pending = reserveMessages(*this, d, chatId);
+    qint64 rows = 0;
+    ChatRows pending = reserveMessages(*this, d, chatId, rows);
+    // The ends of the rowids, each from one step down the table's tree.
+    qint64 firstId = 0;
+    qint64 lastId = -1;
+    {
+        Sqlite3Cursor first = queryThrow(Sqlite3Sql("select rowid from message order by rowid limit 1"));
+        Sqlite3Cursor last = queryThrow(Sqlite3Sql("select rowid from message order by rowid desc limit 1"));
+        if (first.moveNext() && last.moveNext()) {
+            firstId = first.getInt64(0);
+            lastId = last.getInt64(0);
+        }
+    }
+    NewMessages made(d, firstId, lastId, rows);
 
     // A failure half way leaves what was read linked, as it was read.
     try {
@@ -267,11 +353,12 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
             auto text = [&c, &at](C::Column column) { return c.getText(at[column]); };
             auto shared = [&c, &at, &texts](C::Column column) { return texts.text(c.getUtf8(at[column])); };
             const qint64 id = c.getInt64(rowIdAt);
-            _MsgMessage *m = d->messages.value(id);
+            _MsgMessage *m = made.find(id);
             if (!m) {
-                m = new _MsgMessage;
-                d->messages.insert(id, m);
+                auto owned = std::make_unique<_MsgMessage>();
+                m = owned.get();
                 m->_key = id;
+                made.add(id, std::move(owned));
                 m->rowid = id;
                 m->guid = text(C::Guid);
                 m->text = text(C::Text);
@@ -347,9 +434,11 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
             }
         }
     } catch (...) {
+        made.flush();
         insertChatRows(pending);
         throw;
     }
+    made.flush();
     insertChatRows(pending);
     for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
         if (_MsgChat *chat = d->chats.value(it.key()))

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
 #include <memory>
 
 #include "AddressBookFixture.h"
@@ -219,6 +221,74 @@ TEST_F(DeviceReadTest, AMessageInTwoConversationsIsOneRecordInBoth)
     EXPECT_EQ(set.data()->chats.value(one)->messages.value(QString::number(m1)), m);
     EXPECT_EQ(set.data()->chats.value(group)->messages.value(QString::number(m1)), m);
     EXPECT_NE(m->chat, nullptr);
+}
+
+// Rowids close together, far apart and at the ends of the 64-bit range: each
+// message is one record under its rowid, in every conversation it is joined
+// to, and a second read into the same set finds the records of the first.
+TEST_F(IOS6MessageDbReadTest, EveryRowidIsOneRecordHoweverTheRowidsLie)
+{
+    const QList<QList<qint64>> cases = {
+        {1, 2, 3, 4, 5},
+        {7, 5000, 900000},
+        {std::numeric_limits<qint64>::min() + 1, -1, 0, std::numeric_limits<qint64>::max()},
+        {-3, -2, -1},
+    };
+    for (const QList<qint64> &rowids : cases) {
+        SCOPED_TRACE(rowids.first());
+        QTemporaryDir own;
+        const QDir where(own.path());
+        qint64 first = 0, second = 0;
+        {
+            IOS6SmsDbFixture sms(IOS6SmsDbFixture::smsDbPath(where), IOS6SmsDbFixture::Device, true);
+            const qint64 h = sms.addHandle(QStringLiteral("+15550000001"));
+            first = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+            second = sms.addChat(QStringLiteral("SMS;-;+15550000002"), QStringLiteral("+15550000002"));
+            sms.joinChatHandle(first, h);
+            sms.joinChatHandle(second, h);
+            // Made where the table puts them, then moved to the wanted rowid.
+            for (int i = 0; i < rowids.size(); ++i) {
+                const qint64 made = sms.addMessage(first, h, QStringLiteral("G%1").arg(i), QStringLiteral("t%1").arg(i),
+                                                   100 + i, 0);
+                sms.db().executeThrow(Sqlite3Sql("update message set rowid=? where rowid=?")
+                                          .addInt64Param(rowids.at(i))
+                                          .addInt64Param(made));
+                sms.db().executeThrow(Sqlite3Sql("update chat_message_join set message_id=? where message_id=?")
+                                          .addInt64Param(rowids.at(i))
+                                          .addInt64Param(made));
+            }
+            sms.joinChatMessage(second, rowids.first());
+        }
+        IOS6MessageDb db(where, QString(), false);
+        MsgDataSet set = MsgDataSet::create();
+        db.messages(set, second);
+        ASSERT_EQ(set.data()->messages.size(), 1);
+        const _MsgMessage *early = set.data()->messages.value(rowids.first());
+        db.messages(set, 0);
+        ASSERT_EQ(set.data()->messages.size(), rowids.size());
+        EXPECT_EQ(set.data()->messages.value(rowids.first()), early) << "the first read's record is kept";
+        for (int i = 0; i < rowids.size(); ++i) {
+            const _MsgMessage *m = set.data()->messages.value(rowids.at(i));
+            ASSERT_NE(m, nullptr) << rowids.at(i);
+            EXPECT_EQ(m->rowid, rowids.at(i));
+            EXPECT_EQ(m->_key, rowids.at(i));
+            EXPECT_EQ(m->guid, QStringLiteral("G%1").arg(i));
+            EXPECT_EQ(m->text, QStringLiteral("t%1").arg(i));
+            EXPECT_EQ(set.data()->chats.value(first)->messages.value(QString::number(rowids.at(i))), m);
+        }
+        EXPECT_EQ(set.data()->chats.value(first)->messages.size(), rowids.size());
+        EXPECT_EQ(set.data()->chats.value(second)->messages.size(), 1);
+        EXPECT_EQ(set.messageList().size(), rowids.size());
+
+        // A new set read at once holds the same.
+        MsgDataSet fresh = MsgDataSet::create();
+        db.messages(fresh, 0);
+        QList<qint64> keys = fresh.data()->messages.keys();
+        std::sort(keys.begin(), keys.end());
+        EXPECT_EQ(keys, rowids);
+        EXPECT_EQ(fresh.data()->chats.value(second)->messages.value(QString::number(rowids.first())),
+                  fresh.data()->messages.value(rowids.first()));
+    }
 }
 
 TEST_F(IOS6MessageDbReadTest, WithoutItemTypeEveryJoinedMessageIsRead)
