@@ -28,43 +28,13 @@ public:
             return t;
         const QChar c = m_text[m_pos];
         if (c == u'"' || c == u'`' || c == u'[') {
-            const QChar close = c == u'[' ? QChar(u']') : c;
+            // A doubled quote stands for itself (not in brackets).
             t.kind = Token::Quoted;
-            ++m_pos;
-            while (m_pos < m_text.size()) {
-                if (m_text[m_pos] == close) {
-                    // A doubled quote stands for itself (not in brackets).
-                    if (close != u']' && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == close) {
-                        t.text += close;
-                        m_pos += 2;
-                        continue;
-                    }
-                    ++m_pos;
-                    return t;
-                }
-                t.text += m_text[m_pos++];
-            }
-            // An unclosed name: the statement cannot be read.
-            m_failed = true;
-            return Token();
+            return delimited(t, c == u'[' ? QChar(u']') : c, c != u'[');
         }
         if (c == u'\'') {
             t.kind = Token::String;
-            ++m_pos;
-            while (m_pos < m_text.size()) {
-                if (m_text[m_pos] == u'\'') {
-                    if (m_pos + 1 < m_text.size() && m_text[m_pos + 1] == u'\'') {
-                        t.text += u'\'';
-                        m_pos += 2;
-                        continue;
-                    }
-                    ++m_pos;
-                    return t;
-                }
-                t.text += m_text[m_pos++];
-            }
-            m_failed = true;
-            return Token();
+            return delimited(t, QChar(u'\''), true);
         }
         if (c.isLetterOrNumber() || c == u'_' || c == u'$') {
             t.kind = c.isDigit() ? Token::Number : Token::Word;
@@ -83,6 +53,28 @@ public:
     bool failed() const { return m_failed; }
 
 private:
+    // The text up to the closing character of a quoted name or a string that
+    // starts at the current place. An unclosed one means the statement cannot
+    // be read.
+    Token delimited(Token t, QChar close, bool doubledCloseIsText)
+    {
+        ++m_pos;
+        while (m_pos < m_text.size()) {
+            if (m_text[m_pos] == close) {
+                if (doubledCloseIsText && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == close) {
+                    t.text += close;
+                    m_pos += 2;
+                    continue;
+                }
+                ++m_pos;
+                return t;
+            }
+            t.text += m_text[m_pos++];
+        }
+        m_failed = true;
+        return Token();
+    }
+
     void skipSpaceAndComments()
     {
         while (m_pos < m_text.size()) {
