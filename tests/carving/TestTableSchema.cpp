@@ -64,7 +64,15 @@ TEST(TableSchema, StatementsOfOtherShapes)
     EXPECT_TRUE(odd[3].column.unique);
     EXPECT_FALSE(odd[3].column.notNull);
 
-    for (const char *bad : {"", "CREATE INDEX i ON t(a)", "CREATE TABLE t", "CREATE TABLE t (a TEXT",
+    // A doubled quote inside a quoted name or a string stands for itself;
+    // inside brackets a quote is just a character.
+    const QList<DeclaredColumn> quoted = declaredColumns(QStringLiteral(
+        "CREATE TABLE t (ROWID INTEGER PRIMARY KEY, \"say \"\"hi\"\"\" TEXT DEFAULT 'it''', "
+        "`back``tick` INTEGER, [x\"\"y] BLOB)"));
+    ASSERT_EQ(names(quoted), (QStringList{"ROWID", "say \"hi\"", "back`tick", "x\"\"y"}));
+    EXPECT_TRUE(quoted[1].hasDefault);
+
+    for (const char *bad : {"", "CREATE INDEX i ON t(a)", "CREATE TABLE t (a TEXT DEFAULT 'open)", "CREATE TABLE t ([a TEXT)", "CREATE TABLE t", "CREATE TABLE t (a TEXT",
                             "CREATE TABLE t (\"a TEXT)", "SELECT 1"})
         EXPECT_TRUE(declaredColumns(QLatin1String(bad)).isEmpty()) << bad;
     // Without an integer key first there is nothing to carve against.
