@@ -11,7 +11,20 @@ namespace
 // Statements kept per connection; beyond this the cache starts again, which
 // only costs a re-preparation.
 constexpr int kMaxCachedStatements = 256;
+
+// Once per process, before the first connection: the library's allocation
+// statistics cost a global lock on every allocation and nothing reads them.
+// Should the library have been started elsewhere already, it keeps its
+// settings.
+void configureLibrary()
+{
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return sqlite3_initialize() == SQLITE_OK;
+    }();
+    (void)configured;
 }
+} // namespace
 
 Sqlite3DB::Sqlite3DB() = default;
 
@@ -30,6 +43,11 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
         sqliteFlags |= SQLITE_OPEN_READONLY;
     if ((flags & 4) && (flags & ReadWrite))
         sqliteFlags |= SQLITE_OPEN_CREATE;
+
+    configureLibrary();
+    // A connection is only ever used by one thread at a time, so it takes no
+    // lock of its own on every call.
+    sqliteFlags |= SQLITE_OPEN_NOMUTEX;
 
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, sqliteFlags, nullptr);

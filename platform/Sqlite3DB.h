@@ -18,6 +18,10 @@ class Sqlite3Stmt;
 // Statements are prepared once per distinct SQL text and kept for the life
 // of the connection; a statement that is still in use by a cursor is not
 // handed out again (a second one is prepared for the overlapping use).
+//
+// A connection, its statements and cursors are used by one thread at a time:
+// a worker thread takes a connection over while the window waits for it. The
+// connection takes no lock of its own.
 class Sqlite3DB
 {
 public:
