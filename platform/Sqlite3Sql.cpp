@@ -56,44 +56,85 @@ Sqlite3Sql &Sqlite3Sql::reserveParams(qsizetype count)
     return *this;
 }
 
+Sqlite3Param &Sqlite3Sql::nextParam(Sqlite3Param::Kind kind)
+{
+    Sqlite3Param &param = m_params.emplace_back();
+    param.kind = kind;
+    return param;
+}
+
 Sqlite3Sql &Sqlite3Sql::addIntParam(int value)
 {
-    m_params.append(QVariant(static_cast<qlonglong>(value)));
+    nextParam(Sqlite3Param::Integer).integer = value;
     return *this;
 }
 
 Sqlite3Sql &Sqlite3Sql::addInt64Param(qint64 value)
 {
-    m_params.append(QVariant(static_cast<qlonglong>(value)));
+    nextParam(Sqlite3Param::Integer).integer = value;
     return *this;
 }
 
 Sqlite3Sql &Sqlite3Sql::addTextParam(const QString &value)
 {
-    m_params.append(QVariant(value.isNull() ? QString(QLatin1String("")) : value));
+    nextParam(Sqlite3Param::Text).text = value.isNull() ? QString(QLatin1String("")) : value;
     return *this;
 }
 
 Sqlite3Sql &Sqlite3Sql::addBlobParam(const QByteArray &value)
 {
-    m_params.append(QVariant(value.isNull() ? QByteArray("") : value));
+    nextParam(Sqlite3Param::Blob).blob = value.isNull() ? QByteArray("") : value;
     return *this;
 }
 
 Sqlite3Sql &Sqlite3Sql::addDoubleParam(double value)
 {
-    m_params.append(QVariant(value));
+    nextParam(Sqlite3Param::Real).real = value;
     return *this;
 }
 
 Sqlite3Sql &Sqlite3Sql::addNullParam()
 {
-    m_params.append(QVariant());
+    nextParam(Sqlite3Param::Null);
     return *this;
 }
 
 Sqlite3Sql &Sqlite3Sql::addParam(const QVariant &value)
 {
-    m_params.append(value);
+    const int type = value.typeId();
+    if (!value.isValid() || value.isNull()) {
+        // A null text or byte array still binds as an empty one of its kind;
+        // anything else null binds as NULL.
+        if (type == QMetaType::QString)
+            nextParam(Sqlite3Param::EmptyText);
+        else if (type == QMetaType::QByteArray)
+            nextParam(Sqlite3Param::EmptyBlob);
+        else
+            nextParam(Sqlite3Param::Null);
+        return *this;
+    }
+    switch (type) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Bool:
+        nextParam(Sqlite3Param::Integer).integer = value.toLongLong();
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        nextParam(Sqlite3Param::Real).real = value.toDouble();
+        break;
+    case QMetaType::QByteArray:
+        nextParam(Sqlite3Param::Blob).blob = value.toByteArray();
+        break;
+    default:
+        nextParam(Sqlite3Param::Text).text = value.toString();
+        break;
+    }
     return *this;
 }

@@ -5,6 +5,25 @@
 #include <QString>
 #include <QVariant>
 
+// One parameter value, kept as the kind it is bound as.
+struct Sqlite3Param
+{
+    enum Kind : quint8 {
+        Null,
+        Integer,
+        Real,
+        Text,
+        Blob,
+        EmptyText, // a null text given as a variant: binds as ''
+        EmptyBlob, // a null byte array given as a variant: a zero-length blob
+    };
+    Kind kind = Null;
+    qint64 integer = 0;
+    double real = 0;
+    QString text;
+    QByteArray blob;
+};
+
 // Statement text with positional parameters. Each add*Param call binds the
 // next "?" placeholder, in the order of the calls. A value type: copies are
 // independent.
@@ -32,9 +51,11 @@ public:
     Sqlite3Sql &addParam(const QVariant &value);
 
     const QString &sql() const { return m_sql; }
-    const QList<QVariant> &params() const { return m_params; }
+    const QList<Sqlite3Param> &params() const { return m_params; }
 
 private:
+    Sqlite3Param &nextParam(Sqlite3Param::Kind kind);
+
     QString m_sql;
-    QList<QVariant> m_params;
+    QList<Sqlite3Param> m_params;
 };

@@ -48,7 +48,7 @@ void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
     sqlite3_clear_bindings(m_stmt);
     m_bound.clear();
     hasRow = false;
-    const QList<QVariant> &params = sql.params();
+    const QList<Sqlite3Param> &params = sql.params();
     const int placeholders = sqlite3_bind_parameter_count(m_stmt);
     if (params.size() > placeholders) {
         throw std::runtime_error(QStringLiteral("%1 parameters given for %2 placeholders: %3")
@@ -58,54 +58,43 @@ void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
                                      .toStdString());
     }
     for (int i = 0; i < params.size(); ++i) {
-        const QVariant &v = params.at(i);
+        const Sqlite3Param &param = params.at(i);
         const int pos = i + 1;
         int rc = SQLITE_OK;
-        if (!v.isValid() || v.isNull()) {
-            // Texts and blobs were made non-null by Sqlite3Sql; what is null
-            // here was asked for as NULL.
-            if (v.typeId() == QMetaType::QString)
-                rc = sqlite3_bind_text(m_stmt, pos, "", 0, SQLITE_STATIC);
-            else if (v.typeId() == QMetaType::QByteArray)
-                rc = sqlite3_bind_zeroblob(m_stmt, pos, 0);
-            else
-                rc = sqlite3_bind_null(m_stmt, pos);
-        } else {
-            switch (v.typeId()) {
-            case QMetaType::Int:
-            case QMetaType::UInt:
-            case QMetaType::LongLong:
-            case QMetaType::ULongLong:
-            case QMetaType::Long:
-            case QMetaType::ULong:
-            case QMetaType::Short:
-            case QMetaType::UShort:
-            case QMetaType::Bool:
-                rc = sqlite3_bind_int64(m_stmt, pos, v.toLongLong());
-                break;
-            case QMetaType::Double:
-            case QMetaType::Float:
-                rc = sqlite3_bind_double(m_stmt, pos, v.toDouble());
-                break;
-            case QMetaType::QByteArray: {
-                // Shared with the parameter, not copied; bytes the array does
-                // not own (raw data) may go before the row is read, and are.
-                QByteArray blob = v.toByteArray();
-                if (!blob.data_ptr().d_ptr())
-                    blob = QByteArray(blob.constData(), blob.size());
-                m_bound.append(blob);
-                const QByteArray &b = m_bound.constLast();
-                rc = sqlite3_bind_blob64(m_stmt, pos, b.constData(), sqlite3_uint64(b.size()), SQLITE_STATIC);
-                break;
-            }
-            default: {
-                m_bound.append(v.toString().toUtf8());
-                const QByteArray &t = m_bound.constLast();
-                rc = sqlite3_bind_text64(m_stmt, pos, t.constData(), sqlite3_uint64(t.size()), SQLITE_STATIC,
-                                         SQLITE_UTF8);
-                break;
-            }
-            }
+        switch (param.kind) {
+        case Sqlite3Param::Null:
+            rc = sqlite3_bind_null(m_stmt, pos);
+            break;
+        case Sqlite3Param::Integer:
+            rc = sqlite3_bind_int64(m_stmt, pos, param.integer);
+            break;
+        case Sqlite3Param::Real:
+            rc = sqlite3_bind_double(m_stmt, pos, param.real);
+            break;
+        case Sqlite3Param::EmptyText:
+            rc = sqlite3_bind_text(m_stmt, pos, "", 0, SQLITE_STATIC);
+            break;
+        case Sqlite3Param::EmptyBlob:
+            rc = sqlite3_bind_zeroblob(m_stmt, pos, 0);
+            break;
+        case Sqlite3Param::Blob: {
+            // Shared with the parameter, not copied; bytes the array does
+            // not own (raw data) may go before the row is read, and are.
+            QByteArray blob = param.blob;
+            if (!blob.data_ptr().d_ptr())
+                blob = QByteArray(blob.constData(), blob.size());
+            m_bound.append(blob);
+            const QByteArray &b = m_bound.constLast();
+            rc = sqlite3_bind_blob64(m_stmt, pos, b.constData(), sqlite3_uint64(b.size()), SQLITE_STATIC);
+            break;
+        }
+        case Sqlite3Param::Text: {
+            m_bound.append(param.text.toUtf8());
+            const QByteArray &t = m_bound.constLast();
+            rc = sqlite3_bind_text64(m_stmt, pos, t.constData(), sqlite3_uint64(t.size()), SQLITE_STATIC,
+                                     SQLITE_UTF8);
+            break;
+        }
         }
         if (rc != SQLITE_OK)
             fail("bind");

@@ -113,6 +113,49 @@ TEST_F(Sqlite3DBTest, ParametersBindInOrder)
     EXPECT_EQ(f.getInt("n"), 1);
 }
 
+// Values given as variants (a row copied column by column) bind by their
+// type; a null text or byte array still binds as an empty one of its kind.
+TEST_F(Sqlite3DBTest, VariantParametersBindByTheirType)
+{
+    struct Case
+    {
+        const char *name;
+        QVariant value;
+        const char *type;
+        QString shown; // the value cast to text
+    };
+    const Case cases[] = {
+        {"invalid", QVariant(), "null", QString()},
+        {"null int", QVariant(QMetaType::fromType<int>()), "null", QString()},
+        {"null text", QVariant(QString()), "text", QString()},
+        {"empty text", QVariant(QStringLiteral("")), "text", QString()},
+        {"null bytes", QVariant(QByteArray()), "blob", QString()},
+        {"bytes", QVariant(QByteArray("a\0b", 3)), "blob", QString::fromLatin1("a\0b", 3)},
+        {"bool", QVariant(true), "integer", QStringLiteral("1")},
+        {"unsigned", QVariant(4294967295u), "integer", QStringLiteral("4294967295")},
+        {"int64", QVariant(Q_INT64_C(-9223372036854775807)), "integer", QStringLiteral("-9223372036854775807")},
+        {"short", QVariant::fromValue<short>(-3), "integer", QStringLiteral("-3")},
+        {"double", QVariant(2.5), "real", QStringLiteral("2.5")},
+        {"float", QVariant(0.5f), "real", QStringLiteral("0.5")},
+        {"text", QVariant(QStringLiteral("gr\u00fc\u00dfe")), "text", QStringLiteral("gr\u00fc\u00dfe")},
+        {"char", QVariant(QChar(u'x')), "text", QStringLiteral("x")},
+    };
+    Sqlite3DB db;
+    db.openThrow(path, Sqlite3DB::ReadWriteCreate);
+    for (const Case &c : cases) {
+        Sqlite3Cursor r =
+            db.queryThrow(Sqlite3Sql("select typeof(?1) as t, cast(?1 as text) as v").addParam(c.value));
+        ASSERT_TRUE(r.moveNext()) << c.name;
+        EXPECT_EQ(r.getText("t"), QLatin1String(c.type)) << c.name;
+        EXPECT_EQ(r.getText("v"), c.shown) << c.name;
+    }
+    // A zero-length blob, not NULL, for a null byte array.
+    Sqlite3Cursor n = db.queryThrow(Sqlite3Sql("select length(?) as n").addParam(QVariant(QByteArray())));
+    ASSERT_TRUE(n.moveNext());
+    EXPECT_FALSE(n.isNull("n"));
+    EXPECT_EQ(n.getInt("n"), 0);
+}
+
 TEST_F(Sqlite3DBTest, ErrorsAreRuntimeErrorsAndExecNeverThrows)
 {
     Sqlite3DB db;
