@@ -56,7 +56,7 @@ qint64 Sqlite3Cursor::getInt64(const QString &column) const
 
 qint64 Sqlite3Cursor::getInt64(int index) const
 {
-    if (!current() || index < 0 || index >= m_lease->stmt->columnCount())
+    if (!m_lease || !m_lease->stmt->isRowColumn(index))
         return 0;
     return m_lease->stmt->int64At(index);
 }
@@ -81,21 +81,21 @@ QByteArray Sqlite3Cursor::getBlob(const QString &column) const
 
 QString Sqlite3Cursor::getText(int index) const
 {
-    if (!current() || index < 0 || index >= m_lease->stmt->columnCount())
+    if (!m_lease || !m_lease->stmt->isRowColumn(index))
         return QString();
     return m_lease->stmt->textAt(index);
 }
 
 QByteArray Sqlite3Cursor::getBlob(int index) const
 {
-    if (!current() || index < 0 || index >= m_lease->stmt->columnCount())
+    if (!m_lease || !m_lease->stmt->isRowColumn(index))
         return QByteArray();
     return m_lease->stmt->blobAt(index);
 }
 
 QByteArrayView Sqlite3Cursor::getUtf8(int index) const
 {
-    if (!current() || index < 0 || index >= m_lease->stmt->columnCount())
+    if (!m_lease || !m_lease->stmt->isRowColumn(index))
         return QByteArrayView();
     return m_lease->stmt->utf8At(index);
 }

@@ -48,6 +48,7 @@ void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
     sqlite3_clear_bindings(m_stmt);
     m_bound.clear();
     hasRow = false;
+    m_rowColumns = 0;
     const QList<Sqlite3Param> &params = sql.params();
     const int placeholders = sqlite3_bind_parameter_count(m_stmt);
     if (params.size() > placeholders) {
@@ -106,9 +107,11 @@ bool Sqlite3Stmt::step()
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) {
         hasRow = true;
+        m_rowColumns = sqlite3_data_count(m_stmt);
         return true;
     }
     hasRow = false;
+    m_rowColumns = 0;
     if (rc == SQLITE_DONE)
         return false;
     // Keep the message before reset() replaces it.
@@ -120,6 +123,7 @@ bool Sqlite3Stmt::step()
 void Sqlite3Stmt::reset()
 {
     hasRow = false;
+    m_rowColumns = 0;
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
     m_bound.clear();

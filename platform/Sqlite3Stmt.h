@@ -29,6 +29,9 @@ public:
     void reset();
 
     int columnCount() const;
+    // Whether index is a column of the current row: counted once per step,
+    // not asked of SQLite on every read of a column.
+    bool isRowColumn(int index) const { return hasRow && index >= 0 && index < m_rowColumns; }
     // Index of a column by name in any letter case; -1 when the result has none.
     int columnIndex(const QString &name) const;
     QString columnName(int index) const;
@@ -58,6 +61,7 @@ private:
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     QString m_sql;
+    int m_rowColumns = 0;
     // The bytes of the texts and blobs bound now, kept until the bindings
     // are cleared so that SQLite reads them where they are rather than
     // copying each one.
