@@ -68,33 +68,60 @@ QString makeChatIdentifier(const QString &seed)
     return QStringLiteral("chat") + digits.left(18);
 }
 
+FingerprintDigest messageFingerprintDigest(const _MsgMessage &message)
+{
+    // A backup takes the fingerprint of every message it is given: one hash
+    // per thread is started afresh each time instead of made anew.
+    thread_local QCryptographicHash md5(QCryptographicHash::Md5);
+    md5.reset();
+    if (message.item_type != 0) {
+        md5.addData(message.guid.toUtf8());
+    } else {
+        if (message.sender)
+            md5.addData(message.sender->id.toUtf8());
+        appendLittleEndian32(md5, qint32(message.date));
+        const char fromMe = char(message.is_from_me & 0xFF);
+        md5.addData(QByteArrayView(&fromMe, 1));
+        // Most texts hold no U+FFFC and are hashed as they are.
+        if (message.text.contains(QChar(0xFFFC)))
+            md5.addData(message.cleanText().toUtf8());
+        else
+            md5.addData(message.text.toUtf8());
+        if (!message.attachments.isEmpty()) {
+            QStringList names;
+            for (const _MsgAttachment *a : message.attachments) {
+                if (!a || a->filename.isEmpty())
+                    continue;
+                // The last component of the device path, which always uses "/".
+                names.append(a->filename.mid(a->filename.lastIndexOf(QLatin1Char('/')) + 1).toLower());
+            }
+            // QString's operator< compares UTF-16 code units.
+            std::sort(names.begin(), names.end());
+            for (const QString &n : std::as_const(names))
+                md5.addData(n.toUtf8());
+        }
+    }
+    const QByteArrayView result = md5.resultView();
+    FingerprintDigest digest{};
+    std::copy_n(reinterpret_cast<const unsigned char *>(result.data()), digest.size(), digest.begin());
+    return digest;
+}
+
+QString fingerprintText(const FingerprintDigest &digest)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    QString text(qsizetype(2 * digest.size()), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const unsigned char byte : digest) {
+        *out++ = QLatin1Char(kDigits[byte >> 4]);
+        *out++ = QLatin1Char(kDigits[byte & 0xF]);
+    }
+    return text;
+}
+
 QString messageFingerprint(const _MsgMessage *message)
 {
     if (!message)
         return QString();
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    if (message->item_type != 0) {
-        md5.addData(message->guid.toUtf8());
-        return QString::fromLatin1(md5.result().toHex());
-    }
-    if (message->sender)
-        md5.addData(message->sender->id.toUtf8());
-    appendLittleEndian32(md5, qint32(message->date));
-    const char fromMe = char(message->is_from_me & 0xFF);
-    md5.addData(QByteArrayView(&fromMe, 1));
-    md5.addData(message->cleanText().toUtf8());
-    if (!message->attachments.isEmpty()) {
-        QStringList names;
-        for (const _MsgAttachment *a : message->attachments) {
-            if (!a || a->filename.isEmpty())
-                continue;
-            // The last component of the device path, which always uses "/".
-            names.append(a->filename.mid(a->filename.lastIndexOf(QLatin1Char('/')) + 1).toLower());
-        }
-        // QString's operator< compares UTF-16 code units.
-        std::sort(names.begin(), names.end());
-        for (const QString &n : std::as_const(names))
-            md5.addData(n.toUtf8());
-    }
-    return QString::fromLatin1(md5.result().toHex());
+    return fingerprintText(messageFingerprintDigest(*message));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -40,3 +42,9 @@ QString absDecimal(qint32 word);
 // ordinary message by its sender's id, date, direction, text without U+FFFC
 // and the lower-case file names of its attachments. Empty for null.
 QString messageFingerprint(const _MsgMessage *message);
+
+// The 16 bytes whose hexadecimal digits messageFingerprint gives, for a
+// message that is not null; fingerprintText spells them.
+using FingerprintDigest = std::array<unsigned char, 16>;
+FingerprintDigest messageFingerprintDigest(const _MsgMessage &message);
+QString fingerprintText(const FingerprintDigest &digest);

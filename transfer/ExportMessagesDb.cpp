@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <algorithm>
 
@@ -51,36 +52,25 @@ bool copyFile(const QString &from, const QString &to)
 }
 
 // The 128 bits that 32 lowercase hex digits spell, the form of every
-// fingerprint; false for any other text. unit(i) is the i-th character.
-template <typename Unit>
-bool fingerprintBits(qsizetype size, Unit unit, QPair<quint64, quint64> *bits)
+// fingerprint; false for any other text.
+bool fingerprintBits(QByteArrayView text, QPair<quint64, quint64> *bits)
 {
-    if (size != 32)
+    if (text.size() != 32)
         return false;
     quint64 half[2] = {0, 0};
     for (int i = 0; i < 32; ++i) {
-        const char16_t c = unit(i);
+        const char c = text[i];
         quint64 digit;
-        if (c >= u'0' && c <= u'9')
-            digit = quint64(c - u'0');
-        else if (c >= u'a' && c <= u'f')
-            digit = quint64(c - u'a' + 10);
+        if (c >= '0' && c <= '9')
+            digit = quint64(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = quint64(c - 'a' + 10);
         else
             return false;
         half[i / 16] = (half[i / 16] << 4) | digit;
     }
     *bits = qMakePair(half[0], half[1]);
     return true;
-}
-
-bool fingerprintBits(QByteArrayView text, QPair<quint64, quint64> *bits)
-{
-    return fingerprintBits(text.size(), [text](int i) { return char16_t(uchar(text[i])); }, bits);
-}
-
-bool fingerprintBits(const QString &text, QPair<quint64, quint64> *bits)
-{
-    return fingerprintBits(text.size(), [&text](int i) { return text[i].unicode(); }, bits);
 }
 
 // A guid's digest over the UTF-8 bytes the database compares.
@@ -107,6 +97,11 @@ void ExportMessagesDb::forgetRun()
     m_handleIds.clear();
     m_handleOfRecord.clear();
     m_chatHandles.clear();
+    m_lastChat = nullptr;
+    m_lastChatId = 0;
+    m_lastJoinChatId = 0;
+    m_lastJoinHandle = nullptr;
+    m_lastJoinHandleId = 0;
     m_chatLast.clear();
     m_lastAddressed.clear();
     m_folders.clear();
@@ -131,16 +126,13 @@ void ExportMessagesDb::readStoredMessages()
     m_db.visitMessageGuids([this](qint64, QByteArrayView guid) { keepGuidDigest(guidDigest(guid)); });
 }
 
-qint64 ExportMessagesDb::storedByFingerprint(const QString &logicHash)
+qint64 ExportMessagesDb::storedByFingerprint(quint64 high, quint64 low)
 {
-    QPair<quint64, quint64> bits;
-    if (!fingerprintBits(logicHash, &bits))
-        return m_db.messageRowidByLogicHash(logicHash);
     if (!m_storedRead)
         readStoredMessages();
     if (m_fingerprintSlots.empty())
         return 0;
-    const size_t i = fingerprintSlot(bits.first, bits.second);
+    const size_t i = fingerprintSlot(high, low);
     return m_fingerprintUsed[i] ? m_fingerprintSlots[i].rowid : 0;
 }
 
@@ -199,13 +191,12 @@ qint64 ExportMessagesDb::storedByGuid(const QString &guid)
     return m_db.messageRowid(guid);
 }
 
-void ExportMessagesDb::rememberMessage(const QString &logicHash, const QString &guid, qint64 rowid)
+void ExportMessagesDb::rememberMessage(quint64 high, quint64 low, const QString &guid, qint64 rowid)
 {
     // The new rowid is above every other: a fingerprint found already keeps
     // its lower one.
-    QPair<quint64, quint64> bits;
-    if (m_db.hasLogicHash() && fingerprintBits(logicHash, &bits))
-        keepFingerprint(bits.first, bits.second, rowid);
+    if (m_db.hasLogicHash())
+        keepFingerprint(high, low, rowid);
     keepGuidDigest(guidDigest(guid.toUtf8()));
 }
 
@@ -325,6 +316,8 @@ qint64 ExportMessagesDb::chatHandleId(qint64 chatId, const _MsgHandle *handle)
 {
     if (!handle)
         return 0;
+    if (handle == m_lastJoinHandle && chatId == m_lastJoinChatId)
+        return m_lastJoinHandleId;
     // The records do not change during a run: a record seen before has the
     // rowid its id and service were given.
     qint64 id = m_handleOfRecord.value(handle);
@@ -348,6 +341,9 @@ qint64 ExportMessagesDb::chatHandleId(qint64 chatId, const _MsgHandle *handle)
             m_db.addChatHandle(chatId, id);
         m_chatHandles.insert(join);
     }
+    m_lastJoinChatId = chatId;
+    m_lastJoinHandle = handle;
+    m_lastJoinHandleId = id;
     return id;
 }
 
@@ -365,27 +361,32 @@ void ExportMessagesDb::write(const _MsgMessage *message)
         return;
     }
 
-    qint64 chatId = m_chatIds.value(chat->guid);
+    qint64 chatId = chat == m_lastChat ? m_lastChatId : m_chatIds.value(chat->guid);
     if (chatId == 0) {
         chatId = m_db.chatRowid(chat->guid);
         if (chatId == 0)
             chatId = m_db.insertChat(chat);
         m_chatIds.insert(chat->guid, chatId);
     }
+    m_lastChat = chat;
+    m_lastChatId = chatId;
 
     const qint64 handleId = chatHandleId(chatId, message->sender);
 
     // The fingerprint is what insertMessage would store for an empty logic
-    // hash; computed once for the look-up and the insert.
-    const QString logicHash = messageFingerprint(message);
-    qint64 messageId = storedByFingerprint(logicHash);
+    // hash; computed once for the look-up and the insert, and spelled out
+    // only for the insert.
+    const FingerprintDigest digest = messageFingerprintDigest(*message);
+    const quint64 high = qFromBigEndian<quint64>(digest.data());
+    const quint64 low = qFromBigEndian<quint64>(digest.data() + 8);
+    qint64 messageId = storedByFingerprint(high, low);
     const bool sameFingerprint = messageId != 0;
     if (messageId == 0)
         messageId = storedByGuid(message->guid);
     if (messageId == 0) {
         const qint64 otherId = chatHandleId(chatId, message->other);
-        messageId = m_db.insertMessage(message, handleId, otherId, logicHash);
-        rememberMessage(logicHash, message->guid, messageId);
+        messageId = m_db.insertMessage(message, handleId, otherId, fingerprintText(digest));
+        rememberMessage(high, low, message->guid, messageId);
         m_db.addChatMessage(chatId, messageId);
         // The chat's last date only ever rises.
         auto last = m_chatLast.find(chatId);

@@ -58,10 +58,10 @@ private:
     // The rowid of the message stored under this fingerprint (the lowest of
     // them), or under this guid; 0 for none. The same answers as the
     // database's look-ups, from what readStoredMessages read.
-    qint64 storedByFingerprint(const QString &logicHash);
+    qint64 storedByFingerprint(quint64 high, quint64 low);
     qint64 storedByGuid(const QString &guid);
     void readStoredMessages();
-    void rememberMessage(const QString &logicHash, const QString &guid, qint64 rowid);
+    void rememberMessage(quint64 high, quint64 low, const QString &guid, qint64 rowid);
 
     IOS6MessageDb m_db;
     QStringList m_copiedFiles;
@@ -73,6 +73,14 @@ private:
     QHash<QPair<QString, QString>, qint64> m_handleIds; // (id, service)
     QHash<const _MsgHandle *, qint64> m_handleOfRecord; // the same, by record
     QSet<QPair<qint64, qint64>> m_chatHandles;          // joined (chat, handle)
+    // Messages come conversation by conversation, mostly from one sender
+    // after another: the last chat and the last (chat, handle record) found
+    // answer again without a look-up.
+    const _MsgChat *m_lastChat = nullptr;
+    qint64 m_lastChatId = 0;
+    qint64 m_lastJoinChatId = 0;
+    const _MsgHandle *m_lastJoinHandle = nullptr;
+    qint64 m_lastJoinHandleId = 0;
     // Written once per conversation when the run ends: the newest date of
     // the messages added, and the sender of the last group message.
     QHash<qint64, int> m_chatLast;
