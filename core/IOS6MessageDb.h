@@ -116,6 +116,8 @@ public:
     void visitMessageLogicHashes(const std::function<void(qint64, QByteArrayView)> &visit);
     // The same for the guids; rows whose guid is NULL are left out.
     void visitMessageGuids(const std::function<void(qint64, QByteArrayView)> &visit);
+    // The number of rows of the message table, joined or not.
+    qint64 messageRowCount();
 
     // --- writers -----------------------------------------------------------
 

@@ -200,6 +200,13 @@ void IOS6MessageDb::visitMessageGuids(const std::function<void(qint64, QByteArra
         visit(c.getInt64(0), c.getUtf8(1));
 }
 
+qint64 IOS6MessageDb::messageRowCount()
+{
+    ensureOpen();
+    Sqlite3Cursor c = queryThrow(Sqlite3Sql("select count(*) from message"));
+    return c.moveNext() ? c.getInt64(0) : 0;
+}
+
 // --- joins and chat updates --------------------------------------------------
 
 void IOS6MessageDb::addChatHandle(qint64 chatId, qint64 handleId)

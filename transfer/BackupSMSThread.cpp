@@ -46,6 +46,7 @@ void BackupSMSThread::run()
     m_committed = false;
     try {
         m_export.begin();
+        m_export.expectMessages(m_messages);
         for (const _MsgMessage *message : std::as_const(m_messages)) {
             if (ProgressForm::isCancelled(m_form))
                 throw -1;

@@ -111,18 +111,68 @@ void ExportMessagesDb::forgetRun()
     m_fingerprintCount = 0;
     m_guidSlots = std::vector<size_t>();
     m_guidCount = 0;
+    m_ahead.reset();
 }
+
+void ExportMessagesDb::expectMessages(const QList<_MsgMessage *> &messages)
+{
+    m_ahead.reset(messages);
+}
+
+namespace
+{
+
+// The size of an open-addressed table (a power of two, at least 1024) that
+// stays at most two thirds full with count entries.
+size_t tableSizeFor(qsizetype count)
+{
+    size_t size = 1024;
+    while (size < (size_t(1) << 40) && 2 * size < 3 * (size_t(count) + 1))
+        size *= 2;
+    return size;
+}
+
+} // namespace
 
 void ExportMessagesDb::readStoredMessages()
 {
     m_storedRead = true;
-    m_db.visitMessageLogicHashes([this](qint64 rowid, QByteArrayView logicHash) {
+    // Each table is made as large as the rows will make it: growing on the
+    // way moves every entry again, each to a slot nowhere near the last.
+    const qint64 stored = m_db.messageRowCount();
+    if (m_db.hasLogicHash())
+        reserveFingerprints(qsizetype(stored));
+    reserveGuidDigests(qsizetype(stored));
+    // The table is far larger than the caches and every entry goes to a
+    // slot of its own: each slot is asked for a few entries before it is
+    // written, in the order the entries come, which the table ends up the
+    // same for.
+    struct Pending
+    {
+        quint64 high;
+        quint64 low;
+        qint64 rowid;
+    };
+    constexpr int kAhead = 16;
+    Pending pending[kAhead];
+    qsizetype seen = 0;
+    m_db.visitMessageLogicHashes([this, &pending, &seen](qint64 rowid, QByteArrayView logicHash) {
         // Only a text of the fingerprint's form can equal one; others are
         // left to the database.
         QPair<quint64, quint64> bits;
-        if (fingerprintBits(logicHash, &bits))
-            keepFingerprint(bits.first, bits.second, rowid);
+        if (!fingerprintBits(logicHash, &bits))
+            return;
+        Pending &p = pending[seen % kAhead];
+        if (seen >= kAhead)
+            keepFingerprint(p.high, p.low, p.rowid);
+        p = Pending{bits.first, bits.second, rowid};
+        prefetchFingerprint(p.high, p.low);
+        ++seen;
     });
+    for (qsizetype i = std::max<qsizetype>(0, seen - kAhead); i < seen; ++i) {
+        const Pending &p = pending[i % kAhead];
+        keepFingerprint(p.high, p.low, p.rowid);
+    }
     m_db.visitMessageGuids([this](qint64, QByteArrayView guid) { keepGuidDigest(guidDigest(guid)); });
 }
 
@@ -136,12 +186,23 @@ qint64 ExportMessagesDb::storedByFingerprint(quint64 high, quint64 low)
     return m_fingerprintUsed[i] ? m_fingerprintSlots[i].rowid : 0;
 }
 
-size_t ExportMessagesDb::fingerprintSlot(quint64 high, quint64 low) const
+size_t ExportMessagesDb::fingerprintHome(quint64 high, quint64 low) const
 {
     // The bits of an MD5 digest are spread already; mixed all the same, as
     // the file may hold any text of the form.
+    return size_t(qHashMulti(qGlobalQHashSeed(), high, low)) & (m_fingerprintSlots.size() - 1);
+}
+
+void ExportMessagesDb::prefetchFingerprint(quint64 high, quint64 low) const
+{
+    if (!m_fingerprintSlots.empty())
+        __builtin_prefetch(&m_fingerprintSlots[fingerprintHome(high, low)]);
+}
+
+size_t ExportMessagesDb::fingerprintSlot(quint64 high, quint64 low) const
+{
     const size_t mask = m_fingerprintSlots.size() - 1;
-    size_t i = size_t(qHashMulti(qGlobalQHashSeed(), high, low)) & mask;
+    size_t i = fingerprintHome(high, low);
     while (m_fingerprintUsed[i]) {
         const FingerprintSlot &slot = m_fingerprintSlots[i];
         if (slot.high == high && slot.low == low)
@@ -155,22 +216,8 @@ void ExportMessagesDb::keepFingerprint(quint64 high, quint64 low, qint64 rowid)
 {
     // At most two thirds full, so that a probe ends soon and a free slot is
     // always found.
-    if (3 * (m_fingerprintCount + 1) > 2 * qsizetype(m_fingerprintSlots.size())) {
-        std::vector<FingerprintSlot> old;
-        std::vector<bool> oldUsed;
-        old.swap(m_fingerprintSlots);
-        oldUsed.swap(m_fingerprintUsed);
-        const size_t size = old.empty() ? 1024 : 2 * old.size();
-        m_fingerprintSlots.resize(size);
-        m_fingerprintUsed.resize(size);
-        for (size_t i = 0; i < old.size(); ++i) {
-            if (!oldUsed[i])
-                continue;
-            const size_t to = fingerprintSlot(old[i].high, old[i].low);
-            m_fingerprintSlots[to] = old[i];
-            m_fingerprintUsed[to] = true;
-        }
-    }
+    if (3 * (m_fingerprintCount + 1) > 2 * qsizetype(m_fingerprintSlots.size()))
+        reserveFingerprints(m_fingerprintCount + 1);
     const size_t i = fingerprintSlot(high, low);
     FingerprintSlot &slot = m_fingerprintSlots[i];
     if (!m_fingerprintUsed[i]) {
@@ -179,6 +226,41 @@ void ExportMessagesDb::keepFingerprint(quint64 high, quint64 low, qint64 rowid)
         ++m_fingerprintCount;
     } else if (rowid < slot.rowid) {
         slot.rowid = rowid;
+    }
+}
+
+void ExportMessagesDb::reserveFingerprints(qsizetype count)
+{
+    const size_t size = tableSizeFor(count);
+    if (size <= m_fingerprintSlots.size())
+        return;
+    std::vector<FingerprintSlot> old;
+    std::vector<bool> oldUsed;
+    old.swap(m_fingerprintSlots);
+    oldUsed.swap(m_fingerprintUsed);
+    m_fingerprintSlots.resize(size);
+    m_fingerprintUsed.resize(size);
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (!oldUsed[i])
+            continue;
+        const size_t to = fingerprintSlot(old[i].high, old[i].low);
+        m_fingerprintSlots[to] = old[i];
+        m_fingerprintUsed[to] = true;
+    }
+}
+
+void ExportMessagesDb::reserveGuidDigests(qsizetype count)
+{
+    const size_t size = tableSizeFor(count);
+    if (size <= m_guidSlots.size())
+        return;
+    std::vector<size_t> old;
+    old.swap(m_guidSlots);
+    m_guidSlots.resize(size);
+    m_guidCount = 0;
+    for (size_t d : old) {
+        if (d != 0)
+            keepGuidDigest(d);
     }
 }
 
@@ -215,16 +297,8 @@ bool ExportMessagesDb::hasGuidDigest(size_t digest) const
 
 void ExportMessagesDb::keepGuidDigest(size_t digest)
 {
-    if (3 * (m_guidCount + 1) > 2 * qsizetype(m_guidSlots.size())) {
-        std::vector<size_t> old;
-        old.swap(m_guidSlots);
-        m_guidSlots.resize(old.empty() ? 1024 : 2 * old.size());
-        m_guidCount = 0;
-        for (size_t d : old) {
-            if (d != 0)
-                keepGuidDigest(d);
-        }
-    }
+    if (3 * (m_guidCount + 1) > 2 * qsizetype(m_guidSlots.size()))
+        reserveGuidDigests(m_guidCount + 1);
     const size_t mask = m_guidSlots.size() - 1;
     size_t i = digest & mask;
     while (m_guidSlots[i] != 0 && m_guidSlots[i] != digest)
@@ -349,6 +423,9 @@ qint64 ExportMessagesDb::chatHandleId(qint64 chatId, const _MsgHandle *handle)
 
 void ExportMessagesDb::write(const _MsgMessage *message)
 {
+    // Passes the message in the list of those expected, whatever follows.
+    const FingerprintDigest *nextDigest = nullptr;
+    const FingerprintDigest *ahead = m_ahead.take(message, &nextDigest);
     if (message->item_type != 0 && !m_db.hasItemType())
         return;
     const _MsgChat *chat = message->chat;
@@ -376,10 +453,14 @@ void ExportMessagesDb::write(const _MsgMessage *message)
     // The fingerprint is what insertMessage would store for an empty logic
     // hash; computed once for the look-up and the insert, and spelled out
     // only for the insert.
-    const FingerprintDigest digest = messageFingerprintDigest(*message);
+    const FingerprintDigest digest = ahead ? *ahead : messageFingerprintDigest(*message);
     const quint64 high = qFromBigEndian<quint64>(digest.data());
     const quint64 low = qFromBigEndian<quint64>(digest.data() + 8);
     qint64 messageId = storedByFingerprint(high, low);
+    if (nextDigest) {
+        prefetchFingerprint(qFromBigEndian<quint64>(nextDigest->data()),
+                            qFromBigEndian<quint64>(nextDigest->data() + 8));
+    }
     const bool sameFingerprint = messageId != 0;
     if (messageId == 0)
         messageId = storedByGuid(message->guid);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "AbsFormatExport.h"
+#include "FingerprintsAhead.h"
 #include "IOS6MessageDb.h"
 #include "_MsgMessage.h"
 
@@ -40,6 +41,10 @@ public:
     void end() override;
     // Never throws.
     void abort();
+    // The messages this run will be given, in order, called after begin:
+    // their fingerprints are then taken ahead on several threads. Only a
+    // matter of speed; the records must not change until the run ends.
+    void expectMessages(const QList<_MsgMessage *> &messages);
 
     IOS6MessageDb &db() { return m_db; }
 
@@ -105,13 +110,22 @@ private:
     // Which slots hold a fingerprint: any rowid, 0 among them, may be stored.
     std::vector<bool> m_fingerprintUsed;
     qsizetype m_fingerprintCount = 0;
-    // The slot of the fingerprint, or the free one where it would go.
+    // The slot of the fingerprint, or the free one where it would go; its
+    // search starts at the home slot.
     size_t fingerprintSlot(quint64 high, quint64 low) const;
+    size_t fingerprintHome(quint64 high, quint64 low) const;
+    // Asks the processor for the home slot's memory, so that a look-up soon
+    // after finds it at hand.
+    void prefetchFingerprint(quint64 high, quint64 low) const;
     // Keeps the lower rowid where the fingerprint has one already.
     void keepFingerprint(quint64 high, quint64 low, qint64 rowid);
+    // Room for count fingerprints (guid digests) without growing on the way.
+    void reserveFingerprints(qsizetype count);
+    void reserveGuidDigests(qsizetype count);
     // The guids' digests the same way; 0 marks a free slot, and a digest of
     // 0 is kept as 1, which a filter may.
     std::vector<size_t> m_guidSlots;
+    FingerprintsAhead m_ahead;
     qsizetype m_guidCount = 0;
     bool hasGuidDigest(size_t digest) const;
     void keepGuidDigest(size_t digest);

@@ -495,3 +495,50 @@ TEST_F(ExportMessagesDbTest, ThousandsOfMessagesEachTwiceInARunAreWrittenOnce)
     EXPECT_EQ(rows("select rowid, guid, logic_hash from message order by rowid"), first);
     EXPECT_EQ(rows("select count(*) from chat_message_join"), QStringList{"3000"});
 }
+
+// A run told which messages come takes their fingerprints ahead; told
+// wrongly (another order, other messages) it takes them itself. Either way
+// the same rows are written, and found again by the next run.
+TEST_F(ExportMessagesDbTest, FingerprintsTakenAheadChangeNothingWritten)
+{
+    MsgSetBuilder b;
+    _MsgChat *chat = b.chat(1, QStringLiteral("+15550000001"));
+    _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+15550000001"));
+    QList<_MsgMessage *> twice;
+    for (int i = 0; i < 2500; ++i) {
+        _MsgMessage *m = b.message(chat, i + 1, 400000000 + i, QStringLiteral("text %1").arg(i % 7), h);
+        m->guid = QStringLiteral("GUID-%1").arg(i);
+        _MsgMessage *copy = b.message(chat, 100000 + i, m->date, m->text, h);
+        copy->guid = QStringLiteral("COPY-%1").arg(i);
+        twice << m << copy;
+    }
+    QList<_MsgMessage *> reversed(twice.rbegin(), twice.rend());
+    const QList<_MsgMessage *> others = twice.mid(1);
+
+    struct Case
+    {
+        const char *name;
+        const QList<_MsgMessage *> *expected; // null: not told
+    };
+    const Case cases[] = {{"not told", nullptr}, {"told", &twice}, {"other order", &reversed}, {"one short", &others}};
+    QStringList written;
+    for (const Case &c : cases) {
+        const QDir folder(dir.filePath(QString::fromLatin1(c.name)));
+        const QString db = IOS6SmsDbFixture::smsDbPath(folder);
+        for (int run = 0; run < 2; ++run) {
+            ExportMessagesDb exporter(folder, QString());
+            exporter.begin();
+            if (c.expected)
+                exporter.expectMessages(*c.expected);
+            for (const _MsgMessage *m : std::as_const(twice))
+                exporter.write(m);
+            exporter.end();
+        }
+        const QStringList now = queryRows(db, "select rowid, guid, logic_hash from message order by rowid")
+            + queryRows(db, "select chat_id, message_id from chat_message_join order by rowid");
+        ASSERT_EQ(now.size(), 5000) << c.name;
+        if (written.isEmpty())
+            written = now;
+        EXPECT_EQ(now, written) << c.name;
+    }
+}

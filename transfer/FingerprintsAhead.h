@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QList>
+
+#include <vector>
+
+#include "MessageIdentity.h"
+#include "_MsgMessage.h"
+
+// The fingerprints of the messages a run will write, taken ahead of their
+// use a block at a time, on several threads for a large block. The run asks
+// for them in the list's order; a message asked for out of that order gets
+// no answer, and the caller takes its fingerprint itself.
+class FingerprintsAhead
+{
+public:
+    // Forgets the list before; messages must stay as they are until the
+    // next reset.
+    void reset(const QList<_MsgMessage *> &messages = {});
+
+    // The digest of message when it is the next one of the list, which it
+    // then passes; null otherwise. The digest of the one after it, when
+    // known already, in *next (null otherwise). Both stay valid until the
+    // next call.
+    const FingerprintDigest *take(const _MsgMessage *message, const FingerprintDigest **next);
+
+private:
+    void computeBlock(qsizetype from);
+
+    QList<_MsgMessage *> m_messages;
+    qsizetype m_next = 0;
+    qsizetype m_blockFrom = 0;
+    std::vector<FingerprintDigest> m_block;
+};
