@@ -8,7 +8,13 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -36,6 +42,11 @@ enum Format
 
 QMutex programDirMutex;
 QString programDirOverride;
+std::atomic<int> writerCountOverride{0};
+
+// Writer threads at most, whatever the processor count: past this the PDF
+// writers mostly wait for memory and each other.
+constexpr int kMaxWriters = 8;
 
 QString chatKey(const _MsgMessage *m)
 {
@@ -100,6 +111,160 @@ std::unique_ptr<Exporter> makeExporter(int format, const QString &path)
         throw std::runtime_error("not support export format.");
     }
 }
+
+// One conversation of a PDF or HTML export: a run of the sorted messages
+// that goes into one file.
+struct Conversation
+{
+    qsizetype first = 0;
+    qsizetype count = 0;
+    QString path; // where it is written (the staged name)
+    // Messages written so far; read by the run for its progress.
+    std::atomic<qsizetype> written{0};
+    // Set under the writers' lock once the writer is done with the file
+    // (closed), successfully or not.
+    bool finished = false;
+    // What stopped it: the integer -1 for a cancel, or the error.
+    std::exception_ptr failure;
+    bool abandoned = false; // stopped because an earlier one failed
+};
+
+// Threads that write conversations handed to them, oldest first. The run
+// hands them out in export order and takes the results in that order.
+class ConversationWriters
+{
+public:
+    ConversationWriters(int format, QObject *form, const QList<_MsgMessage *> &messages,
+                        std::deque<Conversation> &conversations, int threads)
+        : m_format(format)
+        , m_form(form)
+        , m_messages(messages)
+        , m_conversations(conversations)
+    {
+        for (int i = 0; i < threads; ++i) {
+            std::unique_ptr<QThread> thread(QThread::create([this] { work(); }));
+            thread->setObjectName(QStringLiteral("ExportWriter"));
+            thread->start();
+            m_threads.push_back(std::move(thread));
+        }
+    }
+
+    // Stops what is still being written and waits for every thread: no file
+    // is open once this returns.
+    ~ConversationWriters()
+    {
+        abandonAfter(-1);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_quit = true;
+            m_queue.clear();
+        }
+        m_work.notify_all();
+        for (const std::unique_ptr<QThread> &thread : m_threads)
+            thread->wait();
+    }
+
+    ConversationWriters(const ConversationWriters &) = delete;
+    ConversationWriters &operator=(const ConversationWriters &) = delete;
+
+    void add(qsizetype index)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_queue.push_back(index);
+        }
+        m_work.notify_one();
+    }
+
+    // Conversations after index need not be written: an earlier one failed.
+    void abandonAfter(qsizetype index)
+    {
+        qsizetype current = m_abandonAfter.load();
+        while (index < current && !m_abandonAfter.compare_exchange_weak(current, index)) {
+        }
+    }
+
+    // Waits until conversation index has finished or timeoutMs have passed;
+    // whether it has finished. The lowest conversation that finished without
+    // success is kept in firstFailed (or left as it was).
+    bool waitFor(qsizetype index, int timeoutMs, qsizetype &firstFailed)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                        [&] { return m_conversations[size_t(index)].finished; });
+        firstFailed = qMin(firstFailed, m_firstFailed);
+        return m_conversations[size_t(index)].finished;
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            qsizetype index = 0;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_work.wait(lock, [this] { return m_quit || !m_queue.empty(); });
+                if (m_queue.empty())
+                    return;
+                index = m_queue.front();
+                m_queue.pop_front();
+            }
+            Conversation &c = m_conversations[size_t(index)];
+            std::exception_ptr failure;
+            const bool abandoned = !write(index, c, failure);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                c.failure = failure;
+                c.abandoned = abandoned;
+                c.finished = true;
+                if (failure || abandoned)
+                    m_firstFailed = qMin(m_firstFailed, index);
+            }
+            m_done.notify_all();
+        }
+    }
+
+    // Writes one conversation, checking the cancelled flag before each
+    // message as a single writer does. False when it was abandoned; a cancel
+    // or an error is left in failure. The file is closed on return.
+    bool write(qsizetype index, Conversation &c, std::exception_ptr &failure)
+    {
+        try {
+            std::unique_ptr<Exporter> exporter;
+            for (qsizetype i = 0; i < c.count; ++i) {
+                if (index > m_abandonAfter.load(std::memory_order_relaxed))
+                    return false;
+                if (ProgressForm::isCancelled(m_form))
+                    throw -1;
+                if (!exporter) {
+                    exporter = makeExporter(m_format, c.path);
+                    exporter->begin();
+                }
+                exporter->write(m_messages.at(c.first + i));
+                c.written.store(i + 1, std::memory_order_release);
+            }
+            if (exporter)
+                exporter->end();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        return true;
+    }
+
+    const int m_format;
+    QObject *const m_form;
+    const QList<_MsgMessage *> &m_messages;
+    std::deque<Conversation> &m_conversations;
+
+    std::mutex m_mutex;
+    std::condition_variable m_work; // a conversation was added, or quit
+    std::condition_variable m_done; // a conversation finished
+    std::deque<qsizetype> m_queue;
+    bool m_quit = false;
+    qsizetype m_firstFailed = std::numeric_limits<qsizetype>::max();
+    std::atomic<qsizetype> m_abandonAfter{std::numeric_limits<qsizetype>::max()};
+    std::vector<std::unique_ptr<QThread>> m_threads;
+};
 
 } // namespace
 
@@ -220,65 +385,53 @@ ExportSMSThread::ExportSMSThread(const QList<_MsgMessage *> &messages, const QSt
 
 ExportSMSThread::~ExportSMSThread() = default;
 
+int setExportWriterCount(int count)
+{
+    return writerCountOverride.exchange(qMax(0, count));
+}
+
+int exportWriterCount()
+{
+    const int set = writerCountOverride.load();
+    if (set > 0)
+        return set;
+    return qBound(1, QThread::idealThreadCount(), kMaxWriters);
+}
+
 void ExportSMSThread::run()
 {
     ProgressForm::postUpdateProgress(m_form, tr("IDS_EXPORTING_MESSAGES_TO_FILE"), -1, QString());
     const bool perConversation = m_format == Pdf || m_format == Html;
     const int total = int(m_messages.size());
-    WorkerProgress pacer(total);
     ExportOutput output;
     std::unique_ptr<Exporter> exporter;
-    QString currentKey;
-    const _MsgChat *currentChat = nullptr;
-    bool picturesAdded = false;
     int n = 0;
     try {
-        const QDir outputDir(m_outputPath);
         if (perConversation) {
             output.makeFolder(m_outputPath);
             sortByConversation(m_messages, m_ascending);
-        }
-        for (const _MsgMessage *message : std::as_const(m_messages)) {
-            if (ProgressForm::isCancelled(m_form))
-                throw -1;
-            ++n;
-            if (pacer.due(n))
-                ProgressForm::postUpdateProgress(m_form, QString(), WorkerProgress::percent(n, total),
-                                                 tr("Messages: %1/%2").arg(n).arg(total));
-            if (m_format == Text || m_format == Csv) {
+            n = exportConversations(output);
+        } else {
+            WorkerProgress pacer(total);
+            for (const _MsgMessage *message : std::as_const(m_messages)) {
+                if (ProgressForm::isCancelled(m_form))
+                    throw -1;
+                ++n;
+                if (pacer.due(n))
+                    ProgressForm::postUpdateProgress(m_form, QString(), WorkerProgress::percent(n, total),
+                                                     tr("Messages: %1/%2").arg(n).arg(total));
+                if (m_format != Text && m_format != Csv)
+                    throw std::runtime_error("not support export format.");
                 if (!exporter) {
                     exporter = makeExporter(m_format, output.stage(m_outputPath));
                     exporter->begin();
                 }
-            } else if (perConversation) {
-                // The messages of one chat come one after the other; only a
-                // change of chat may start another conversation.
-                const bool sameChat = exporter && message->chat == currentChat;
-                const QString key = sameChat ? currentKey : chatKey(message);
-                currentChat = message->chat;
-                if (!exporter || key != currentKey) {
-                    if (exporter) {
-                        exporter->end();
-                        exporter.reset();
-                    }
-                    currentKey = key;
-                    if (m_format == Html && !picturesAdded) {
-                        addPictureFolders(output, outputDir);
-                        picturesAdded = true;
-                    }
-                    const QString ext = m_format == Pdf ? QStringLiteral(".pdf") : QStringLiteral(".html");
-                    const QString path = output.freePath(outputDir, conversationFileBase(message->chat), ext);
-                    exporter = makeExporter(m_format, output.stage(path));
-                    exporter->begin();
-                }
-            } else {
-                throw std::runtime_error("not support export format.");
+                exporter->write(message);
             }
-            exporter->write(message);
-        }
-        if (exporter) {
-            exporter->end();
-            exporter.reset();
+            if (exporter) {
+                exporter->end();
+                exporter.reset();
+            }
         }
         output.commit();
     } catch (int) {
@@ -298,4 +451,79 @@ void ExportSMSThread::run()
         return;
     }
     ProgressForm::postSucceed(m_form, tr("IDS_SUC_EXPORT_%1_MMS").arg(n));
+}
+
+int ExportSMSThread::exportConversations(ExportOutput &output)
+{
+    const int total = int(m_messages.size());
+    // The conversations: runs of messages of one identifier (ignoring case).
+    // The messages of one chat come one after the other; only a change of
+    // chat may start another conversation.
+    std::deque<Conversation> conversations;
+    QString currentKey;
+    const _MsgChat *currentChat = nullptr;
+    for (qsizetype i = 0; i < m_messages.size(); ++i) {
+        const _MsgChat *chat = m_messages.at(i)->chat;
+        if (i == 0 || chat != currentChat) {
+            QString key = chatKey(m_messages.at(i));
+            currentChat = chat;
+            if (i == 0 || key != currentKey) {
+                currentKey = std::move(key);
+                conversations.emplace_back().first = i;
+            }
+        }
+        ++conversations.back().count;
+    }
+    if (conversations.empty())
+        return 0;
+
+    const QDir outputDir(m_outputPath);
+    const QString ext = m_format == Pdf ? QStringLiteral(".pdf") : QStringLiteral(".html");
+    const qsizetype count = qsizetype(conversations.size());
+    const int threads = int(qMin<qsizetype>(exportWriterCount(), count));
+    // Conversations handed out ahead of the oldest unfinished one: enough to
+    // keep every writer busy while it waits, few enough that a cancel or an
+    // error wastes little and the files open at once stay few.
+    const qsizetype ahead = qsizetype(threads) * 2;
+    WorkerProgress pacer(total);
+    int posted = 0;
+    auto postUpTo = [&](int done) {
+        for (int k = posted + 1; k <= done; ++k) {
+            if (pacer.due(k))
+                ProgressForm::postUpdateProgress(m_form, QString(), WorkerProgress::percent(k, total),
+                                                 tr("Messages: %1/%2").arg(k).arg(total));
+        }
+        posted = qMax(posted, done);
+    };
+
+    ConversationWriters writers(m_format, m_form, m_messages, conversations, threads);
+    qsizetype next = 0; // the next to hand out
+    qsizetype firstFailed = std::numeric_limits<qsizetype>::max();
+    for (qsizetype head = 0; head < count;) {
+        // Names are given in export order, so that "(n)" goes to the same
+        // conversations as when they are written one after the other.
+        while (next < count && next < head + ahead && next <= firstFailed) {
+            if (next == 0 && m_format == Html)
+                addPictureFolders(output, outputDir);
+            Conversation &c = conversations[size_t(next)];
+            const QString path = output.freePath(outputDir, conversationFileBase(m_messages.at(c.first)->chat), ext);
+            c.path = output.stage(path);
+            writers.add(next);
+            ++next;
+        }
+        Conversation &c = conversations[size_t(head)];
+        const bool finished = writers.waitFor(head, 50, firstFailed);
+        if (firstFailed < count)
+            writers.abandonAfter(firstFailed);
+        postUpTo(int(c.first + c.written.load(std::memory_order_acquire)));
+        if (!finished)
+            continue;
+        // Everything before head succeeded, so head's failure is the one
+        // writing them in order would have met first.
+        if (c.failure)
+            std::rethrow_exception(c.failure);
+        Q_ASSERT(!c.abandoned);
+        ++head;
+    }
+    return total;
 }

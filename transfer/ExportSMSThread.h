@@ -6,6 +6,8 @@
 
 #include "_MsgMessage.h"
 
+class ExportOutput;
+
 // Exports messages to files under the progress dialog: code 0 text (also for
 // ".doc" names) and 1 CSV into the one file at the output path, in the order
 // given; 2 PDF and 3 HTML into the output folder, one file per conversation,
@@ -17,6 +19,13 @@
 // removes what the run wrote and leaves what was there before. Reports only
 // through the dialog's posting functions and reads its cancelled flag
 // between messages.
+//
+// PDF and HTML conversations are written by several writer threads at once,
+// a bounded number of conversations ahead of the oldest unfinished one. What
+// the run shows and leaves is what writing them one after the other would:
+// names are given in conversation order, progress counts the messages
+// written in export order, and a failure is that of the first conversation
+// (in export order) that did not finish.
 class ExportSMSThread : public QThread
 {
     Q_OBJECT
@@ -33,6 +42,10 @@ protected:
     void run() override;
 
 private:
+    // Writes a sorted PDF or HTML export, one file per conversation; the
+    // number of messages written. Throws as a single writer would.
+    int exportConversations(ExportOutput &output);
+
     QList<_MsgMessage *> m_messages;
     QString m_outputPath;
     int m_format;
@@ -66,3 +79,10 @@ QString conversationFileBase(const _MsgChat *chat);
 // replaces; an empty path restores the default. For tests.
 QString setExportProgramDir(const QString &dir);
 QString exportProgramDir();
+
+// How many threads write the conversations of a PDF or HTML export: the
+// processor count, at most 8, unless set (at least 1). Returns the count it
+// replaces (0 for the default); 0 restores the default. For tests and
+// measurements.
+int setExportWriterCount(int count);
+int exportWriterCount();
