@@ -5,7 +5,14 @@
 #include <QTemporaryDir>
 #include <QTranslator>
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <limits>
 
 #include "ExportFileReader.h"
 #include "ExportSMSThread.h"
@@ -69,9 +76,11 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         // No picture folders unless a test makes them.
         m_previousProgramDir = setExportProgramDir(m_dir.filePath(QStringLiteral("program")));
+        m_previousWriters = setExportWriterCount(0);
     }
     void TearDown() override
     {
+        setExportWriterCount(m_previousWriters);
         setExportProgramDir(m_previousProgramDir);
         QCoreApplication::removeTranslator(&m_english);
     }
@@ -93,6 +102,7 @@ protected:
     QTemporaryDir m_dir;
     QTranslator m_english;
     QString m_previousProgramDir;
+    int m_previousWriters = 0;
     std::unique_ptr<RecordingProgress> m_progress;
 };
 
@@ -499,6 +509,317 @@ TEST_F(ExportSMSThreadTest, PictureFolders)
         ExportSMSThread thread({b.message(chat, 1, 0, "x")}, dir.filePath("out"), Html, true, &progress);
         ASSERT_TRUE(progress.runWorker(thread));
         EXPECT_EQ(tree(dir.filePath("out")), c.tree) << c.label;
+    }
+}
+
+// Every file below root with its bytes; a PDF's creation date, the one thing
+// that differs between two runs, is masked.
+QMap<QString, QByteArray> contents(const QString &root)
+{
+    static const QRegularExpression date(QStringLiteral("/CreationDate \\(D:[^)]*\\)"));
+    QMap<QString, QByteArray> files;
+    for (const QString &rel : tree(root)) {
+        if (rel.endsWith(QLatin1Char('/')))
+            continue;
+        QByteArray bytes = readExportedFile(QDir(root).filePath(rel));
+        if (rel.endsWith(QLatin1String(".pdf")))
+            bytes = QString::fromLatin1(bytes).replace(date, QStringLiteral("/CreationDate (masked)")).toLatin1();
+        files.insert(rel, bytes);
+    }
+    return files;
+}
+
+// The "n" of every "Messages: n/total" progress post, in order.
+QList<int> progressCounts(const RecordingProgress &progress)
+{
+    QList<int> counts;
+    static const QRegularExpression count(QStringLiteral("^SMS: (\\d+)/\\d+$"));
+    for (const RecordingProgress::Post &p : progress.updates()) {
+        const QRegularExpressionMatch m = count.match(p.progressText);
+        if (m.hasMatch())
+            counts.append(m.captured(1).toInt());
+    }
+    return counts;
+}
+
+// Strictly rising message counts and percentages that never fall.
+void expectRising(const RecordingProgress &progress, const char *label)
+{
+    const QList<int> counts = progressCounts(progress);
+    for (qsizetype i = 1; i < counts.size(); ++i)
+        EXPECT_LT(counts.at(i - 1), counts.at(i)) << label << " at " << i;
+    const QList<int> values = progress.progressValues();
+    for (qsizetype i = 1; i < values.size(); ++i)
+        EXPECT_LE(values.at(i - 1), values.at(i)) << label << " at " << i;
+}
+
+// Conversations whose file names clash: five chats shown as "Family", one as
+// "family", one whose name loses a slash, three without members ("Unknown")
+// and two groups, given interleaved. Chat n is dated n * 100, so the export
+// order is the chats' order; each has messages "<n>-0", "<n>-1", ...
+struct ClashingChats
+{
+    MsgSetBuilder b;
+    QList<_MsgMessage *> messages;
+    QStringList files; // expected, in export order
+    QList<QStringList> texts; // of each file
+
+    explicit ClashingChats(int perChat = 3)
+    {
+        struct Chat
+        {
+            const char *identifier;
+            const char *displayName;
+            int members;
+            const char *file;
+        };
+        const QList<Chat> chats = {
+            {"+1001", "Family", 1, "Family"},      {"+1002", "Family", 1, "Family(1)"},
+            {"chat1", nullptr, 2, "chat1"},        {"+1003", "Family", 1, "Family(2)"},
+            {"+1004", "family", 1, "family(3)"},   {"+1005", nullptr, 0, "Unknown"},
+            {"+1006", "Fam/ily", 1, "Family(4)"},  {"+1007", nullptr, 0, "Unknown(1)"},
+            {"CHAT1x", nullptr, 3, "CHAT1x"},       {"+1008", "Family", 1, "Family(5)"},
+            {"+1009", nullptr, 0, "Unknown(2)"},   {"+1010", "FAMILY", 1, "FAMILY(6)"},
+        };
+        QList<_MsgChat *> made;
+        qint64 handleId = 100;
+        for (int c = 0; c < chats.size(); ++c) {
+            _MsgChat *chat = b.chat(c + 1, QString::fromLatin1(chats.at(c).identifier), (c + 1) * 100);
+            if (chats.at(c).displayName)
+                chat->display_name = QString::fromLatin1(chats.at(c).displayName);
+            for (int m = 0; m < chats.at(c).members; ++m, ++handleId)
+                b.handle(chat, handleId, QStringLiteral("+2%1").arg(handleId));
+            made.append(chat);
+            files.append(QString::fromLatin1(chats.at(c).file));
+            texts.append(QStringList());
+        }
+        qint64 key = 1;
+        for (int i = 0; i < perChat; ++i) {
+            for (int c = int(made.size()) - 1; c >= 0; --c) {
+                const QString text = QStringLiteral("%1-%2").arg(c + 1).arg(i);
+                messages.append(b.message(made.at(c), key++, (c + 1) * 100 - perChat + i, text));
+                texts[c].append(text);
+            }
+        }
+    }
+
+    QStringList tree(const QString &ext, bool html) const
+    {
+        QStringList list;
+        for (const QString &f : files)
+            list.append(f + ext);
+        if (html)
+            list.append(QStringLiteral("files/"));
+        list.sort();
+        return list;
+    }
+};
+
+TEST_F(ExportSMSThreadTest, ManyWritersKeepNamesOrderAndBytes)
+{
+    struct Case
+    {
+        const char *label;
+        int code;
+        int writers;
+    };
+    const QList<Case> cases = {
+        {"html, one writer", Html, 1}, {"html, six writers", Html, 6},   {"html, more writers than chats", Html, 16},
+        {"pdf, one writer", Pdf, 1},   {"pdf, six writers", Pdf, 6},     {"pdf, default writers", Pdf, 0},
+    };
+    QMap<int, QMap<QString, QByteArray>> single; // of each format, with one writer
+    for (const Case &c : cases) {
+        ClashingChats data(4);
+        setExportWriterCount(c.writers);
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        RecordingProgress progress;
+        ExportSMSThread thread(data.messages, out, c.code, true, &progress);
+        ASSERT_TRUE(progress.runWorker(thread)) << c.label;
+        EXPECT_EQ(progress.successText(), QStringLiteral("Successfully exported 48 SMS.")) << c.label;
+        EXPECT_EQ(progress.endings(), 1) << c.label;
+        const bool html = c.code == Html;
+        EXPECT_EQ(tree(out), data.tree(html ? ".html" : ".pdf", html)) << c.label;
+        if (html) {
+            for (int i = 0; i < data.files.size(); ++i)
+                EXPECT_EQ(htmlTexts(QDir(out).filePath(data.files.at(i) + ".html")), data.texts.at(i))
+                    << c.label << " " << qPrintable(data.files.at(i));
+        }
+        expectRising(progress, c.label);
+        EXPECT_EQ(progressCounts(progress).last(), 48) << c.label;
+
+        const QMap<QString, QByteArray> files = contents(out);
+        if (c.writers == 1)
+            single.insert(c.code, files);
+        else
+            EXPECT_TRUE(files == single.value(c.code)) << c.label << ": not the bytes of one writer";
+    }
+    setExportWriterCount(0);
+    EXPECT_GE(exportWriterCount(), 1);
+    EXPECT_LE(exportWriterCount(), 8);
+}
+
+TEST_F(ExportSMSThreadTest, CancelWhileManyWriteLeavesNothingStaged)
+{
+    // 12 conversations of 5 messages: every message reads the flag once.
+    struct Case
+    {
+        const char *label;
+        int code;
+        int checksBeforeCancel;
+    };
+    const QList<Case> cases = {
+        {"pdf, before the first message", Pdf, 0}, {"pdf, in the first conversations", Pdf, 7},
+        {"pdf, half way", Pdf, 30},                {"pdf, at the last message", Pdf, 59},
+        {"html, half way", Html, 30},              {"html, at the last message", Html, 59},
+    };
+    setExportWriterCount(4);
+    for (const Case &c : cases) {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("existing");
+        ASSERT_TRUE(QDir().mkpath(out));
+        writeFile(out + "/notes.txt", "mine");
+        writeFile(out + "/Family(1).pdf", "older export");
+        writeFile(out + "/Family(1).html", "older export");
+        const QStringList before = tree(out);
+
+        ClashingChats data(5);
+        RecordingProgress progress;
+        progress.cancelAfterChecks(c.checksBeforeCancel);
+        ExportSMSThread thread(data.messages, out, c.code, true, &progress);
+        ASSERT_TRUE(progress.runWorker(thread)) << c.label;
+        EXPECT_EQ(progress.endings(), 0) << c.label;
+        EXPECT_EQ(progress.successText(), QString()) << c.label;
+        EXPECT_EQ(tree(out), before) << c.label;
+        EXPECT_EQ(readExportedFile(out + "/Family(1).pdf"), QByteArray("older export")) << c.label;
+        expectRising(progress, c.label);
+        // Only messages read before the cancel can have been counted.
+        const QList<int> counts = progressCounts(progress);
+        if (!counts.isEmpty())
+            EXPECT_LE(counts.last(), c.checksBeforeCancel) << c.label;
+    }
+}
+
+// Limits the size of any file the process writes; a write past it fails
+// with EFBIG, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = m_saved;
+        small.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    bool isSet() const { return m_set; }
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+    bool m_set = false;
+};
+
+TEST_F(ExportSMSThreadTest, ErrorInALaterConversationWhileEarlierOnesAreWritten)
+{
+    // Conversations of 4 short messages, except the long ones named in the
+    // case: files past the limit cannot be written. The run must report
+    // the first long one's error, claim none of the messages after it and
+    // leave none of its files.
+    struct Case
+    {
+        const char *label;
+        int code;
+        int writers;
+        QList<int> longOnes; // positions in export order
+    };
+    const QList<Case> cases = {
+        {"html: a late conversation fails while the first are written", Html, 4, {9}},
+        {"html: the earlier of two failures counts", Html, 4, {6, 10}},
+        {"html: one writer", Html, 1, {6, 10}},
+        {"pdf: a late conversation fails while the first are written", Pdf, 4, {8}},
+        {"pdf: the earlier of two failures counts", Pdf, 6, {5, 11}},
+    };
+    for (const Case &c : cases) {
+        MsgSetBuilder b;
+        QList<_MsgMessage *> messages;
+        QList<int> firstOf; // the index of each conversation's first message
+        const QString longText = QStringLiteral("%1 the quick brown fox jumps over the lazy dog, ").repeated(12);
+        qint64 key = 1;
+        for (int conv = 0; conv < 12; ++conv) {
+            _MsgChat *chat = b.chat(conv + 1, QStringLiteral("+300%1").arg(conv), (conv + 1) * 1000);
+            b.handle(chat, conv + 1, QStringLiteral("+300%1").arg(conv));
+            firstOf.append(int(messages.size()));
+            const bool isLong = c.longOnes.contains(conv);
+            // Of two long ones the earlier is longer, so that the later one
+            // tends to fail first.
+            const bool longer = isLong && conv == c.longOnes.first() && c.longOnes.size() > 1;
+            const int count = longer ? 450 : isLong ? 150 : 4;
+            for (int i = 0; i < count; ++i) {
+                const QString text = isLong ? longText.arg(i) : QStringLiteral("short %1").arg(i);
+                messages.append(b.message(chat, key++, conv * 1000 + i, text));
+            }
+        }
+        firstOf.append(int(messages.size()));
+
+        // The limit: between the largest short file and the smallest long
+        // one, as written without a limit.
+        setExportWriterCount(c.writers);
+        qint64 largestShort = 0;
+        qint64 smallestLong = std::numeric_limits<qint64>::max();
+        {
+            QTemporaryDir free;
+            RecordingProgress progress;
+            ExportSMSThread thread(messages, free.filePath("out"), c.code, true, &progress);
+            ASSERT_TRUE(progress.runWorker(thread)) << c.label;
+            ASSERT_EQ(progress.endings(), 1) << c.label;
+            const QStringList files = QDir(free.filePath("out")).entryList(QDir::Files, QDir::Name);
+            ASSERT_EQ(files.size(), 12) << c.label;
+            for (int conv = 0; conv < 12; ++conv) {
+                const QString name = QStringLiteral("+300%1").arg(conv) + (c.code == Pdf ? ".pdf" : ".html");
+                const qint64 size = QFileInfo(free.filePath("out/" + name)).size();
+                if (c.longOnes.contains(conv))
+                    smallestLong = qMin(smallestLong, size);
+                else
+                    largestShort = qMax(largestShort, size);
+            }
+        }
+        ASSERT_LT(largestShort * 2, smallestLong) << c.label;
+
+        const QString out = path("limited");
+        ASSERT_TRUE(QDir().mkpath(out));
+        writeFile(out + "/notes.txt", "mine");
+        const QStringList before = tree(out);
+        RecordingProgress progress;
+        {
+            FileSizeLimit limit(rlim_t(largestShort + smallestLong) / 2);
+            ASSERT_TRUE(limit.isSet());
+            ExportSMSThread thread(messages, out, c.code, true, &progress);
+            ASSERT_TRUE(progress.runWorker(thread)) << c.label;
+        }
+        EXPECT_EQ(progress.endings(), 1) << c.label;
+        EXPECT_EQ(progress.successText(), QString()) << c.label;
+        const int firstLong = c.longOnes.first();
+        // An HTML file that cannot be written is named in the error.
+        if (c.code == Html)
+            EXPECT_TRUE(progress.errorText().contains(QStringLiteral("/+300%1.html").arg(firstLong)))
+                << c.label << ": " << qPrintable(progress.errorText());
+        else
+            EXPECT_FALSE(progress.errorText().isEmpty()) << c.label;
+        EXPECT_EQ(tree(out), before) << c.label;
+        expectRising(progress, c.label);
+        const QList<int> counts = progressCounts(progress);
+        ASSERT_FALSE(counts.isEmpty()) << c.label;
+        // Everything before the failing conversation was written and counted;
+        // nothing after it was.
+        EXPECT_GE(counts.last(), firstOf.at(firstLong)) << c.label;
+        EXPECT_LT(counts.last(), firstOf.at(firstLong + 1)) << c.label;
     }
 }
 
