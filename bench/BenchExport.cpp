@@ -3,10 +3,12 @@
 // text files take all messages in one file, HTML and PDF one file per
 // conversation.
 //
-//   bench_export [messages [conversations [formats]]]
+//   bench_export [messages [conversations [formats [writers]]]]
 //
 // by default 100000 messages over 500 conversations in every format;
-// formats is a comma-separated choice of csv, txt, html and pdf. The files
+// formats is a comma-separated choice of csv, txt, html and pdf; writers
+// the number of threads that write PDF and HTML conversations (by default
+// as many as the export takes on this machine). The files
 // go to a temporary folder under TMPDIR; with KEEP set in the environment the
 // folder stays, for a look at the files.
 
@@ -128,10 +130,12 @@ int main(int argc, char **argv)
     const int chatCount = args.size() > 2 ? args.at(2).toInt() : 500;
     const QStringList chosen = args.size() > 3 ? args.at(3).toLower().split(QLatin1Char(','))
                                                : QStringList{"csv", "txt", "html", "pdf"};
-    if (messageCount <= 0 || chatCount <= 0) {
-        std::fprintf(stderr, "usage: bench_export [messages [conversations [formats]]]\n");
+    const int writers = args.size() > 4 ? args.at(4).toInt() : 0;
+    if (messageCount <= 0 || chatCount <= 0 || writers < 0) {
+        std::fprintf(stderr, "usage: bench_export [messages [conversations [formats [writers]]]]\n");
         return 2;
     }
+    setExportWriterCount(writers);
 
     Fixture f;
     build(f, messageCount, chatCount);
@@ -152,7 +156,8 @@ int main(int argc, char **argv)
         const char *output;
     };
     const Format formats[] = {{"csv", 1, "all.csv"}, {"txt", 0, "all.txt"}, {"html", 3, "all-html"}, {"pdf", 2, "all-pdf"}};
-    std::printf("%d messages over %d conversations\n", messageCount, chatCount);
+    std::printf("%d messages over %d conversations, %d writers for PDF and HTML\n", messageCount, chatCount,
+                exportWriterCount());
     for (const Format &format : formats) {
         if (!chosen.contains(QString::fromLatin1(format.name)))
             continue;

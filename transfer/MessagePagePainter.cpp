@@ -47,6 +47,9 @@ bool MessagePagePainter::begin(QPaintDevice *device, const QPageLayout &pageLayo
     m_nextPage = std::move(nextPage);
     m_feedFailed = false;
     m_heads.clear();
+    m_headChat = nullptr;
+    m_chatHeads[0].reset();
+    m_chatHeads[1].reset();
     if (!m_painter.begin(device))
         return false;
     m_painter.setFont(pageFont());
@@ -77,22 +80,36 @@ void MessagePagePainter::ensureSpace(int need)
         startPage(m_layout.pageNumber());
 }
 
+const WrappedText &MessagePagePainter::headOf(const _MsgMessage *message)
+{
+    const int side = message->is_from_me ? 1 : 0;
+    if (message->chat != m_headChat) {
+        m_headChat = message->chat;
+        m_chatHeads[0].reset();
+        m_chatHeads[1].reset();
+    }
+    if (!m_chatHeads[side]) {
+        QString header = message->is_from_me ? QStringLiteral("To: ") : QStringLiteral("From: ");
+        if (message->chat)
+            header += message->chat->displayName(true);
+        auto kept = m_heads.constFind(header);
+        if (kept == m_heads.constEnd()) {
+            if (m_heads.size() >= kMaxHeads)
+                m_heads.clear();
+            kept = m_heads.insert(header, std::make_shared<const WrappedText>(header, m_layout.width()));
+        }
+        m_chatHeads[side] = kept.value();
+    }
+    return *m_chatHeads[side];
+}
+
 void MessagePagePainter::drawMessage(const _MsgMessage *message)
 {
     if (!message || !m_painter.isActive())
         return;
     const int width = m_layout.width();
     const WrappedText date(m_dates.format(message->date), width);
-    QString header = message->is_from_me ? QStringLiteral("To: ") : QStringLiteral("From: ");
-    if (message->chat)
-        header += message->chat->displayName(true);
-    auto kept = m_heads.constFind(header);
-    if (kept == m_heads.constEnd()) {
-        if (m_heads.size() >= kMaxHeads)
-            m_heads.clear();
-        kept = m_heads.insert(header, std::make_shared<const WrappedText>(header, width));
-    }
-    const WrappedText &head = *kept.value();
+    const WrappedText &head = headOf(message);
     const WrappedText text(messageText(message), width);
 
     const QColor colour = message->is_from_me ? kSentColor : kReceivedColor;

@@ -64,4 +64,10 @@ private:
     // The "To:"/"From:" lines laid out so far at the content width: every
     // message of a conversation has one of the same two.
     QHash<QString, std::shared_ptr<const WrappedText>> m_heads;
+    // The two of the conversation drawn last (received, sent): the messages
+    // of a conversation come together, and its name is made only once.
+    const _MsgChat *m_headChat = nullptr;
+    std::shared_ptr<const WrappedText> m_chatHeads[2];
+    // Lays out (or finds) the header of a message.
+    const WrappedText &headOf(const _MsgMessage *message);
 };
