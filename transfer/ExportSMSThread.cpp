@@ -25,9 +25,11 @@
 #include "ExportSMSHtml.h"
 #include "ExportSMSPdf.h"
 #include "FileUtils.h"
+#include "MessageDateFormat.h"
 #include "MessageOrder.h"
 #include "ProgressForm.h"
 #include "WorkerProgress.h"
+#include "WrappedText.h"
 
 namespace
 {
@@ -496,6 +498,13 @@ int ExportSMSThread::exportConversations(ExportOutput &output)
         posted = qMax(posted, done);
     };
 
+    // The font database and the compiled date pattern are made on first use;
+    // made here once, the writers only read them.
+    if (threads > 1) {
+        MessageDateFormat::systemShort();
+        if (m_format == Pdf)
+            textHeight(QStringLiteral("0"), 100);
+    }
     ConversationWriters writers(m_format, m_form, m_messages, conversations, threads);
     qsizetype next = 0; // the next to hand out
     qsizetype firstFailed = std::numeric_limits<qsizetype>::max();
