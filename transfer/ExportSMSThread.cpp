@@ -147,7 +147,9 @@ public:
             std::unique_ptr<QThread> thread(QThread::create([this] { work(); }));
             thread->setObjectName(QStringLiteral("ExportWriter"));
             thread->start();
-            m_threads.push_back(std::move(thread));
+            // A thread that could not be started takes no work.
+            if (thread->isRunning() || thread->isFinished())
+                m_threads.push_back(std::move(thread));
         }
     }
 
@@ -171,6 +173,11 @@ public:
 
     void add(qsizetype index)
     {
+        if (m_threads.empty()) {
+            // No writer thread could be started: the run writes it itself.
+            finish(index);
+            return;
+        }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_queue.push_back(index);
@@ -211,19 +218,24 @@ private:
                 index = m_queue.front();
                 m_queue.pop_front();
             }
-            Conversation &c = m_conversations[size_t(index)];
-            std::exception_ptr failure;
-            const bool abandoned = !write(index, c, failure);
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                c.failure = failure;
-                c.abandoned = abandoned;
-                c.finished = true;
-                if (failure || abandoned)
-                    m_firstFailed = qMin(m_firstFailed, index);
-            }
-            m_done.notify_all();
+            finish(index);
         }
+    }
+
+    void finish(qsizetype index)
+    {
+        Conversation &c = m_conversations[size_t(index)];
+        std::exception_ptr failure;
+        const bool abandoned = !write(index, c, failure);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            c.failure = failure;
+            c.abandoned = abandoned;
+            c.finished = true;
+            if (failure || abandoned)
+                m_firstFailed = qMin(m_firstFailed, index);
+        }
+        m_done.notify_all();
     }
 
     // Writes one conversation, checking the cancelled flag before each
