@@ -524,8 +524,13 @@ int ExportSMSThread::exportConversations(ExportOutput &output)
         // Names are given in export order, so that "(n)" goes to the same
         // conversations as when they are written one after the other.
         while (next < count && next < head + ahead && next <= firstFailed) {
-            if (next == 0 && m_format == Html)
+            if (next == 0 && m_format == Html) {
+                // As before the first message: a cancel comes before any
+                // trouble with the picture folders.
+                if (ProgressForm::isCancelled(m_form))
+                    throw -1;
                 addPictureFolders(output, outputDir);
+            }
             Conversation &c = conversations[size_t(next)];
             const QString path = output.freePath(outputDir, conversationFileBase(m_messages.at(c.first)->chat), ext);
             c.path = output.stage(path);
