@@ -3,11 +3,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMetaMethod>
 #include <QPair>
 #include <QSet>
 
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -97,6 +99,173 @@ auto joinsOf(const JoinList &joins, qint64 messageRowid)
                             [](const auto &a, const auto &b) { return a.first < b.first; });
 }
 
+// The guids of the chosen messages, each with a slot number (0, 1, ... in
+// the order first seen): one array of their bytes and an open-addressed
+// table over it, as a hundred thousand small hash nodes of their own would
+// cost more than the look-ups do.
+class GuidSlots
+{
+public:
+    explicit GuidSlots(qsizetype expected)
+    {
+        qsizetype capacity = 16;
+        while (capacity < expected * 2)
+            capacity *= 2;
+        m_table.assign(size_t(capacity), -1);
+        m_keys.reserve(size_t(expected));
+    }
+
+    qint32 size() const { return qint32(m_keys.size()); }
+
+    // The slot of the guid, a new one when it has none yet.
+    qint32 add(QByteArrayView guid)
+    {
+        const quint64 h = hashOf(guid);
+        size_t at = find(guid, h);
+        if (m_table[at] >= 0)
+            return m_table[at];
+        if (size_t(m_keys.size() + 1) * 2 > m_table.size()) {
+            grow();
+            at = find(guid, h);
+        }
+        const qint32 slot = size();
+        m_keys.push_back(Key{qsizetype(m_bytes.size()), guid.size(), h});
+        m_bytes.append(guid.data(), guid.size());
+        m_table[at] = slot;
+        return slot;
+    }
+
+    // The slot of the guid; -1 when it has none.
+    qint32 slotOf(QByteArrayView guid) const { return m_keys.empty() ? -1 : m_table[find(guid, hashOf(guid))]; }
+
+private:
+    struct Key
+    {
+        qsizetype offset;
+        qsizetype size;
+        quint64 hash;
+    };
+
+    // FNV-1a: guids are short, and the table only needs them spread.
+    static quint64 hashOf(QByteArrayView bytes)
+    {
+        quint64 h = 14695981039346656037ULL;
+        for (const char c : bytes) {
+            h ^= quint8(c);
+            h *= 1099511628211ULL;
+        }
+        return h ^ (h >> 29);
+    }
+
+    // The place of the guid in the table, or the free place where it would go.
+    size_t find(QByteArrayView guid, quint64 h) const
+    {
+        const size_t mask = m_table.size() - 1;
+        for (size_t at = size_t(h) & mask;; at = (at + 1) & mask) {
+            const qint32 slot = m_table[at];
+            if (slot < 0)
+                return at;
+            const Key &k = m_keys[size_t(slot)];
+            if (k.hash == h && QByteArrayView(m_bytes.data() + k.offset, k.size) == guid)
+                return at;
+        }
+    }
+
+    void grow()
+    {
+        std::vector<qint32> table(m_table.size() * 2, -1);
+        const size_t mask = table.size() - 1;
+        for (size_t slot = 0; slot < m_keys.size(); ++slot) {
+            size_t at = size_t(m_keys[slot].hash) & mask;
+            while (table[at] >= 0)
+                at = (at + 1) & mask;
+            table[at] = qint32(slot);
+        }
+        m_table.swap(table);
+    }
+
+    std::string m_bytes;
+    std::vector<Key> m_keys;
+    std::vector<qint32> m_table;
+};
+
+// The UTF-8 bytes of a text into a buffer kept from one call to the next.
+QByteArrayView utf8Of(const QString &text, std::string &buffer)
+{
+    buffer.resize(size_t(text.size()));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c >= 0x80) {
+            const QByteArray utf8 = text.toUtf8();
+            buffer.assign(utf8.constData(), size_t(utf8.size()));
+            break;
+        }
+        buffer[size_t(i)] = char(c);
+    }
+    return QByteArrayView(buffer.data(), qsizetype(buffer.size()));
+}
+
+// A statement of the merge's own on the merged copy's connection, prepared
+// once and run once per row: the inserts done for every message skip the
+// parameter lists and the statement look-up of the general query path.
+// Errors are SQLite's messages, as everywhere else.
+class RowStatement
+{
+public:
+    RowStatement() = default;
+    ~RowStatement() { sqlite3_finalize(m_stmt); }
+    RowStatement(const RowStatement &) = delete;
+    RowStatement &operator=(const RowStatement &) = delete;
+
+    void prepare(sqlite3 *db, const QString &sql)
+    {
+        finalize();
+        const QByteArray utf8 = sql.toUtf8();
+        if (sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr)
+            != SQLITE_OK) {
+            const std::string msg(sqlite3_errmsg(db));
+            finalize();
+            throw std::runtime_error(msg);
+        }
+        if (!m_stmt)
+            throw std::runtime_error("empty statement: " + sql.toStdString());
+        m_db = db;
+    }
+
+    void finalize()
+    {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+
+    RowStatement &bind(int place, qint64 value)
+    {
+        if (sqlite3_bind_int64(m_stmt, place, value) != SQLITE_OK)
+            throw std::runtime_error(std::string(sqlite3_errmsg(m_db)));
+        return *this;
+    }
+
+    // Runs the statement to its end and readies it for the next row.
+    void run()
+    {
+        int rc;
+        do
+            rc = sqlite3_step(m_stmt);
+        while (rc == SQLITE_ROW);
+        if (rc != SQLITE_DONE) {
+            // The message before reset() replaces it.
+            const std::string msg(sqlite3_errmsg(m_db));
+            sqlite3_reset(m_stmt);
+            throw std::runtime_error(msg);
+        }
+        sqlite3_reset(m_stmt);
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
 void removeDatabaseFiles(const QString &path)
 {
     QFile::remove(path);
@@ -115,6 +284,11 @@ public:
         , m_source(*t.m_sourceDb)
         , m_smsId(mbdbFileId(kHomeDomain, kSmsDbPath))
     {
+        // The flag is read once per message: the reader is looked up once.
+        if (m_t.m_form) {
+            const QMetaObject *meta = m_t.m_form->metaObject();
+            m_isCancelled = meta->method(meta->indexOfMethod("isCancelled()"));
+        }
     }
 
     void run()
@@ -136,9 +310,11 @@ public:
                                            "join src.message as m on cm.message_id=m.rowid");
         buildEntries();
         std::stable_sort(m_entries.begin(), m_entries.end(), mergeEntryLess);
+        prepareRowStatements();
         insertEntries();
         writeChatUpdates();
         m_merged->endTransaction(true);
+        finalizeRowStatements();
         m_merged->close();
         m_merged.reset();
         updateBackup();
@@ -148,6 +324,7 @@ public:
     // has not been touched (what was staged in it has gone already).
     void abort()
     {
+        finalizeRowStatements();
         if (m_merged) {
             try {
                 m_merged->endTransaction(false);
@@ -166,7 +343,10 @@ public:
 private:
     void checkCancel()
     {
-        if (ProgressForm::isCancelled(m_t.m_form))
+        bool cancelled = false;
+        if (m_isCancelled.isValid())
+            m_isCancelled.invoke(m_t.m_form, Qt::DirectConnection, Q_RETURN_ARG(bool, cancelled));
+        if (cancelled)
             throw -1;
     }
 
@@ -210,8 +390,14 @@ private:
         // The copy is scratch until the very end: after a crash it is never
         // used, and what reaches the backup is a staged copy of it, which is
         // synced on its own. Waiting for the disk at each of its commits and
-        // its vacuum buys nothing.
+        // its vacuum buys nothing, and neither does a rollback journal: a
+        // failure at any point discards the whole copy, never rolls it back
+        // to go on. Neither setting is kept in the file (a write-ahead log
+        // would be), so the copy's bytes are those it would have had with
+        // them on.
         m_merged->executeThrow(Sqlite3Sql("PRAGMA synchronous=OFF"));
+        Sqlite3Cursor mode = m_merged->queryThrow(Sqlite3Sql("PRAGMA main.journal_mode=OFF"));
+        mode.moveNext();
     }
 
     void emptyMessageTables()
@@ -293,7 +479,7 @@ private:
         const QStringList columns = sourceColumns(QStringLiteral("message"));
         const bool hasDate = columns.contains(QStringLiteral("date"), Qt::CaseInsensitive);
         // The statement that copies one row of the backup's message table,
-        // every column but its rowid; one text, so it is prepared once.
+        // every column but its rowid.
         QStringList copied;
         for (const QString &column : columns) {
             if (!isRowid(column))
@@ -302,37 +488,15 @@ private:
         m_copyMessage = QStringLiteral("insert into main.message(%1) select %1 from src.message where ROWID=?")
                             .arg(copied.join(QLatin1Char(',')));
         m_guidsInMemory = guidsCompareAsBytes();
-        {
-            // The chosen guids, as the look-up binds them; those of messages
-            // left out below as well, which only costs a few entries.
-            QSet<QByteArray> chosen;
-            if (m_guidsInMemory) {
-                chosen.reserve(m_t.m_messages.size());
-                for (const _MsgMessage *m : std::as_const(m_t.m_messages)) {
-                    if (m)
-                        chosen.insert(m->guid.toUtf8());
-                }
-            }
-            const QString sql = QStringLiteral("select ROWID, %1%2 from src.message order by ROWID")
-                                    .arg(hasDate ? QStringLiteral("date") : QStringLiteral("0"),
-                                         m_guidsInMemory ? QStringLiteral(", typeof(guid)='text' as istext, guid")
-                                                         : QString());
-            Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql(sql));
-            while (c.moveNext()) {
-                MergeEntry e;
-                e.key = c.getInt64(0);
-                e.date = c.getInt64(1);
-                e.isExisting = true;
-                m_entries.push_back(e);
-                if (m_guidsInMemory && c.getInt64(2) != 0) {
-                    const auto it = chosen.constFind(c.getBlob(QStringLiteral("guid")));
-                    if (it != chosen.constEnd())
-                        m_sharedGuids.insert(e.key, *it);
-                }
-            }
-        }
 
+        // The chosen messages taken into the merge, with the slot of their
+        // guid: chosen messages of one guid share one, and a row of the
+        // backup of that guid joins them below.
         const bool hasItemType = m_merged->hasItemType();
+        GuidSlots guidSlots(m_guidsInMemory ? m_t.m_messages.size() : 0);
+        std::string utf8;
+        std::vector<MergeEntry> chosen;
+        chosen.reserve(size_t(m_t.m_messages.size()));
         for (const _MsgMessage *m : std::as_const(m_t.m_messages)) {
             if (!m)
                 continue;
@@ -351,8 +515,31 @@ private:
             e.date = m->date;
             e.message = m;
             e.isExisting = false;
-            m_entries.push_back(e);
+            if (m_guidsInMemory)
+                e.guidSlot = guidSlots.add(utf8Of(m->guid, utf8));
+            chosen.push_back(e);
         }
+
+        // The backup's rows first, then the chosen ones in list order: the
+        // sort keeps that order among entries it holds equal.
+        const QString sql = QStringLiteral("select ROWID, %1%2 from src.message order by ROWID")
+                                .arg(hasDate ? QStringLiteral("date") : QStringLiteral("0"),
+                                     m_guidsInMemory ? QStringLiteral(", typeof(guid)='text', guid") : QString());
+        {
+            Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql(sql));
+            while (c.moveNext()) {
+                MergeEntry e;
+                e.key = c.getInt64(0);
+                e.date = c.getInt64(1);
+                e.isExisting = true;
+                if (m_guidsInMemory && c.getInt64(2) != 0)
+                    e.guidSlot = guidSlots.slotOf(c.getUtf8(3));
+                m_entries.push_back(e);
+            }
+        }
+        m_entries.insert(m_entries.end(), chosen.begin(), chosen.end());
+        m_slotRowids.assign(size_t(guidSlots.size()), 0);
+
         if (m_t.m_mergedCount == 0)
             throw std::runtime_error(
                 tr("IDS_NO_VALID_MESSAGE_RESTORE_TO_IOS_%1_UNKNOWN_CHAT_MSG").arg(m_t.m_noChatCount).toStdString());
@@ -406,6 +593,28 @@ private:
         return false;
     }
 
+    // The inserts run for the messages, one statement of the same text as
+    // the database class's own each (a join of the backup's rows is replaced
+    // as a join of a chosen message is), so the copy gets the same rows in
+    // the same places.
+    void prepareRowStatements()
+    {
+        sqlite3 *db = m_merged->handle();
+        m_copyExisting.prepare(db, m_copyMessage);
+        m_joinChat.prepare(db, QStringLiteral("replace into chat_message_join(chat_id,message_id) values(?,?)"));
+        m_joinAttachment.prepare(
+            db, QStringLiteral("replace into message_attachment_join(message_id,attachment_id) values(?,?)"));
+    }
+
+    // Before the connection closes, which finishes only once no statement
+    // of it is left.
+    void finalizeRowStatements()
+    {
+        m_copyExisting.finalize();
+        m_joinChat.finalize();
+        m_joinAttachment.finalize();
+    }
+
     void insertEntries()
     {
         const qsizetype total = qsizetype(m_entries.size());
@@ -421,22 +630,29 @@ private:
             }
             const MergeEntry &e = m_entries[size_t(i)];
             if (e.isExisting)
-                insertExisting(e.key);
+                insertExisting(e);
             else
-                insertChosen(e.message);
+                insertChosen(e);
             checkCancel();
         }
     }
 
-    void insertExisting(qint64 sourceRowid)
+    void joinChatMessage(qint64 chat, qint64 message) { m_joinChat.bind(1, chat).bind(2, message).run(); }
+
+    void joinMessageAttachment(qint64 message, qint64 attachment)
     {
+        m_joinAttachment.bind(1, message).bind(2, attachment).run();
+    }
+
+    void insertExisting(const MergeEntry &e)
+    {
+        const qint64 sourceRowid = e.key;
         qint64 rowid = 0;
         // Only a chosen message of its guid that went in earlier can be in
         // the copy already: the backup's rows have guids of their own.
-        const auto shared = m_guidsInMemory ? m_sharedGuids.constFind(sourceRowid) : m_sharedGuids.constEnd();
         if (m_guidsInMemory) {
-            if (shared != m_sharedGuids.constEnd())
-                rowid = m_copiedGuids.value(shared.value());
+            if (e.guidSlot >= 0)
+                rowid = m_slotRowids[size_t(e.guidSlot)];
         } else {
             Sqlite3Cursor c = m_merged->queryThrow(Sqlite3Sql("select m.ROWID from main.message as m where "
                                                               "m.guid=(select guid from src.message where ROWID=?)")
@@ -445,30 +661,35 @@ private:
                 rowid = c.getInt64(0);
         }
         if (rowid == 0) {
-            m_merged->executeThrow(Sqlite3Sql(m_copyMessage).addInt64Param(sourceRowid));
+            m_copyExisting.bind(1, sourceRowid).run();
             if (m_merged->changes() != 1)
                 return;
             rowid = m_merged->lastInsertId();
-            if (shared != m_sharedGuids.constEnd())
-                m_copiedGuids.insert(shared.value(), rowid);
+            if (e.guidSlot >= 0)
+                m_slotRowids[size_t(e.guidSlot)] = rowid;
         }
         const auto chats = joinsOf(m_chatJoins, sourceRowid);
         for (auto it = chats.first; it != chats.second; ++it)
-            m_merged->addChatMessage(it->second, rowid);
+            joinChatMessage(it->second, rowid);
         const auto attachments = joinsOf(m_attachmentJoins, sourceRowid);
         for (auto it = attachments.first; it != attachments.second; ++it)
-            m_merged->addMessageAttachment(rowid, it->second);
+            joinMessageAttachment(rowid, it->second);
     }
 
     qint64 chatId(const _MsgChat *chat)
     {
-        auto it = m_chatIds.constFind(chat->guid);
-        if (it != m_chatIds.constEnd())
-            return it.value();
-        qint64 id = m_merged->chatRowid(chat->guid);
-        if (id == 0)
-            id = m_merged->insertChat(chat);
-        m_chatIds.insert(chat->guid, id);
+        // By record first: the messages of one conversation share it.
+        const auto known = m_chatByRecord.constFind(chat);
+        if (known != m_chatByRecord.constEnd())
+            return known.value();
+        qint64 id = m_chatIds.value(chat->guid);
+        if (id == 0) {
+            id = m_merged->chatRowid(chat->guid);
+            if (id == 0)
+                id = m_merged->insertChat(chat);
+            m_chatIds.insert(chat->guid, id);
+        }
+        m_chatByRecord.insert(chat, id);
         return id;
     }
 
@@ -479,16 +700,20 @@ private:
     {
         if (!handle)
             return 0;
-        const QPair<QString, QString> key(handle->id, handle->service);
-        qint64 id = m_handleIds.value(key);
+        qint64 id = m_handleByRecord.value(handle);
         if (id == 0) {
-            id = m_merged->handleRowid(handle);
+            const QPair<QString, QString> key(handle->id, handle->service);
+            id = m_handleIds.value(key);
             if (id == 0) {
-                id = m_merged->insertHandle(handle);
-                m_merged->addChatHandle(chat, id);
-                m_chatHandles.insert(qMakePair(chat, id));
+                id = m_merged->handleRowid(handle);
+                if (id == 0) {
+                    id = m_merged->insertHandle(handle);
+                    m_merged->addChatHandle(chat, id);
+                    m_chatHandles.insert(qMakePair(chat, id));
+                }
+                m_handleIds.insert(key, id);
             }
-            m_handleIds.insert(key, id);
+            m_handleByRecord.insert(handle, id);
         }
         const QPair<qint64, qint64> join(chat, id);
         if (!m_chatHandles.contains(join)) {
@@ -499,18 +724,18 @@ private:
         return id;
     }
 
-    void insertChosen(const _MsgMessage *m)
+    void insertChosen(const MergeEntry &e)
     {
+        const _MsgMessage *m = e.message;
         const qint64 chat = chatId(m->chat);
         const qint64 sender = chatHandleId(chat, m->sender);
-        const QByteArray guid = m_guidsInMemory ? m->guid.toUtf8() : QByteArray();
-        qint64 rowid = m_guidsInMemory ? m_copiedGuids.value(guid) : m_merged->messageRowid(m->guid);
+        qint64 rowid = m_guidsInMemory ? m_slotRowids[size_t(e.guidSlot)] : m_merged->messageRowid(m->guid);
         if (rowid == 0) {
             const qint64 other = chatHandleId(chat, m->other);
             rowid = m_merged->insertMessage(m, sender, other, QString());
             if (m_guidsInMemory)
-                m_copiedGuids.insert(guid, rowid);
-            m_merged->addChatMessage(chat, rowid);
+                m_slotRowids[size_t(e.guidSlot)] = rowid;
+            joinChatMessage(chat, rowid);
             auto last = m_chatLast.find(chat);
             if (last == m_chatLast.end())
                 m_chatLast.insert(chat, m->date);
@@ -525,7 +750,7 @@ private:
             qint64 attachment = m_merged->attachmentRowid(a);
             if (attachment == 0)
                 attachment = m_merged->insertAttachment(a);
-            m_merged->addMessageAttachment(rowid, attachment);
+            joinMessageAttachment(rowid, attachment);
         }
     }
 
@@ -593,16 +818,21 @@ private:
     bool m_copyMade = false;
     std::unique_ptr<IOS6MessageDb> m_merged;
     QString m_copyMessage;
-    // Whether the guids below stand in for look-ups in the copy.
+    QMetaMethod m_isCancelled;
+    RowStatement m_copyExisting;
+    RowStatement m_joinChat;
+    RowStatement m_joinAttachment;
+    // Whether the guid slots below stand in for look-ups in the copy.
     bool m_guidsInMemory = false;
-    QHash<qint64, QByteArray> m_sharedGuids; // backup rowid -> its guid, where a chosen message has that guid
-    QHash<QByteArray, qint64> m_copiedGuids; // guid -> rowid in the copy, for every guid a later look-up may ask
+    std::vector<qint64> m_slotRowids; // by guid slot: the rowid in the copy, 0 until inserted
     JoinList m_attachmentJoins;
     JoinList m_chatJoins;
     std::vector<MergeEntry> m_entries;
     QList<const _MsgMessage *> m_withAttachments;
     QHash<QString, qint64> m_chatIds;                   // chat guid
+    QHash<const _MsgChat *, qint64> m_chatByRecord;
     QHash<QPair<QString, QString>, qint64> m_handleIds; // (id, service)
+    QHash<const _MsgHandle *, qint64> m_handleByRecord;
     QSet<QPair<qint64, qint64>> m_chatHandles;          // joined (chat, handle)
     QHash<qint64, int> m_chatLast;
     QHash<qint64, QString> m_lastAddressed;

@@ -16,6 +16,10 @@ struct MergeEntry
     // by its rowid when its turn comes rather than held for the whole merge.
     const _MsgMessage *message = nullptr;
     bool isExisting = false;
+    // Entries that stand for one guid share a slot, which holds the rowid
+    // the first of them got in the merged copy; -1 for an entry whose guid
+    // no other entry has, or when the copy is asked instead.
+    qint32 guidSlot = -1;
 };
 
 // The order of a merge. Entries far apart (keys more than 20 apart or dates
