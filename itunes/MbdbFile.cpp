@@ -201,6 +201,12 @@ void writeMbdb(QList<MbdbRecord> &records, const QString &path)
 void putMbdbRecord(QHash<QString, MbdbRecord> &records, const QString &localFile, const QString &domain,
                    const QString &path)
 {
+    putMbdbRecord(records, localFile, domain, path, fileSha1(localFile));
+}
+
+void putMbdbRecord(QHash<QString, MbdbRecord> &records, const QString &localFile, const QString &domain,
+                   const QString &path, const QByteArray &sha1)
+{
     // Inode words compare as signed numbers; held in 64 bits so that the
     // next number past the largest one cannot overflow.
     qint64 next = 0;
@@ -242,7 +248,7 @@ void putMbdbRecord(QHash<QString, MbdbRecord> &records, const QString &localFile
         r.protectionClass = kNewProtectionClass;
         it = records.insert(id, r);
     }
-    it->dataHash.setData(fileSha1(localFile));
+    it->dataHash.setData(sha1);
     it->mtime = it->atime = modified;
     it->ctime = created;
     // The contents behind an existing record are being replaced as well, so

@@ -44,3 +44,7 @@ void writeMbdb(QList<MbdbRecord> &records, const QString &path);
 // domain or path too long for a catalogue string throws.
 void putMbdbRecord(QHash<QString, MbdbRecord> &records, const QString &localFile, const QString &domain,
                    const QString &path);
+// The same with the file's digest worked out by the caller (fileSha1 of the
+// local file), for a large file whose digest was taken while other work ran.
+void putMbdbRecord(QHash<QString, MbdbRecord> &records, const QString &localFile, const QString &domain,
+                   const QString &path, const QByteArray &sha1);

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <string>
 #include <stdexcept>
@@ -772,11 +773,21 @@ private:
     void updateBackup()
     {
         BackupFolderUpdate update(m_t.m_backupDir);
+        // The digest of the merged copy, the longest step here, is taken on
+        // a thread of its own while the files are staged: both only read
+        // the copy, which nothing writes any more.
+        std::future<QByteArray> smsDigest =
+            std::async(std::launch::async, [path = m_copyPath] { return fileSha1(path); });
         update.stageCopy(m_copyPath, m_smsId);
-        // Digest, times and size of the new contents; a backup without a
-        // record for its sms.db gets a whole one, with its folders.
-        putMbdbRecord(m_records, m_copyPath, kHomeDomain, kSmsDbPath);
 
+        // The attachment files staged (or found in the backup already), in
+        // the order their records are put below.
+        struct StoredFile
+        {
+            QString localFile;
+            QString path;
+        };
+        std::vector<StoredFile> stored;
         for (const _MsgMessage *m : std::as_const(m_withAttachments)) {
             for (const _MsgAttachment *a : m->attachmentIds()) {
                 if (a->_local_path.isEmpty() || !QFileInfo(a->_local_path).isFile())
@@ -794,11 +805,19 @@ private:
                     continue;
                 const QString target = update.targetPath(name);
                 if (QFileInfo(target).isFile())
-                    putMbdbRecord(m_records, target, kMediaDomain, path);
+                    stored.push_back(StoredFile{target, path});
                 else
-                    putMbdbRecord(m_records, update.stageCopy(a->_local_path, name), kMediaDomain, path);
+                    stored.push_back(StoredFile{update.stageCopy(a->_local_path, name), path});
             }
         }
+
+        // Digest, times and size of the new contents; a backup without a
+        // record for its sms.db gets a whole one, with its folders. The
+        // sms.db's record goes first: records of missing folders get the
+        // next inode numbers in the order they are put.
+        putMbdbRecord(m_records, m_copyPath, kHomeDomain, kSmsDbPath, smsDigest.get());
+        for (const StoredFile &file : stored)
+            putMbdbRecord(m_records, file.localFile, kMediaDomain, file.path);
 
         QList<MbdbRecord> records = m_records.values();
         update.stageCatalogue(records, kCatalogue);

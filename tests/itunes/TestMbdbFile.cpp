@@ -438,6 +438,31 @@ TEST_F(PutMbdbRecordTest, RefreshesAnExistingRecordAndKeepsTheRest)
     EXPECT_EQ(r.properties[0].value.toString(), "v");
 }
 
+TEST_F(PutMbdbRecordTest, ADigestGivenByTheCallerTakesThePlaceOfTheFilesOwn)
+{
+    QHash<QString, MbdbRecord> fromFile;
+    putMbdbRecord(fromFile, local, "HomeDomain", "Library/SMS/sms.db");
+    QHash<QString, MbdbRecord> given;
+    putMbdbRecord(given, local, "HomeDomain", "Library/SMS/sms.db", QByteArray(20, 'd'));
+    ASSERT_EQ(given.keys(), fromFile.keys());
+    for (auto it = fromFile.cbegin(); it != fromFile.cend(); ++it) {
+        const MbdbRecord &want = it.value();
+        const MbdbRecord &got = given.value(it.key());
+        EXPECT_EQ(got.path.toString(), want.path.toString());
+        EXPECT_EQ(got.mode, want.mode);
+        EXPECT_EQ(got.inode[1], want.inode[1]);
+        EXPECT_EQ(got.mtime, want.mtime);
+        EXPECT_EQ(got.ctime, want.ctime);
+        EXPECT_EQ(got.size, want.size);
+        if (got.path.toString() == QLatin1String("Library/SMS/sms.db")) {
+            EXPECT_EQ(want.dataHash.data, QCryptographicHash::hash(content, QCryptographicHash::Sha1));
+            EXPECT_EQ(got.dataHash.data, QByteArray(20, 'd'));
+        } else {
+            EXPECT_EQ(got.dataHash.isNone(), want.dataHash.isNone());
+        }
+    }
+}
+
 TEST_F(PutMbdbRecordTest, UnreadableFileGetsAnEmptyDigest)
 {
     QHash<QString, MbdbRecord> table;

@@ -645,6 +645,16 @@ TEST_F(IOS6RestoreMessagesThreadTest, AnErrorIsReportedAndLeavesEveryByteAsItWas
              c.list.append(m);
              return QStringLiteral("IOS6MessageDb::insertChat, invalid chat, service_name:sms");
          }},
+        {"the copy refusing a row half way through the merge",
+         [](MergeBackupFixture &fx, Chosen &) {
+             // The merged copy is written without a rollback journal: rows
+             // written before the failure must go with the whole copy.
+             Sqlite3DB cached;
+             cached.openThrow(fx.cachedSmsDb(), Sqlite3DB::ReadWrite);
+             cached.executeThrow(Sqlite3Sql("create trigger refuse_join before insert on chat_message_join "
+                                            "when new.message_id = 3 begin select raise(abort, 'join refused'); end"));
+             return QStringLiteral("join refused");
+         }},
         {"no Manifest.mbdb",
          [](MergeBackupFixture &fx, Chosen &) {
              QFile::remove(fx.catalogue());
