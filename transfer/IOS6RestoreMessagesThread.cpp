@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMetaMethod>
 #include <QPair>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -98,6 +99,80 @@ auto joinsOf(const JoinList &joins, qint64 messageRowid)
 {
     return std::equal_range(joins.begin(), joins.end(), std::make_pair(messageRowid, qint64(0)),
                             [](const auto &a, const auto &b) { return a.first < b.first; });
+}
+
+// The tables the merge empties before it writes them again.
+bool isEmptiedTable(const QString &table)
+{
+    static const char *const tables[] = {"attachment",        "chat",           "handle",          "message",
+                                         "message_attachment_join", "chat_message_join", "chat_handle_join"};
+    return std::any_of(std::begin(tables), std::end(tables), [&](const char *name) {
+        return table.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    });
+}
+
+// Whether a trigger, whenever it fires, does nothing but remove or change
+// rows of the emptied tables and call the functions the database class
+// registers as no-ops (with the number of arguments they take). Anything
+// else (an insert, another table, RAISE, a function that is not known, a
+// text the reading below does not follow) counts as doing more.
+bool triggerOnlyEmpties(const QString &sql)
+{
+    // Quotes, brackets and comments could hide a ';' or a keyword.
+    for (const char *hiding : {"'", "\"", "`", "[", "--", "/*"}) {
+        if (sql.contains(QLatin1String(hiding)))
+            return false;
+    }
+    static const QRegularExpression shape(QStringLiteral(R"(^\s*CREATE\s+TRIGGER\s(.*?)\bBEGIN\b(.*)\bEND\s*;?\s*$)"),
+                                          QRegularExpression::CaseInsensitiveOption
+                                              | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression call(QStringLiteral(R"((\w+)\s*\()"));
+    static const QRegularExpression removal(QStringLiteral(R"(^(?:DELETE\s+FROM|UPDATE)\s+(\w+)\b)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression noOp(QStringLiteral(R"(^SELECT\s+(\w+)\s*\(([\w\s.,]*)\)$)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch trigger = shape.match(sql);
+    if (!trigger.hasMatch())
+        return false;
+    // Words before an opening parenthesis may only be the keywords of
+    // conditions and subqueries.
+    const auto onlyKeywordCalls = [](const QString &text) {
+        static const QStringList keywords = {QStringLiteral("WHEN"), QStringLiteral("WHERE"), QStringLiteral("AND"),
+                                             QStringLiteral("OR"),   QStringLiteral("NOT"),   QStringLiteral("IN"),
+                                             QStringLiteral("EXISTS"), QStringLiteral("SELECT")};
+        for (auto it = call.globalMatch(text); it.hasNext();) {
+            if (!keywords.contains(it.next().captured(1), Qt::CaseInsensitive))
+                return false;
+        }
+        return true;
+    };
+    if (!onlyKeywordCalls(trigger.captured(1)))
+        return false;
+    const QStringList statements = trigger.captured(2).split(QLatin1Char(';'));
+    for (const QString &raw : statements) {
+        const QString statement = raw.simplified();
+        if (statement.isEmpty())
+            continue;
+        const QRegularExpressionMatch changes = removal.match(statement);
+        if (changes.hasMatch()) {
+            if (!isEmptiedTable(changes.captured(1)) || !onlyKeywordCalls(statement))
+                return false;
+            continue;
+        }
+        const QRegularExpressionMatch called = noOp.match(statement);
+        if (!called.hasMatch())
+            return false;
+        const QString name = called.captured(1);
+        const QString arguments = called.captured(2).trimmed();
+        const int args = arguments.isEmpty() ? 0 : int(arguments.count(QLatin1Char(','))) + 1;
+        const auto is = [&](const char *function, int count) {
+            return name.compare(QLatin1String(function), Qt::CaseInsensitive) == 0 && args == count;
+        };
+        const bool known = is("delete_attachment_path", 1) || is("before_delete_attachment_path", 2);
+        if (!known)
+            return false;
+    }
+    return true;
 }
 
 // The guids of the chosen messages, each with a slot number (0, 1, ... in
@@ -416,12 +491,42 @@ private:
             "update sqlite_sequence set seq=0 where name in ('handle', 'chat', 'message', 'attachment')",
         };
         // One transaction rather than one per statement; VACUUM runs outside.
+        // Each row these statements remove fires the device's triggers, one
+        // by one: a hundred thousand joins each run a delete of their own.
+        // When all any trigger on these tables does is remove or change rows
+        // of the same tables (all of which end empty) or call the no-op
+        // functions, the vacuumed copy is the same without them, and they are
+        // left out; a trigger that could do more keeps them all.
+        const bool quiet = emptyingTriggersAreUnused();
         m_merged->beginTransaction();
+        if (quiet)
+            enableTriggers(false);
         for (const char *sql : statements)
             m_merged->executeThrow(Sqlite3Sql(sql));
+        if (quiet)
+            enableTriggers(true);
         m_merged->endTransaction(true);
         m_merged->executeThrow(Sqlite3Sql("vacuum"));
         checkCancel();
+    }
+
+    bool emptyingTriggersAreUnused()
+    {
+        // A temporary trigger of this connection could be on them as well.
+        Sqlite3Cursor c = m_merged->queryThrow(
+            Sqlite3Sql("select tbl_name, sql from main.sqlite_master where type='trigger' union all "
+                       "select tbl_name, sql from temp.sqlite_master where type='trigger'"));
+        while (c.moveNext()) {
+            if (isEmptiedTable(c.getText(0)) && !triggerOnlyEmpties(c.getText(1)))
+                return false;
+        }
+        return true;
+    }
+
+    void enableTriggers(bool on)
+    {
+        if (sqlite3_db_config(m_merged->handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, on ? 1 : 0, nullptr) != SQLITE_OK)
+            throw std::runtime_error(std::string(sqlite3_errmsg(m_merged->handle())));
     }
 
     // The cached sms.db is read through the merged copy's connection:

@@ -406,6 +406,56 @@ TEST_F(IOS6RestoreMessagesThreadTest, AMessageTheBackupHoldsAlreadyIsWrittenOnce
     }
 }
 
+TEST_F(IOS6RestoreMessagesThreadTest, TriggersThatDoMoreThanEmptyTheTablesStillFireWhileTheyAreEmptied)
+{
+    // The device's own triggers only remove rows of the tables the merge
+    // empties anyway; these reach beyond them, so what they do has to be in
+    // the merged sms.db.
+    struct Case
+    {
+        const char *name;
+        QStringList prepare; // run on the cached sms.db
+        const char *query;   // on the stored sms.db afterwards
+        QStringList rows;
+    };
+    const Case cases[] = {
+        {"an insert into a table of its own",
+         {"create table deleted_log(guid text)",
+          "create trigger log_deleted after delete on message begin insert into deleted_log(guid) values "
+          "(old.guid); end"},
+         "select guid from deleted_log order by guid",
+         {"B1", "B2", "B3"}},
+        {"an update of a table the merge keeps, for every join",
+         {"create table counters(n integer)", "insert into counters values (0)",
+          "create trigger count_joins after delete on chat_message_join begin update counters set n = n + 1; end"},
+         "select n from counters",
+         {"3"}},
+        {"a delete from a table the merge keeps",
+         {"create table keepers(id integer)", "insert into keepers values (7)",
+          "create trigger drop_keepers after delete on chat begin delete from keepers; end"},
+         "select count(*) from keepers",
+         {"0"}},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto fx = backup(QByteArray("trigger").append(QByteArray::number(++n)).constData());
+        fx->writeBackup();
+        {
+            Sqlite3DB cached;
+            cached.openThrow(fx->cachedSmsDb(), Sqlite3DB::ReadWrite);
+            for (const QString &sql : c.prepare)
+                cached.executeThrow(Sqlite3Sql(sql));
+        }
+        Chosen chosen;
+        chosen.add(101, 2000, QStringLiteral("C1"));
+        const Outcome o = merge(*fx, chosen.list);
+        ASSERT_EQ(o.result, 1) << o.error.toStdString();
+        EXPECT_EQ(storedRows(*fx, c.query), c.rows);
+        EXPECT_EQ(storedRows(*fx, "select guid from message order by rowid"), QStringList({"B1", "C1", "B2", "B3"}));
+    }
+}
+
 TEST_F(IOS6RestoreMessagesThreadTest, TheCatalogueDescribesTheNewFilesAndTheOldOnesAreKept)
 {
     SampleConversations sample(dir.filePath(QStringLiteral("files")));
@@ -654,6 +704,14 @@ TEST_F(IOS6RestoreMessagesThreadTest, AnErrorIsReportedAndLeavesEveryByteAsItWas
              cached.executeThrow(Sqlite3Sql("create trigger refuse_join before insert on chat_message_join "
                                             "when new.message_id = 3 begin select raise(abort, 'join refused'); end"));
              return QStringLiteral("join refused");
+         }},
+        {"a trigger refusing to let a message of the backup go",
+         [](MergeBackupFixture &fx, Chosen &) {
+             Sqlite3DB cached;
+             cached.openThrow(fx.cachedSmsDb(), Sqlite3DB::ReadWrite);
+             cached.executeThrow(Sqlite3Sql("create trigger keep_b2 before delete on message when old.guid='B2' "
+                                            "begin select raise(abort, 'B2 is kept'); end"));
+             return QStringLiteral("B2 is kept");
          }},
         {"no Manifest.mbdb",
          [](MergeBackupFixture &fx, Chosen &) {
