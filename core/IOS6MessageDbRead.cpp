@@ -1,5 +1,7 @@
 #include "IOS6MessageDb.h"
 
+#include "ParallelSlices.h"
+
 #include <QDebug>
 
 #include <memory>
@@ -56,6 +58,10 @@ private:
     qint64 m_old = 0;
     bool m_lowered = false;
 };
+
+// From this many rows on, the conversations' hashes are filled on several
+// threads.
+constexpr qint64 kThreadedChatRows = 20000;
 
 // The messages read for each conversation, (rowid, record) in the order of
 // the rows, until they go into its message hash.
@@ -162,14 +168,48 @@ private:
 // conversation after the other, and frees the lists as it goes.
 void insertChatRows(ChatRows &pending)
 {
-    for (auto it = pending.begin(); it != pending.end(); ++it) {
-        QHash<QString, _MsgMessage *> &messages = it.key()->messages;
-        std::vector<std::pair<qint64, _MsgMessage *>> &rows = it.value();
+    using Rows = std::vector<std::pair<qint64, _MsgMessage *>>;
+    auto fill = [](_MsgChat *chat, Rows &rows) {
+        QHash<QString, _MsgMessage *> &messages = chat->messages;
         messages.reserve(messages.size() + qsizetype(rows.size()));
         for (const auto &[id, m] : rows)
             messages.insert(QString::number(id), m);
-        std::vector<std::pair<qint64, _MsgMessage *>>().swap(rows);
+        Rows().swap(rows);
+    };
+    qint64 total = 0;
+    for (const Rows &rows : std::as_const(pending))
+        total += qint64(rows.size());
+    if (total < kThreadedChatRows || pending.size() < 2) {
+        for (auto it = pending.begin(); it != pending.end(); ++it)
+            fill(it.key(), it.value());
+        pending.clear();
+        return;
     }
+    // Each conversation's hash is its own, and gets the same inserts in the
+    // same order whichever thread fills it: the conversations are shared out
+    // over a few threads, largest first to the least loaded, so that one long
+    // conversation does not keep the others waiting.
+    std::vector<std::pair<_MsgChat *, Rows *>> chats;
+    chats.reserve(size_t(pending.size()));
+    for (auto it = pending.begin(); it != pending.end(); ++it)
+        chats.emplace_back(it.key(), &it.value());
+    std::sort(chats.begin(), chats.end(), [](const auto &a, const auto &b) {
+        return a.second->size() != b.second->size() ? a.second->size() > b.second->size() : a.first < b.first;
+    });
+    constexpr int kShares = 8;
+    std::vector<std::vector<size_t>> shares(kShares);
+    std::vector<qint64> load(kShares, 0);
+    for (size_t i = 0; i < chats.size(); ++i) {
+        const auto least = std::min_element(load.begin(), load.end()) - load.begin();
+        shares[size_t(least)].push_back(i);
+        load[size_t(least)] += qint64(chats[i].second->size()) + 1;
+    }
+    runSlices(kShares, 1, [&](qsizetype begin, qsizetype end) {
+        for (qsizetype s = begin; s < end; ++s) {
+            for (size_t i : shares[size_t(s)])
+                fill(chats[i].first, *chats[i].second);
+        }
+    });
     pending.clear();
 }
 

@@ -223,6 +223,51 @@ TEST_F(DeviceReadTest, AMessageInTwoConversationsIsOneRecordInBoth)
     EXPECT_NE(m->chat, nullptr);
 }
 
+// Enough rows that the conversations' hashes are filled on several threads:
+// conversations of very different sizes, some messages in two of them; every
+// conversation holds exactly its own messages, as when it is read alone.
+TEST_F(IOS6MessageDbReadTest, ManyRowsInConversationsOfAllSizes)
+{
+    const int sizes[] = {15000, 6000, 2500, 700, 300, 40, 7, 1, 0};
+    QList<qint64> chats;
+    {
+        IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device, true);
+        sms.begin();
+        const qint64 handle = sms.addHandle(QStringLiteral("+15550000001"));
+        int n = 0;
+        qint64 previous = 0;
+        for (int size : sizes) {
+            const qint64 chat = sms.addChat(QStringLiteral("SMS;-;+1555%1").arg(chats.size()),
+                                            QStringLiteral("+1555%1").arg(chats.size()));
+            sms.joinChatHandle(chat, handle);
+            for (int i = 0; i < size; ++i, ++n) {
+                const qint64 m = sms.addMessage(chat, handle, QStringLiteral("G%1").arg(n), QStringLiteral("t"),
+                                                1000 + n, n % 2);
+                // Every hundredth message is in the conversation before too.
+                if (previous > 0 && i % 100 == 0)
+                    sms.joinChatMessage(previous, m);
+            }
+            chats << chat;
+            previous = chat;
+        }
+        sms.commit();
+    }
+    auto open = [this] { return std::make_unique<IOS6MessageDb>(root(), QString(), false); };
+    MsgDataSet all = MsgDataSet::create();
+    open()->messages(all, 0);
+    EXPECT_EQ(all.data()->messages.size(), 24548);
+    for (qint64 chat : std::as_const(chats)) {
+        MsgDataSet alone = MsgDataSet::create();
+        open()->messages(alone, chat);
+        const _MsgChat *together = all.data()->chats.value(chat);
+        const _MsgChat *single = alone.data()->chats.value(chat);
+        ASSERT_TRUE(together && single) << chat;
+        EXPECT_EQ(keysOf(together->messages), keysOf(single->messages)) << chat;
+        for (auto it = together->messages.cbegin(); it != together->messages.cend(); ++it)
+            ASSERT_EQ(it.value(), all.data()->messages.value(it.key().toLongLong())) << chat << " " << qPrintable(it.key());
+    }
+}
+
 // Rowids close together, far apart and at the ends of the 64-bit range: each
 // message is one record under its rowid, in every conversation it is joined
 // to, and a second read into the same set finds the records of the first.
