@@ -4,6 +4,7 @@
 
 #include <QDebug>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -166,7 +167,10 @@ private:
 
 // Puts the gathered messages into their conversations' hashes, one
 // conversation after the other, and frees the lists as it goes.
-void insertChatRows(ChatRows &pending)
+// Puts each conversation's rows into its message hash. alongside, when
+// given, runs on the calling thread meanwhile (or before, when the rows are
+// few); it must not touch the conversations' message hashes.
+void insertChatRows(ChatRows &pending, const std::function<void()> &alongside = {})
 {
     using Rows = std::vector<std::pair<qint64, _MsgMessage *>>;
     auto fill = [](_MsgChat *chat, Rows &rows) {
@@ -180,6 +184,8 @@ void insertChatRows(ChatRows &pending)
     for (const Rows &rows : std::as_const(pending))
         total += qint64(rows.size());
     if (total < kThreadedChatRows || pending.size() < 2) {
+        if (alongside)
+            alongside();
         for (auto it = pending.begin(); it != pending.end(); ++it)
             fill(it.key(), it.value());
         pending.clear();
@@ -196,7 +202,8 @@ void insertChatRows(ChatRows &pending)
     std::sort(chats.begin(), chats.end(), [](const auto &a, const auto &b) {
         return a.second->size() != b.second->size() ? a.second->size() > b.second->size() : a.first < b.first;
     });
-    constexpr int kShares = 8;
+    // The calling thread's part (the first) is alongside's.
+    constexpr int kShares = 7;
     std::vector<std::vector<size_t>> shares(kShares);
     std::vector<qint64> load(kShares, 0);
     for (size_t i = 0; i < chats.size(); ++i) {
@@ -204,9 +211,14 @@ void insertChatRows(ChatRows &pending)
         shares[size_t(least)].push_back(i);
         load[size_t(least)] += qint64(chats[i].second->size()) + 1;
     }
-    runSlices(kShares, 1, [&](qsizetype begin, qsizetype end) {
-        for (qsizetype s = begin; s < end; ++s) {
-            for (size_t i : shares[size_t(s)])
+    runSlices(kShares + 1, 1, [&](qsizetype begin, qsizetype end) {
+        for (qsizetype task = begin; task < end; ++task) {
+            if (task == 0) {
+                if (alongside)
+                    alongside();
+                continue;
+            }
+            for (size_t i : shares[size_t(task - 1)])
                 fill(chats[i].first, *chats[i].second);
         }
     });
@@ -478,13 +490,16 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
         insertChatRows(pending);
         throw;
     }
-    made.flush();
-    insertChatRows(pending);
+    // The set's message hash and the messages' attachments are filled while
+    // the conversations' hashes are: none of these touches another.
+    insertChatRows(pending, [&] {
+        made.flush();
+        readAttachments(d, chatId);
+    });
     for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
         if (_MsgChat *chat = d->chats.value(it.key()))
             chat->_last = it.value();
     }
-    readAttachments(d, chatId);
 }
 
 void IOS6MessageDb::readAttachments(MsgDataSet::Data *d, qint64 chatId)

@@ -223,9 +223,11 @@ TEST_F(DeviceReadTest, AMessageInTwoConversationsIsOneRecordInBoth)
     EXPECT_NE(m->chat, nullptr);
 }
 
-// Enough rows that the conversations' hashes are filled on several threads:
-// conversations of very different sizes, some messages in two of them; every
-// conversation holds exactly its own messages, as when it is read alone.
+// Enough rows that the conversations' hashes are filled on several threads
+// while the attachments are read: conversations of very different sizes, some
+// messages in two of them, some with attachments; every conversation holds
+// exactly its own messages, and each message its attachments, as when its
+// conversation is read alone.
 TEST_F(IOS6MessageDbReadTest, ManyRowsInConversationsOfAllSizes)
 {
     const int sizes[] = {15000, 6000, 2500, 700, 300, 40, 7, 1, 0};
@@ -246,6 +248,11 @@ TEST_F(IOS6MessageDbReadTest, ManyRowsInConversationsOfAllSizes)
                 // Every hundredth message is in the conversation before too.
                 if (previous > 0 && i % 100 == 0)
                     sms.joinChatMessage(previous, m);
+                if (n % 250 == 0) {
+                    sms.addAttachment(m, QStringLiteral("A%1").arg(n),
+                                      QStringLiteral("~/Library/SMS/Attachments/%1.jpg").arg(n),
+                                      QStringLiteral("image/jpeg"));
+                }
             }
             chats << chat;
             previous = chat;
@@ -256,6 +263,7 @@ TEST_F(IOS6MessageDbReadTest, ManyRowsInConversationsOfAllSizes)
     MsgDataSet all = MsgDataSet::create();
     open()->messages(all, 0);
     EXPECT_EQ(all.data()->messages.size(), 24548);
+    EXPECT_EQ(all.data()->attachments.size(), 99);
     for (qint64 chat : std::as_const(chats)) {
         MsgDataSet alone = MsgDataSet::create();
         open()->messages(alone, chat);
@@ -263,8 +271,17 @@ TEST_F(IOS6MessageDbReadTest, ManyRowsInConversationsOfAllSizes)
         const _MsgChat *single = alone.data()->chats.value(chat);
         ASSERT_TRUE(together && single) << chat;
         EXPECT_EQ(keysOf(together->messages), keysOf(single->messages)) << chat;
-        for (auto it = together->messages.cbegin(); it != together->messages.cend(); ++it)
-            ASSERT_EQ(it.value(), all.data()->messages.value(it.key().toLongLong())) << chat << " " << qPrintable(it.key());
+        for (auto it = together->messages.cbegin(); it != together->messages.cend(); ++it) {
+            const _MsgMessage *m = it.value();
+            ASSERT_EQ(m, all.data()->messages.value(it.key().toLongLong())) << chat << " " << qPrintable(it.key());
+            const _MsgMessage *read = single->messages.value(it.key());
+            ASSERT_TRUE(read);
+            QStringList got = m->attachments.keys();
+            QStringList alone = read->attachments.keys();
+            got.sort();
+            alone.sort();
+            ASSERT_EQ(got, alone) << qPrintable(m->guid);
+        }
     }
 }
 
