@@ -35,6 +35,23 @@ protected:
     QStringList rows(const QString &sql) const { return queryRows(smsDb(), sql); }
 };
 
+// count messages of one conversation, each followed by a copy under another
+// guid that only its fingerprint finds.
+QList<_MsgMessage *> eachTwice(MsgSetBuilder &b, int count)
+{
+    _MsgChat *chat = b.chat(1, QStringLiteral("+15550000001"));
+    _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+15550000001"));
+    QList<_MsgMessage *> twice;
+    for (int i = 0; i < count; ++i) {
+        _MsgMessage *m = b.message(chat, i + 1, 400000000 + i, QStringLiteral("text %1").arg(i % 7), h);
+        m->guid = QStringLiteral("GUID-%1").arg(i);
+        _MsgMessage *copy = b.message(chat, 100000 + i, m->date, m->text, h);
+        copy->guid = QStringLiteral("COPY-%1").arg(i);
+        twice << m << copy;
+    }
+    return twice;
+}
+
 TEST_F(ExportMessagesDbTest, BackingUpTheSameMessagesTwiceChangesNoTable)
 {
     SampleConversations sample(dir.filePath(QStringLiteral("files")));
@@ -477,17 +494,7 @@ TEST_F(ExportMessagesDbTest, ThousandsOfMessagesEachTwiceInARunAreWrittenOnce)
     // More messages than the first size of what a run keeps of them, so that
     // it grows while the run writes and while the next reads them back.
     MsgSetBuilder b;
-    _MsgChat *chat = b.chat(1, QStringLiteral("+15550000001"));
-    _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+15550000001"));
-    QList<_MsgMessage *> twice;
-    for (int i = 0; i < 3000; ++i) {
-        _MsgMessage *m = b.message(chat, i + 1, 400000000 + i, QStringLiteral("text %1").arg(i % 7), h);
-        m->guid = QStringLiteral("GUID-%1").arg(i);
-        // Found by its fingerprint only.
-        _MsgMessage *copy = b.message(chat, 100000 + i, m->date, m->text, h);
-        copy->guid = QStringLiteral("COPY-%1").arg(i);
-        twice << m << copy;
-    }
+    const QList<_MsgMessage *> twice = eachTwice(b, 3000);
     backUp(twice);
     const QStringList first = rows("select rowid, guid, logic_hash from message order by rowid");
     ASSERT_EQ(first.size(), 3000);
@@ -502,16 +509,7 @@ TEST_F(ExportMessagesDbTest, ThousandsOfMessagesEachTwiceInARunAreWrittenOnce)
 TEST_F(ExportMessagesDbTest, FingerprintsTakenAheadChangeNothingWritten)
 {
     MsgSetBuilder b;
-    _MsgChat *chat = b.chat(1, QStringLiteral("+15550000001"));
-    _MsgHandle *h = b.handle(chat, 1, QStringLiteral("+15550000001"));
-    QList<_MsgMessage *> twice;
-    for (int i = 0; i < 2500; ++i) {
-        _MsgMessage *m = b.message(chat, i + 1, 400000000 + i, QStringLiteral("text %1").arg(i % 7), h);
-        m->guid = QStringLiteral("GUID-%1").arg(i);
-        _MsgMessage *copy = b.message(chat, 100000 + i, m->date, m->text, h);
-        copy->guid = QStringLiteral("COPY-%1").arg(i);
-        twice << m << copy;
-    }
+    const QList<_MsgMessage *> twice = eachTwice(b, 2500);
     QList<_MsgMessage *> reversed(twice.rbegin(), twice.rend());
     const QList<_MsgMessage *> others = twice.mid(1);
 
