@@ -158,7 +158,7 @@ void archiveSeeds()
                                 file("./var/mobile/Library/AddressBook/AddressBook.sqlitedb", "book")};
     seed("fuzz_file_relay_archive", "user-databases", write(usual));
     seed("fuzz_file_relay_archive", "user-databases-gzip", write(usual, true));
-    seed("fuzz_file_relay_archive", "links-and-special-files",
+    seed("fuzz_file_relay_archive", "links-fifos-and-escapes",
          write({special("./var/link", Entry::Symlink, "/etc"), file("./var/link/passwd", "x"),
                 special("./var/fifo", Entry::Fifo), file("./var/../../outside", "x"), file("/abs", "y")}));
 }
