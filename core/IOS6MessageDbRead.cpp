@@ -1,5 +1,6 @@
 #include "IOS6MessageDb.h"
 
+#include "CursorAhead.h"
 #include "ParallelSlices.h"
 
 #include <QDebug>
@@ -59,6 +60,33 @@ private:
     qint64 m_old = 0;
     bool m_lowered = false;
 };
+
+// How the reader takes each column of a message row: the texts the records
+// share by way of the text pool as UTF-8, the other texts and the body as
+// made on the stepping thread, the rest as numbers.
+CursorAhead::Kind messageColumnKind(IOS6MessageColumn::Column column)
+{
+    namespace C = IOS6MessageColumn;
+    switch (column) {
+    case C::Guid:
+    case C::Text:
+    case C::Subject:
+    case C::GroupTitle:
+    case C::LogicHash:
+        return CursorAhead::Kind::Text;
+    case C::ServiceCenter:
+    case C::Country:
+    case C::Service:
+    case C::Account:
+    case C::AccountGuid:
+    case C::CacheRoomnames:
+        return CursorAhead::Kind::Utf8;
+    case C::AttributedBody:
+        return CursorAhead::Kind::Blob;
+    default:
+        return CursorAhead::Kind::Int64;
+    }
+}
 
 // From this many rows on, the conversations' hashes are filled on several
 // threads.
@@ -354,12 +382,29 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // Every column is read by its place in the result, found once from the
     // first row's names: 50 look-ups by name per row add up over a million
     // messages. A column the file lacks has no place and reads as 0 or
-    // empty, as it would by name.
+    // empty, as it would by name. The rows are stepped on a thread of their
+    // own, a few batches ahead of the records made from them here.
     namespace C = IOS6MessageColumn;
-    int at[C::Count];
-    int rowIdAt = -1;
-    int chatIdAt = -1;
-    bool placed = false;
+    using Kind = CursorAhead::Kind;
+    auto fields = [](const Sqlite3Cursor &first) {
+        QHash<QString, int> places;
+        const QStringList columns = first.getRow().columns();
+        // The first of equal names wins, as a look-up by name would.
+        for (int i = int(columns.size()) - 1; i >= 0; --i)
+            places.insert(columns.at(i).toLower(), i);
+        std::vector<CursorAhead::Field> f;
+        f.push_back({places.value(QStringLiteral("rowid"), -1), Kind::Int64});
+        f.push_back({places.value(QStringLiteral("chat_id"), -1), Kind::Int64});
+        for (int i = 0; i < C::Count; ++i) {
+            // The reader has no use for the logic hash.
+            const int place = i == C::LogicHash ? -1 : places.value(QString::fromLatin1(C::kNames[i]).toLower(), -1);
+            f.push_back({place, messageColumnKind(C::Column(i))});
+        }
+        return f;
+    };
+    constexpr int kRowIdField = 0;
+    constexpr int kChatIdField = 1;
+    constexpr int kFirstColumnField = 2;
 
     // Service names, accounts and country codes repeat from message to
     // message; the records share one copy of each.
@@ -387,24 +432,13 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
 
     // A failure half way leaves what was read linked, as it was read.
     try {
-        Sqlite3Cursor c = queryThrow(sql);
-        while (c.moveNext()) {
-            if (!placed) {
-                QHash<QString, int> places;
-                const QStringList columns = c.getRow().columns();
-                // The first of equal names wins, as a look-up by name would.
-                for (int i = int(columns.size()) - 1; i >= 0; --i)
-                    places.insert(columns.at(i).toLower(), i);
-                for (int i = 0; i < C::Count; ++i)
-                    at[i] = places.value(QString::fromLatin1(C::kNames[i]).toLower(), -1);
-                rowIdAt = places.value(QStringLiteral("rowid"), -1);
-                chatIdAt = places.value(QStringLiteral("chat_id"), -1);
-                placed = true;
-            }
-            auto num = [&c, &at](C::Column column) { return int(c.getInt64(at[column])); };
-            auto text = [&c, &at](C::Column column) { return c.getText(at[column]); };
-            auto shared = [&c, &at, &texts](C::Column column) { return texts.text(c.getUtf8(at[column])); };
-            const qint64 id = c.getInt64(rowIdAt);
+        // Until the rows end, the connection is the stepping thread's.
+        CursorAhead c(queryThrow(sql), fields);
+        while (c.next()) {
+            auto num = [&c](C::Column column) { return int(c.int64(kFirstColumnField + column)); };
+            auto text = [&c](C::Column column) { return c.takeText(kFirstColumnField + column); };
+            auto shared = [&c, &texts](C::Column column) { return texts.text(c.utf8(kFirstColumnField + column)); };
+            const qint64 id = c.int64(kRowIdField);
             _MsgMessage *m = made.find(id);
             if (!m) {
                 auto owned = std::make_unique<_MsgMessage>();
@@ -416,10 +450,10 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 m->text = text(C::Text);
                 m->replace = num(C::Replace);
                 m->service_center = shared(C::ServiceCenter);
-                m->handle_id = c.getInt64(at[C::HandleId]);
+                m->handle_id = c.int64(kFirstColumnField + C::HandleId);
                 m->subject = text(C::Subject);
                 m->country = shared(C::Country);
-                m->attributedBody = c.getBlob(at[C::AttributedBody]);
+                m->attributedBody = c.takeBlob(kFirstColumnField + C::AttributedBody);
                 m->version = num(C::Version);
                 m->type = num(C::Type);
                 m->service = shared(C::Service);
@@ -471,7 +505,7 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 if (_MsgHandle *other = d->handles.value(m->other_handle))
                     m->other = other;
             }
-            const qint64 chatOfRow = c.getInt64(chatIdAt);
+            const qint64 chatOfRow = c.int64(kChatIdField);
             if (_MsgChat *chat = d->chats.value(chatOfRow)) {
                 m->chat = chat;
                 pending[chat].emplace_back(id, m);

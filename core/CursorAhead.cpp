@@ -1,0 +1,267 @@
+#include "CursorAhead.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <utility>
+
+namespace
+{
+constexpr int kKinds = 4;
+
+int kindIndex(CursorAhead::Kind kind)
+{
+    return int(kind);
+}
+} // namespace
+
+struct CursorAhead::Batch
+{
+    int rows = 0;
+    std::vector<qint64> ints;
+    std::vector<QString> texts;
+    std::vector<QByteArray> blobs;
+    // (offset in bytes, size); a size of -1 for a null view.
+    std::vector<std::pair<qsizetype, qsizetype>> spans;
+    std::vector<char> bytes;
+
+    // Keeps the room for the next rows.
+    void clear()
+    {
+        rows = 0;
+        ints.clear();
+        texts.clear();
+        blobs.clear();
+        spans.clear();
+        bytes.clear();
+    }
+};
+
+struct CursorAhead::Shared
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<Batch>> full;
+    std::vector<std::unique_ptr<Batch>> spare;
+    int made = 0;
+    bool ended = false;
+    bool stop = false;
+    std::exception_ptr failure;
+
+    // The stepping side's own; the plan is set before the first batch is
+    // handed over and never changes after.
+    Sqlite3Cursor cursor;
+    Fields fields;
+    bool planned = false;
+    std::vector<Field> plan;
+    std::vector<Slot> fieldSlots;
+    int counts[kKinds] = {};
+
+    void makePlan()
+    {
+        plan = fields(cursor);
+        fieldSlots.reserve(plan.size());
+        for (const Field &f : plan)
+            fieldSlots.push_back(Slot{f.kind, counts[kindIndex(f.kind)]++});
+        planned = true;
+    }
+
+    // Steps up to a batch of rows into b; false once the cursor has no more.
+    bool fill(Batch &b)
+    {
+        while (b.rows < kBatchRows) {
+            if (!cursor.moveNext())
+                return false;
+            if (!planned)
+                makePlan();
+            for (const Field &f : plan) {
+                switch (f.kind) {
+                case Kind::Int64:
+                    b.ints.push_back(cursor.getInt64(f.place));
+                    break;
+                case Kind::Utf8: {
+                    const QByteArrayView utf8 = cursor.getUtf8(f.place);
+                    if (utf8.isNull()) {
+                        b.spans.emplace_back(0, -1);
+                    } else {
+                        b.spans.emplace_back(qsizetype(b.bytes.size()), utf8.size());
+                        b.bytes.insert(b.bytes.end(), utf8.begin(), utf8.end());
+                    }
+                    break;
+                }
+                case Kind::Text:
+                    b.texts.push_back(cursor.getText(f.place));
+                    break;
+                case Kind::Blob:
+                    b.blobs.push_back(cursor.getBlob(f.place));
+                    break;
+                }
+            }
+            ++b.rows;
+        }
+        return true;
+    }
+
+    // Steps one batch and hands it over; false once the stepping has ended.
+    // wait: whether to wait for a spare batch (the own thread) rather than
+    // make one more (the calling thread, which has handed its last one back).
+    bool stepBatch(bool wait)
+    {
+        std::unique_ptr<Batch> b;
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            if (wait)
+                changed.wait(hold, [this] { return stop || !spare.empty() || made < kBatches; });
+            if (stop || ended)
+                return false;
+            if (!spare.empty()) {
+                b = std::move(spare.back());
+                spare.pop_back();
+            } else {
+                ++made;
+            }
+        }
+        if (!b)
+            b = std::make_unique<Batch>();
+        bool more = true;
+        std::exception_ptr error;
+        try {
+            more = fill(*b);
+        } catch (...) {
+            error = std::current_exception();
+            more = false;
+        }
+        // The connection is free again before the caller can learn the end.
+        if (!more)
+            cursor = Sqlite3Cursor();
+        const std::lock_guard<std::mutex> hold(lock);
+        if (b->rows > 0)
+            full.push_back(std::move(b));
+        else
+            spare.push_back(std::move(b));
+        if (!more) {
+            ended = true;
+            failure = error;
+        }
+        changed.notify_all();
+        return more;
+    }
+};
+
+CursorAhead::CursorAhead(Sqlite3Cursor cursor, Fields fields, Stepping stepping)
+    : m_shared(std::make_shared<Shared>())
+{
+    m_shared->cursor = std::move(cursor);
+    m_shared->fields = std::move(fields);
+    if (stepping != Stepping::OwnThread)
+        return;
+    try {
+        m_thread = std::thread([shared = m_shared] {
+            while (shared->stepBatch(true)) {
+            }
+            // Stopped early: the statement goes back all the same.
+            shared->cursor = Sqlite3Cursor();
+        });
+    } catch (...) {
+        // No thread: the rows are stepped on the calling thread.
+    }
+}
+
+CursorAhead::~CursorAhead()
+{
+    if (m_thread.joinable()) {
+        {
+            const std::lock_guard<std::mutex> hold(m_shared->lock);
+            m_shared->stop = true;
+        }
+        m_shared->changed.notify_all();
+        m_thread.join();
+    }
+    m_shared->cursor = Sqlite3Cursor();
+}
+
+bool CursorAhead::next()
+{
+    if (m_batch && m_row + 1 < m_batch->rows) {
+        ++m_row;
+        return true;
+    }
+    Shared &s = *m_shared;
+    if (m_batch)
+        m_batch->clear();
+    std::unique_lock<std::mutex> hold(s.lock);
+    if (m_batch) {
+        s.spare.push_back(std::move(m_batch));
+        s.changed.notify_all();
+    }
+    m_row = -1;
+    for (;;) {
+        if (!s.full.empty()) {
+            m_batch = std::move(s.full.front());
+            s.full.pop_front();
+            m_row = 0;
+            return true;
+        }
+        if (s.ended) {
+            if (s.failure)
+                std::rethrow_exception(std::exchange(s.failure, nullptr));
+            return false;
+        }
+        if (m_thread.joinable()) {
+            s.changed.wait(hold);
+        } else {
+            hold.unlock();
+            s.stepBatch(false);
+            hold.lock();
+        }
+    }
+}
+
+const CursorAhead::Slot *CursorAhead::slot(int field, Kind kind) const
+{
+    if (!m_batch || m_row < 0 || field < 0 || size_t(field) >= m_shared->fieldSlots.size())
+        return nullptr;
+    const Slot &s = m_shared->fieldSlots[size_t(field)];
+    return s.kind == kind ? &s : nullptr;
+}
+
+qint64 CursorAhead::int64(int field) const
+{
+    const Slot *s = slot(field, Kind::Int64);
+    if (!s)
+        return 0;
+    return m_batch->ints[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Int64)]) + size_t(s->index)];
+}
+
+QByteArrayView CursorAhead::utf8(int field) const
+{
+    const Slot *s = slot(field, Kind::Utf8);
+    if (!s)
+        return QByteArrayView();
+    const auto &[offset, size] =
+        m_batch->spans[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Utf8)]) + size_t(s->index)];
+    if (size < 0)
+        return QByteArrayView();
+    // An empty text is an empty view, never a null one.
+    static const char empty = 0;
+    return size == 0 ? QByteArrayView(&empty, 0) : QByteArrayView(m_batch->bytes.data() + offset, size);
+}
+
+QString CursorAhead::takeText(int field)
+{
+    const Slot *s = slot(field, Kind::Text);
+    if (!s)
+        return QString();
+    return std::move(
+        m_batch->texts[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Text)]) + size_t(s->index)]);
+}
+
+QByteArray CursorAhead::takeBlob(int field)
+{
+    const Slot *s = slot(field, Kind::Blob);
+    if (!s)
+        return QByteArray();
+    return std::move(
+        m_batch->blobs[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Blob)]) + size_t(s->index)]);
+}
