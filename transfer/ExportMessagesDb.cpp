@@ -173,7 +173,19 @@ void ExportMessagesDb::readStoredMessages()
         const Pending &p = pending[i % kAhead];
         keepFingerprint(p.high, p.low, p.rowid);
     }
-    m_db.visitMessageGuids([this](qint64, QByteArrayView guid) { keepGuidDigest(guidDigest(guid)); });
+    // The guids' digests the same way.
+    size_t digests[kAhead];
+    seen = 0;
+    m_db.visitMessageGuids([this, &digests, &seen](qint64, QByteArrayView guid) {
+        size_t &d = digests[seen % kAhead];
+        if (seen >= kAhead)
+            keepGuidDigest(d);
+        d = guidDigest(guid);
+        prefetchGuidDigest(d);
+        ++seen;
+    });
+    for (qsizetype i = std::max<qsizetype>(0, seen - kAhead); i < seen; ++i)
+        keepGuidDigest(digests[i % kAhead]);
 }
 
 qint64 ExportMessagesDb::storedByFingerprint(quint64 high, quint64 low)
@@ -197,6 +209,30 @@ void ExportMessagesDb::prefetchFingerprint(quint64 high, quint64 low) const
 {
     if (!m_fingerprintSlots.empty())
         __builtin_prefetch(&m_fingerprintSlots[fingerprintHome(high, low)]);
+}
+
+void ExportMessagesDb::prefetchGuidDigest(size_t digest) const
+{
+    if (!m_guidSlots.empty())
+        __builtin_prefetch(&m_guidSlots[digest & (m_guidSlots.size() - 1)]);
+}
+
+void ExportMessagesDb::prefetchComing() const
+{
+    // The records lie far apart in memory: what write reads of the messages
+    // to come and of their conversations is asked for a message or two
+    // ahead. Only hints; nothing is changed.
+    if (const _MsgMessage *after = m_ahead.upcoming(1)) {
+        __builtin_prefetch(&after->item_type);
+        __builtin_prefetch(&after->chat);
+        __builtin_prefetch(&after->attachments);
+    }
+    if (const _MsgMessage *next = m_ahead.upcoming(0)) {
+        if (const _MsgChat *chat = next->chat) {
+            __builtin_prefetch(&chat->rowid);
+            __builtin_prefetch(&chat->handles);
+        }
+    }
 }
 
 size_t ExportMessagesDb::fingerprintSlot(quint64 high, quint64 low) const
@@ -426,6 +462,8 @@ void ExportMessagesDb::write(const _MsgMessage *message)
     // Passes the message in the list of those expected, whatever follows.
     const FingerprintDigest *nextDigest = nullptr;
     const FingerprintDigest *ahead = m_ahead.take(message, &nextDigest);
+    if (ahead)
+        prefetchComing();
     if (message->item_type != 0 && !m_db.hasItemType())
         return;
     const _MsgChat *chat = message->chat;

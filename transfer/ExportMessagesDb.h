@@ -117,6 +117,8 @@ private:
     // Asks the processor for the home slot's memory, so that a look-up soon
     // after finds it at hand.
     void prefetchFingerprint(quint64 high, quint64 low) const;
+    void prefetchComing() const;
+    void prefetchGuidDigest(size_t digest) const;
     // Keeps the lower rowid where the fingerprint has one already.
     void keepFingerprint(quint64 high, quint64 low, qint64 rowid);
     // Room for count fingerprints (guid digests) without growing on the way.

@@ -23,6 +23,13 @@ public:
     // known already, in *next (null otherwise). Both stay valid until the
     // next call.
     const FingerprintDigest *take(const _MsgMessage *message, const FingerprintDigest **next);
+    // The message `after` places past the next one of the list (0: the next
+    // one); null past the end.
+    const _MsgMessage *upcoming(qsizetype after) const
+    {
+        const qsizetype at = m_next + after;
+        return at >= 0 && at < m_messages.size() ? m_messages.at(at) : nullptr;
+    }
 
 private:
     void computeBlock(qsizetype from);
