@@ -112,7 +112,8 @@ public:
     // Every message row's rowid with its logic hash as stored, in UTF-8 (the
     // view is valid during the call only), in one pass over the index; rows
     // whose value is not a text are left out, and without a logic_hash column
-    // there are none. For callers that look many messages up.
+    // there are none. For callers that look many messages up. The rows are
+    // stepped on another thread meanwhile: visit must not use this connection.
     void visitMessageLogicHashes(const std::function<void(qint64, QByteArrayView)> &visit);
     // The same for the guids; rows whose guid is NULL are left out.
     void visitMessageGuids(const std::function<void(qint64, QByteArrayView)> &visit);
@@ -166,6 +167,8 @@ private:
     // Links the attachments of the messages of chatId (all for <= 0) that
     // the set holds.
     void readAttachments(MsgDataSet::Data *d, qint64 chatId);
+    // visit(rowid, text) for each row of sql, whose first two columns they are.
+    void visitRowidTexts(const Sqlite3Sql &sql, const std::function<void(qint64, QByteArrayView)> &visit);
     void createFromScript();
     void upgrade();
     void registerFunctions();

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "CursorAhead.h"
 #include "IOS6MessageColumns.h"
 #include "MessageIdentity.h"
 
@@ -186,18 +187,24 @@ void IOS6MessageDb::visitMessageLogicHashes(const std::function<void(qint64, QBy
     if (!m_cols.msgLogicHash)
         return;
     // Served by the logic_hash index alone, without reading the rows.
-    Sqlite3Cursor c =
-        queryThrow(Sqlite3Sql("select rowid, logic_hash from message where typeof(logic_hash)='text'"));
-    while (c.moveNext())
-        visit(c.getInt64(0), c.getUtf8(1));
+    visitRowidTexts(Sqlite3Sql("select rowid, logic_hash from message where typeof(logic_hash)='text'"), visit);
 }
 
 void IOS6MessageDb::visitMessageGuids(const std::function<void(qint64, QByteArrayView)> &visit)
 {
     ensureOpen();
-    Sqlite3Cursor c = queryThrow(Sqlite3Sql("select rowid, guid from message where guid is not null"));
-    while (c.moveNext())
-        visit(c.getInt64(0), c.getUtf8(1));
+    visitRowidTexts(Sqlite3Sql("select rowid, guid from message where guid is not null"), visit);
+}
+
+void IOS6MessageDb::visitRowidTexts(const Sqlite3Sql &sql, const std::function<void(qint64, QByteArrayView)> &visit)
+{
+    // The index is stepped on a thread of its own while visit works on the
+    // rows before; the connection is the stepping thread's until the end.
+    CursorAhead c(queryThrow(sql), [](const Sqlite3Cursor &) {
+        return std::vector<CursorAhead::Field>{{0, CursorAhead::Kind::Int64}, {1, CursorAhead::Kind::Utf8}};
+    });
+    while (c.next())
+        visit(c.int64(0), c.utf8(1));
 }
 
 qint64 IOS6MessageDb::messageRowCount()

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -413,6 +414,63 @@ TEST_F(IOS6MessageDbWriteTest, LookUpsOfAbsentKeysGiveZero)
     EXPECT_EQ(db->handleRowid(h), 0);
     EXPECT_FALSE(db->hasChatHandle(1, 1));
     EXPECT_EQ(db->messageRowidByLogicHash(m), 0);
+}
+
+// The stored guids and logic hashes are visited once each, with their rows,
+// over many batches of rows; a logic hash that is NULL or a blob is left out.
+TEST_F(IOS6MessageDbWriteTest, VisitsGiveEveryStoredGuidAndTextLogicHash)
+{
+    auto db = open(Kind::Local);
+    using Pair = std::pair<qint64, QByteArray>;
+    std::vector<Pair> guids;
+    std::vector<Pair> hashes;
+    db->beginTran();
+    for (int i = 0; i < 1300; ++i) {
+        const QByteArray guid = "guid-\xc3\xa9-" + QByteArray::number(i);
+        Sqlite3Sql sql("insert into message(guid, logic_hash) values(?, ?)");
+        sql.addTextParam(QString::fromUtf8(guid));
+        QByteArray hash;
+        switch (i % 5) {
+        case 0:
+            sql.addNullParam();
+            break;
+        case 1:
+            // The column's text affinity stores it as its decimal text.
+            hash = QByteArray::number(i);
+            sql.addInt64Param(i);
+            break;
+        case 2:
+            sql.addBlobParam(QByteArray("\x01\x02", 2));
+            break;
+        case 3:
+            hash = "";
+            sql.addTextParam(QString(""));
+            break;
+        default:
+            hash = QByteArray::number(i * 7919, 16);
+            sql.addTextParam(QString::fromLatin1(hash));
+        }
+        db->executeThrow(sql);
+        const qint64 rowid = db->lastInsertId();
+        guids.emplace_back(rowid, guid);
+        if (i % 5 == 1 || i % 5 >= 3)
+            hashes.emplace_back(rowid, hash);
+    }
+    db->commitTran();
+
+    std::vector<Pair> seen;
+    db->visitMessageGuids([&](qint64 rowid, QByteArrayView guid) { seen.emplace_back(rowid, guid.toByteArray()); });
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, guids);
+    seen.clear();
+    db->visitMessageLogicHashes([&](qint64 rowid, QByteArrayView hash) {
+        EXPECT_FALSE(hash.isNull()) << rowid;
+        seen.emplace_back(rowid, hash.toByteArray());
+    });
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, hashes);
+    // The connection is free for the caller again.
+    EXPECT_EQ(count(*db, QStringLiteral("message")), 1300);
 }
 
 TEST_F(IOS6MessageDbWriteTest, JoinsAreKeptOnceAndLastDateOnlyRises)
