@@ -73,14 +73,6 @@ bool fingerprintBits(QByteArrayView text, QPair<quint64, quint64> *bits)
     return true;
 }
 
-// A guid's digest over the UTF-8 bytes the database compares.
-// Seeded per process, as the file may hold any texts.
-size_t guidDigest(QByteArrayView utf8)
-{
-    const size_t digest = qHash(utf8, qGlobalQHashSeed());
-    return digest == 0 ? 1 : digest;
-}
-
 } // namespace
 
 ExportMessagesDb::ExportMessagesDb(const QDir &folder, const QString &country)
@@ -300,22 +292,22 @@ void ExportMessagesDb::reserveGuidDigests(qsizetype count)
     }
 }
 
-qint64 ExportMessagesDb::storedByGuid(const QString &guid)
+qint64 ExportMessagesDb::storedByGuid(const QString &guid, size_t digest)
 {
     if (!m_storedRead)
         readStoredMessages();
-    if (!hasGuidDigest(guidDigest(guid.toUtf8())))
+    if (!hasGuidDigest(digest))
         return 0;
     return m_db.messageRowid(guid);
 }
 
-void ExportMessagesDb::rememberMessage(quint64 high, quint64 low, const QString &guid, qint64 rowid)
+void ExportMessagesDb::rememberMessage(quint64 high, quint64 low, size_t guidKey, qint64 rowid)
 {
     // The new rowid is above every other: a fingerprint found already keeps
     // its lower one.
     if (m_db.hasLogicHash())
         keepFingerprint(high, low, rowid);
-    keepGuidDigest(guidDigest(guid.toUtf8()));
+    keepGuidDigest(guidKey);
 }
 
 bool ExportMessagesDb::hasGuidDigest(size_t digest) const
@@ -460,8 +452,8 @@ qint64 ExportMessagesDb::chatHandleId(qint64 chatId, const _MsgHandle *handle)
 void ExportMessagesDb::write(const _MsgMessage *message)
 {
     // Passes the message in the list of those expected, whatever follows.
-    const FingerprintDigest *nextDigest = nullptr;
-    const FingerprintDigest *ahead = m_ahead.take(message, &nextDigest);
+    const FingerprintsAhead::Coming *next = nullptr;
+    const FingerprintsAhead::Coming *ahead = m_ahead.take(message, &next);
     if (ahead)
         prefetchComing();
     if (message->item_type != 0 && !m_db.hasItemType())
@@ -491,21 +483,26 @@ void ExportMessagesDb::write(const _MsgMessage *message)
     // The fingerprint is what insertMessage would store for an empty logic
     // hash; computed once for the look-up and the insert, and spelled out
     // only for the insert.
-    const FingerprintDigest digest = ahead ? *ahead : messageFingerprintDigest(*message);
+    const FingerprintDigest digest = ahead ? ahead->fingerprint : messageFingerprintDigest(*message);
     const quint64 high = qFromBigEndian<quint64>(digest.data());
     const quint64 low = qFromBigEndian<quint64>(digest.data() + 8);
     qint64 messageId = storedByFingerprint(high, low);
-    if (nextDigest) {
-        prefetchFingerprint(qFromBigEndian<quint64>(nextDigest->data()),
-                            qFromBigEndian<quint64>(nextDigest->data() + 8));
+    if (next) {
+        prefetchFingerprint(qFromBigEndian<quint64>(next->fingerprint.data()),
+                            qFromBigEndian<quint64>(next->fingerprint.data() + 8));
+        // A new message is looked up by its guid too, and the next one most
+        // likely as well.
+        if (messageId == 0)
+            prefetchGuidDigest(next->guid);
     }
     const bool sameFingerprint = messageId != 0;
+    const size_t guidKey = messageId == 0 ? (ahead ? ahead->guid : guidDigest(message->guid.toUtf8())) : 0;
     if (messageId == 0)
-        messageId = storedByGuid(message->guid);
+        messageId = storedByGuid(message->guid, guidKey);
     if (messageId == 0) {
         const qint64 otherId = chatHandleId(chatId, message->other);
         messageId = m_db.insertMessage(message, handleId, otherId, fingerprintText(digest));
-        rememberMessage(high, low, message->guid, messageId);
+        rememberMessage(high, low, guidKey, messageId);
         m_db.addChatMessage(chatId, messageId);
         // The chat's last date only ever rises.
         auto last = m_chatLast.find(chatId);

@@ -64,9 +64,10 @@ private:
     // them), or under this guid; 0 for none. The same answers as the
     // database's look-ups, from what readStoredMessages read.
     qint64 storedByFingerprint(quint64 high, quint64 low);
-    qint64 storedByGuid(const QString &guid);
+    // digest: guidDigest of the guid's UTF-8.
+    qint64 storedByGuid(const QString &guid, size_t digest);
     void readStoredMessages();
-    void rememberMessage(quint64 high, quint64 low, const QString &guid, qint64 rowid);
+    void rememberMessage(quint64 high, quint64 low, size_t guidKey, qint64 rowid);
 
     IOS6MessageDb m_db;
     QStringList m_copiedFiles;

@@ -16,6 +16,12 @@ constexpr qsizetype kMinSlice = 1024;
 
 } // namespace
 
+size_t guidDigest(QByteArrayView utf8)
+{
+    const size_t digest = qHash(utf8, qGlobalQHashSeed());
+    return digest == 0 ? 1 : digest;
+}
+
 void FingerprintsAhead::reset(const QList<_MsgMessage *> &messages)
 {
     m_messages = messages;
@@ -28,23 +34,23 @@ void FingerprintsAhead::computeBlock(qsizetype from)
 {
     const qsizetype count = std::min(kBlock, m_messages.size() - from);
     m_blockFrom = from;
-    m_block.assign(size_t(count), FingerprintDigest{});
+    m_block.assign(size_t(count), Coming{});
     runSlices(count, kMinSlice, [this, from](qsizetype begin, qsizetype end) {
         for (qsizetype i = begin; i < end; ++i) {
             if (const _MsgMessage *m = m_messages.at(from + i))
-                m_block[size_t(i)] = messageFingerprintDigest(*m);
+                m_block[size_t(i)] = Coming{messageFingerprintDigest(*m), guidDigest(m->guid.toUtf8())};
         }
     });
 }
 
-const FingerprintDigest *FingerprintsAhead::take(const _MsgMessage *message, const FingerprintDigest **next)
+const FingerprintsAhead::Coming *FingerprintsAhead::take(const _MsgMessage *message, const Coming **next)
 {
     *next = nullptr;
     if (!message || m_next >= m_messages.size() || m_messages.at(m_next) != message)
         return nullptr;
     if (m_block.empty() || m_next >= m_blockFrom + qsizetype(m_block.size()))
         computeBlock(m_next);
-    const FingerprintDigest *digest = &m_block[size_t(m_next - m_blockFrom)];
+    const Coming *digest = &m_block[size_t(m_next - m_blockFrom)];
     ++m_next;
     if (m_next < m_blockFrom + qsizetype(m_block.size()))
         *next = &m_block[size_t(m_next - m_blockFrom)];

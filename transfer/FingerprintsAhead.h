@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 
 #include <vector>
@@ -7,22 +8,33 @@
 #include "MessageIdentity.h"
 #include "_MsgMessage.h"
 
-// The fingerprints of the messages a run will write, taken ahead of their
-// use a block at a time, on several threads for a large block. The run asks
-// for them in the list's order; a message asked for out of that order gets
-// no answer, and the caller takes its fingerprint itself.
+// A guid's digest over its UTF-8 bytes, as the database compares them; never
+// 0. Seeded per process, as a file may hold any texts.
+size_t guidDigest(QByteArrayView utf8);
+
+// The fingerprints of the messages a run will write, and their guids'
+// digests, taken ahead of their use a block at a time, on several threads
+// for a large block. The run asks for them in the list's order; a message
+// asked for out of that order gets no answer, and the caller takes them
+// itself.
 class FingerprintsAhead
 {
 public:
+    struct Coming
+    {
+        FingerprintDigest fingerprint{};
+        size_t guid = 0;
+    };
+
     // Forgets the list before; messages must stay as they are until the
     // next reset.
     void reset(const QList<_MsgMessage *> &messages = {});
 
-    // The digest of message when it is the next one of the list, which it
-    // then passes; null otherwise. The digest of the one after it, when
-    // known already, in *next (null otherwise). Both stay valid until the
-    // next call.
-    const FingerprintDigest *take(const _MsgMessage *message, const FingerprintDigest **next);
+    // The digests of message when it is the next one of the list, which it
+    // then passes; null otherwise. Those of the one after it, when known
+    // already, in *next (null otherwise). Both stay valid until the next
+    // call.
+    const Coming *take(const _MsgMessage *message, const Coming **next);
     // The message `after` places past the next one of the list (0: the next
     // one); null past the end.
     const _MsgMessage *upcoming(qsizetype after) const
@@ -37,5 +49,5 @@ private:
     QList<_MsgMessage *> m_messages;
     qsizetype m_next = 0;
     qsizetype m_blockFrom = 0;
-    std::vector<FingerprintDigest> m_block;
+    std::vector<Coming> m_block;
 };

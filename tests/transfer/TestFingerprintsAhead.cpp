@@ -43,19 +43,21 @@ TEST(FingerprintsAhead, EachMessageInOrderGetsItsOwnDigestAndTheNextOnesWithinAB
         ahead.reset(m.list);
         int nextsKnown = 0;
         for (int i = 0; i < count; ++i) {
-            const FingerprintDigest *next = nullptr;
-            const FingerprintDigest *digest = ahead.take(m.list.at(i), &next);
+            const FingerprintsAhead::Coming *next = nullptr;
+            const FingerprintsAhead::Coming *digest = ahead.take(m.list.at(i), &next);
             ASSERT_NE(digest, nullptr) << count << " " << i;
-            ASSERT_EQ(*digest, messageFingerprintDigest(*m.list.at(i))) << count << " " << i;
+            ASSERT_EQ(digest->fingerprint, messageFingerprintDigest(*m.list.at(i))) << count << " " << i;
+            ASSERT_EQ(digest->guid, guidDigest(m.list.at(i)->guid.toUtf8())) << count << " " << i;
             if (next) {
                 ASSERT_LT(i + 1, count);
-                ASSERT_EQ(*next, messageFingerprintDigest(*m.list.at(i + 1))) << count << " " << i;
+                ASSERT_EQ(next->fingerprint, messageFingerprintDigest(*m.list.at(i + 1))) << count << " " << i;
+                ASSERT_EQ(next->guid, guidDigest(m.list.at(i + 1)->guid.toUtf8())) << count << " " << i;
                 ++nextsKnown;
             }
         }
         // Only the last of each block of 16384 lacks the next one.
         EXPECT_EQ(nextsKnown, count == 0 ? 0 : count - (count + 16383) / 16384) << count;
-        const FingerprintDigest *next = nullptr;
+        const FingerprintsAhead::Coming *next = nullptr;
         EXPECT_EQ(ahead.take(m.list.value(0), &next), nullptr) << "past the end";
     }
 }
@@ -66,15 +68,15 @@ TEST(FingerprintsAhead, AMessageOutOfOrderGetsNoAnswerAndTheListWaits)
     Messages stranger(1);
     FingerprintsAhead ahead;
     ahead.reset(m.list);
-    const FingerprintDigest *next = nullptr;
+    const FingerprintsAhead::Coming *next = nullptr;
     EXPECT_EQ(ahead.take(m.list.at(1), &next), nullptr);
     EXPECT_EQ(next, nullptr);
     EXPECT_EQ(ahead.take(stranger.list.at(0), &next), nullptr);
     EXPECT_EQ(ahead.take(nullptr, &next), nullptr);
     // The first is still the next one.
-    const FingerprintDigest *first = ahead.take(m.list.at(0), &next);
+    const FingerprintsAhead::Coming *first = ahead.take(m.list.at(0), &next);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(*first, messageFingerprintDigest(*m.list.at(0)));
+    EXPECT_EQ(first->fingerprint, messageFingerprintDigest(*m.list.at(0)));
 
     // Forgotten on reset.
     ahead.reset();
