@@ -285,6 +285,77 @@ TEST_F(IOS6MessageDbReadTest, ManyRowsInConversationsOfAllSizes)
     }
 }
 
+// A file damaged half way through its message table: the read fails with
+// SQLite's own message, the messages before the damaged page are kept and
+// linked as they were read, none of those after it is, and the connection
+// serves the next call.
+TEST_F(IOS6MessageDbReadTest, ADamagedPageHalfWayKeepsTheMessagesBeforeIt)
+{
+    constexpr int kMessages = 4000;
+    qint64 chat = 0;
+    int before = kMessages;
+    {
+        // Without the later columns, so that the conversations' last dates
+        // come from the rows on the way rather than from a query before.
+        IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device, false);
+        sms.begin();
+        const qint64 handle = sms.addHandle(QStringLiteral("+15550000001"));
+        chat = sms.addChat(QStringLiteral("SMS;-;+15550000001"), QStringLiteral("+15550000001"));
+        sms.joinChatHandle(chat, handle);
+        for (int i = 0; i < kMessages; ++i) {
+            sms.addMessage(chat, handle, QStringLiteral("G%1").arg(i),
+                           QStringLiteral("marker-%1-").arg(i, 5, 10, QLatin1Char('0')) + QString(80, QLatin1Char('x')),
+                           1000 + i, i % 2);
+        }
+        sms.commit();
+    }
+    {
+        QFile file(smsDb());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        const QByteArray bytes = file.readAll();
+        const qsizetype at = bytes.indexOf("marker-02000-");
+        ASSERT_GT(at, 0);
+        // The page's type byte, which no page of a B-tree may hold.
+        const qint64 pageSize = (quint8(bytes.at(16)) << 8) | quint8(bytes.at(17));
+        const qint64 page = at / pageSize * pageSize;
+        // The messages before the page are those before its first one.
+        const QByteArray damaged = bytes.mid(page, pageSize);
+        for (qsizetype from = damaged.indexOf("marker-"); from >= 0; from = damaged.indexOf("marker-", from + 1))
+            before = std::min(before, damaged.mid(from + 7, 5).toInt());
+        ASSERT_TRUE(file.seek(page));
+        ASSERT_EQ(file.write(QByteArray(8, '\x77')), 8);
+    }
+
+    IOS6MessageDb db(root(), QString(), false);
+    MsgDataSet set = MsgDataSet::create();
+    std::string error;
+    try {
+        db.messages(set, 0);
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+    EXPECT_NE(error.find("malformed"), std::string::npos) << error;
+    const auto &messages = set.data()->messages;
+    ASSERT_GT(before, 1000);
+    ASSERT_LE(before, 2000);
+    ASSERT_EQ(messages.size(), before);
+    const _MsgChat *c = set.data()->chats.value(chat);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->messages.size(), messages.size());
+    // Read in rowid order: the first ones, each linked.
+    for (qint64 rowid = 1; rowid <= messages.size(); ++rowid) {
+        const _MsgMessage *m = messages.value(rowid);
+        ASSERT_TRUE(m) << rowid;
+        EXPECT_EQ(m->chat, c);
+        EXPECT_EQ(c->messages.value(QString::number(rowid)), m);
+        EXPECT_TRUE(m->text.startsWith(QStringLiteral("marker-%1-").arg(rowid - 1, 5, 10, QLatin1Char('0'))));
+    }
+    // The connection is free for the next query.
+    Sqlite3Cursor chats = db.queryThrow(Sqlite3Sql("select count(*) from chat"));
+    ASSERT_TRUE(chats.moveNext());
+    EXPECT_EQ(chats.getInt64(0), 1);
+}
+
 // Rowids close together, far apart and at the ends of the 64-bit range: each
 // message is one record under its rowid, in every conversation it is joined
 // to, and a second read into the same set finds the records of the first.
