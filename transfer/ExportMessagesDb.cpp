@@ -496,7 +496,7 @@ void ExportMessagesDb::write(const _MsgMessage *message)
             prefetchGuidDigest(next->guid);
     }
     const bool sameFingerprint = messageId != 0;
-    const size_t guidKey = messageId == 0 ? (ahead ? ahead->guid : guidDigest(message->guid.toUtf8())) : 0;
+    const size_t guidKey = messageId == 0 ? (ahead ? ahead->guid : guidDigest(message->guid)) : 0;
     if (messageId == 0)
         messageId = storedByGuid(message->guid, guidKey);
     if (messageId == 0) {

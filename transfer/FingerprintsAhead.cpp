@@ -22,6 +22,23 @@ size_t guidDigest(QByteArrayView utf8)
     return digest == 0 ? 1 : digest;
 }
 
+size_t guidDigest(const QString &guid)
+{
+    constexpr qsizetype kShort = 128;
+    if (guid.size() <= kShort) {
+        char ascii[kShort];
+        const QChar *chars = guid.constData();
+        qsizetype n = 0;
+        while (n < guid.size() && chars[n].unicode() < 0x80) {
+            ascii[n] = char(chars[n].unicode());
+            ++n;
+        }
+        if (n == guid.size())
+            return guidDigest(QByteArrayView(ascii, n));
+    }
+    return guidDigest(QByteArrayView(guid.toUtf8()));
+}
+
 void FingerprintsAhead::reset(const QList<_MsgMessage *> &messages)
 {
     m_messages = messages;
@@ -38,7 +55,7 @@ void FingerprintsAhead::computeBlock(qsizetype from)
     runSlices(count, kMinSlice, [this, from](qsizetype begin, qsizetype end) {
         for (qsizetype i = begin; i < end; ++i) {
             if (const _MsgMessage *m = m_messages.at(from + i))
-                m_block[size_t(i)] = Coming{messageFingerprintDigest(*m), guidDigest(m->guid.toUtf8())};
+                m_block[size_t(i)] = Coming{messageFingerprintDigest(*m), guidDigest(m->guid)};
         }
     });
 }

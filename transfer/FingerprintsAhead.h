@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QList>
+#include <QString>
 
 #include <vector>
 
@@ -11,6 +12,9 @@
 // A guid's digest over its UTF-8 bytes, as the database compares them; never
 // 0. Seeded per process, as a file may hold any texts.
 size_t guidDigest(QByteArrayView utf8);
+// The same of a guid as a text, without making its UTF-8 when it is short
+// and ASCII, as guids are.
+size_t guidDigest(const QString &guid);
 
 // The fingerprints of the messages a run will write, and their guids'
 // digests, taken ahead of their use a block at a time, on several threads

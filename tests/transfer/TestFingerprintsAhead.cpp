@@ -47,11 +47,11 @@ TEST(FingerprintsAhead, EachMessageInOrderGetsItsOwnDigestAndTheNextOnesWithinAB
             const FingerprintsAhead::Coming *digest = ahead.take(m.list.at(i), &next);
             ASSERT_NE(digest, nullptr) << count << " " << i;
             ASSERT_EQ(digest->fingerprint, messageFingerprintDigest(*m.list.at(i))) << count << " " << i;
-            ASSERT_EQ(digest->guid, guidDigest(m.list.at(i)->guid.toUtf8())) << count << " " << i;
+            ASSERT_EQ(digest->guid, guidDigest(QByteArrayView(m.list.at(i)->guid.toUtf8()))) << count << " " << i;
             if (next) {
                 ASSERT_LT(i + 1, count);
                 ASSERT_EQ(next->fingerprint, messageFingerprintDigest(*m.list.at(i + 1))) << count << " " << i;
-                ASSERT_EQ(next->guid, guidDigest(m.list.at(i + 1)->guid.toUtf8())) << count << " " << i;
+                ASSERT_EQ(next->guid, guidDigest(QByteArrayView(m.list.at(i + 1)->guid.toUtf8()))) << count << " " << i;
                 ++nextsKnown;
             }
         }
@@ -60,6 +60,27 @@ TEST(FingerprintsAhead, EachMessageInOrderGetsItsOwnDigestAndTheNextOnesWithinAB
         const FingerprintsAhead::Coming *next = nullptr;
         EXPECT_EQ(ahead.take(m.list.value(0), &next), nullptr) << "past the end";
     }
+}
+
+// A guid's digest is that of its UTF-8 bytes, as the database holds them,
+// whether or not it is short and ASCII.
+TEST(FingerprintsAhead, AGuidsDigestIsThatOfItsUtf8)
+{
+    const QString guids[] = {QString(),
+                             QStringLiteral(""),
+                             QStringLiteral("8A1F2C3D-0000-4E5F-9A8B-7C6D5E4F3A2B"),
+                             QStringLiteral("guid-\u00e9"),
+                             QStringLiteral("\U0001F600"),
+                             QString(128, QLatin1Char('a')),
+                             QString(129, QLatin1Char('a')),
+                             QString(127, QLatin1Char('a')) + QChar(0x7f),
+                             QString(127, QLatin1Char('a')) + QChar(0x80)};
+    for (const QString &guid : guids) {
+        const QByteArray utf8 = guid.toUtf8();
+        EXPECT_EQ(guidDigest(guid), guidDigest(QByteArrayView(utf8))) << qPrintable(guid);
+        EXPECT_NE(guidDigest(guid), 0u);
+    }
+    EXPECT_NE(guidDigest(QStringLiteral("a")), guidDigest(QStringLiteral("b")));
 }
 
 TEST(FingerprintsAhead, AMessageOutOfOrderGetsNoAnswerAndTheListWaits)
