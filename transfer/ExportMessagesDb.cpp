@@ -86,6 +86,7 @@ void ExportMessagesDb::forgetRun()
 {
     m_copiedFiles.clear();
     m_chatIds.clear();
+    m_chatOfRecord.clear();
     m_handleIds.clear();
     m_handleOfRecord.clear();
     m_chatHandles.clear();
@@ -468,12 +469,18 @@ void ExportMessagesDb::write(const _MsgMessage *message)
         return;
     }
 
-    qint64 chatId = chat == m_lastChat ? m_lastChatId : m_chatIds.value(chat->guid);
+    // Messages come in date order, seldom two of one conversation in a row:
+    // a conversation's record seen before answers without hashing its guid.
+    qint64 chatId = chat == m_lastChat ? m_lastChatId : m_chatOfRecord.value(chat);
     if (chatId == 0) {
-        chatId = m_db.chatRowid(chat->guid);
-        if (chatId == 0)
-            chatId = m_db.insertChat(chat);
-        m_chatIds.insert(chat->guid, chatId);
+        chatId = m_chatIds.value(chat->guid);
+        if (chatId == 0) {
+            chatId = m_db.chatRowid(chat->guid);
+            if (chatId == 0)
+                chatId = m_db.insertChat(chat);
+            m_chatIds.insert(chat->guid, chatId);
+        }
+        m_chatOfRecord.insert(chat, chatId);
     }
     m_lastChat = chat;
     m_lastChatId = chatId;

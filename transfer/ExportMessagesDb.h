@@ -76,6 +76,7 @@ private:
     // a backup of a hundred thousand messages then looks each conversation
     // and handle up once instead of once per message.
     QHash<QString, qint64> m_chatIds;                   // chat guid
+    QHash<const _MsgChat *, qint64> m_chatOfRecord;     // the same, by record
     QHash<QPair<QString, QString>, qint64> m_handleIds; // (id, service)
     QHash<const _MsgHandle *, qint64> m_handleOfRecord; // the same, by record
     QSet<QPair<qint64, qint64>> m_chatHandles;          // joined (chat, handle)
