@@ -1,6 +1,7 @@
 #include "IOS6MessageDb.h"
 
 #include "CursorAhead.h"
+#include "PageCacheLimit.h"
 #include "ParallelSlices.h"
 
 #include <QDebug>
@@ -21,45 +22,6 @@ namespace
 // table and the join index in the file's order and asks for few pages twice,
 // so a small cache costs no time, and the memory goes to the records.
 constexpr int kReadCacheKiB = 4096;
-
-// Lowers the connection's page cache for its lifetime, puts the old size
-// back when it goes (SQLite then frees the pages beyond it).
-class CacheLimit
-{
-public:
-    CacheLimit(Sqlite3DB &db, int kib)
-        : m_db(db)
-    {
-        {
-            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("PRAGMA cache_size"));
-            if (!c.moveNext())
-                return;
-            m_old = c.getInt64(0);
-        }
-        // Only a cache given in KiB, as the connection sets it, and larger.
-        if (m_old >= -kib)
-            return;
-        db.executeThrow(Sqlite3Sql(QStringLiteral("PRAGMA cache_size=%1").arg(-kib)));
-        m_lowered = true;
-    }
-    ~CacheLimit()
-    {
-        if (!m_lowered)
-            return;
-        try {
-            m_db.executeThrow(Sqlite3Sql(QStringLiteral("PRAGMA cache_size=%1").arg(m_old)));
-        } catch (const std::exception &e) {
-            qWarning("IOS6MessageDb: the page cache could not be set back. %s", e.what());
-        }
-    }
-    CacheLimit(const CacheLimit &) = delete;
-    CacheLimit &operator=(const CacheLimit &) = delete;
-
-private:
-    Sqlite3DB &m_db;
-    qint64 m_old = 0;
-    bool m_lowered = false;
-};
 
 // How the reader takes each column of a message row: the texts the records
 // share by way of the text pool as UTF-8, the other texts and the body as
@@ -409,7 +371,7 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // Service names, accounts and country codes repeat from message to
     // message; the records share one copy of each.
     TextPool texts;
-    const CacheLimit limit(*this, kReadCacheKiB);
+    const PageCacheLimit limit(*this, kReadCacheKiB);
     // Rows come in the file's order, which is seldom that of the
     // conversations: each conversation's messages are gathered first and
     // put into its hash afterwards, conversation by conversation, made as

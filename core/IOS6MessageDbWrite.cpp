@@ -8,9 +8,13 @@
 #include "CursorAhead.h"
 #include "IOS6MessageColumns.h"
 #include "MessageIdentity.h"
+#include "PageCacheLimit.h"
 
 namespace
 {
+
+// The page cache while the stored guids or logic hashes are visited, in KiB.
+constexpr int kVisitCacheKiB = 4096;
 
 // Tables an insert can target, numbered for the statement cache key.
 enum Table : quint64 { HandleTable = 1, MessageTable = 2, AttachmentTable = 3, ChatTable = 4 };
@@ -200,6 +204,10 @@ void IOS6MessageDb::visitRowidTexts(const Sqlite3Sql &sql, const std::function<v
 {
     // The index is stepped on a thread of its own while visit works on the
     // rows before; the connection is the stepping thread's until the end.
+    // Its pages are read once each, in order: the cache is kept small, so
+    // that the stepping thread does not take memory the writes after would
+    // have found free.
+    const PageCacheLimit limit(*this, kVisitCacheKiB);
     CursorAhead c(queryThrow(sql), [](const Sqlite3Cursor &) {
         return std::vector<CursorAhead::Field>{{0, CursorAhead::Kind::Int64}, {1, CursorAhead::Kind::Utf8}};
     });
