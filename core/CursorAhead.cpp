@@ -158,7 +158,19 @@ CursorAhead::CursorAhead(Sqlite3Cursor cursor, Fields fields, Stepping stepping)
         return;
     try {
         m_thread = std::thread([shared = m_shared] {
-            while (shared->stepBatch(true)) {
+            try {
+                while (shared->stepBatch(true)) {
+                }
+            } catch (...) {
+                // Out of memory for the hand-over itself: the caller learns
+                // of it as of a failure of the cursor.
+                shared->cursor = Sqlite3Cursor();
+                const std::lock_guard<std::mutex> hold(shared->lock);
+                if (!shared->ended) {
+                    shared->ended = true;
+                    shared->failure = std::current_exception();
+                }
+                shared->changed.notify_all();
             }
             // Stopped early: the statement goes back all the same.
             shared->cursor = Sqlite3Cursor();
