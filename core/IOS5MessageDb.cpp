@@ -12,11 +12,14 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "MessageIdentity.h"
 #include "PhoneNumber.h"
 #include "PlistNode.h"
 #include "SafePath.h"
+#include "TextPool.h"
 
 namespace
 {
@@ -492,90 +495,166 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
     const QHash<qint64, QList<MmsPart>> parts = readParts(chatId);
     QList<QPair<_MsgMessage *, const QList<MmsPart> *>> mms;
 
-    const QString rowidColumn = QStringLiteral("rowid");
-    Sqlite3Cursor c = queryThrow(sql);
-    while (c.moveNext()) {
-        const qint64 r = c.getInt64(rowidColumn);
-        if (d.messages.contains(r))
-            continue;
-        auto m = std::make_unique<_MsgMessage>();
-        m->rowid = r;
-        m->_key = r;
-        m->text = c.getText(QStringLiteral("text"));
-        m->replace = 0;
-        m->service_center = c.getText(QStringLiteral("svc_center"));
-        m->subject = c.getText(QStringLiteral("subject"));
-        m->country = c.getText(QStringLiteral("country"));
-        m->version = 10;
-        m->type = 0;
-        m->is_delivered = 0;
-        m->is_finished = 1;
-        m->is_emote = 0;
-        m->is_empty = 0;
-        m->is_delayed = 0;
-        m->is_auto_reply = 0;
-        m->is_prepared = 1;
-        m->is_read = 1;
-        m->is_system_message = 0;
-        m->is_sent = 1;
-        m->has_dd_results = 0;
-        m->is_service_message = 0;
-        m->is_forward = 0;
-        m->was_downgraded = 0;
-        m->is_archive = 0;
-        m->cache_has_attachments = 0;
-        m->was_data_detected = 1;
-        m->was_deduplicated = 0;
-
-        _MsgChat *chat = nullptr;
-        QString senderKey;
-        if (c.getInt64(QStringLiteral("is_madrid")) != 0) {
-            m->attributedBody = c.getBlob(QStringLiteral("madrid_attributedBody"));
-            m->guid = c.getText(QStringLiteral("madrid_guid"));
-            m->service = QStringLiteral("iMessage");
-            m->account = c.getText(QStringLiteral("madrid_account"));
-            m->account_guid = c.getText(QStringLiteral("madrid_account_guid"));
-            m->error = intAt(c, QStringLiteral("madrid_error"));
-            m->date = intAt(c, QStringLiteral("date"));
-            m->date_read = intAt(c, QStringLiteral("madrid_date_read"));
-            m->date_delivered = intAt(c, QStringLiteral("madrid_date_delivered"));
-            m->is_from_me = m->date_delivered > 0 ? 1 : 0;
-            const QString room = c.getText(QStringLiteral("madrid_roomname"));
-            senderKey = normalizedCurrent(c.getText(QStringLiteral("madrid_handle")));
-            chat = iMessageChat(room.isEmpty() ? senderKey : normalizedCurrent(room));
-        } else {
-            m->guid = newGuid();
-            m->service = QStringLiteral("SMS");
-            m->account = QStringLiteral("e:");
-            m->error = 0;
-            m->date = smsDate(c.getInt64(QStringLiteral("date")));
-            m->date_read = m->date;
-            m->date_delivered = m->date;
-            m->is_from_me = c.getInt64(QStringLiteral("flags")) == 3 ? 1 : 0;
-            if (!parts.isEmpty()) {
-                const auto it = parts.constFind(r);
-                if (it != parts.constEnd())
-                    mms.append({m.get(), &it.value()});
-            }
-            // SMS rows belong to SMS conversations only, which have positive ids.
-            const qint64 gid = c.getInt64(QStringLiteral("group_id"));
-            chat = gid > 0 ? d.chats.value(gid) : nullptr;
-            if (chat && chat->handles.size() >= 2 && !m->is_from_me)
-                senderKey = normalizedFor(m->country, c.getText(QStringLiteral("address")));
+    // Each column is read by its place, found once from the first row's
+    // names; the texts that repeat from row to row (accounts, country codes,
+    // service centres) are shared by the records. Each conversation's
+    // messages are gathered in row order and put into its hash once the rows
+    // have ended, the hash made as large as it will get.
+    enum Column {
+        Rowid,
+        Date,
+        Text,
+        SvcCenter,
+        Subject,
+        Country,
+        Flags,
+        GroupId,
+        Address,
+        IsMadrid,
+        MadridAttributedBody,
+        MadridGuid,
+        MadridAccount,
+        MadridAccountGuid,
+        MadridError,
+        MadridDateRead,
+        MadridDateDelivered,
+        MadridRoomname,
+        MadridHandle,
+        ColumnCount
+    };
+    static const char *const kNames[ColumnCount] = {"rowid",
+                                                    "date",
+                                                    "text",
+                                                    "svc_center",
+                                                    "subject",
+                                                    "country",
+                                                    "flags",
+                                                    "group_id",
+                                                    "address",
+                                                    "is_madrid",
+                                                    "madrid_attributedBody",
+                                                    "madrid_guid",
+                                                    "madrid_account",
+                                                    "madrid_account_guid",
+                                                    "madrid_error",
+                                                    "madrid_date_read",
+                                                    "madrid_date_delivered",
+                                                    "madrid_roomname",
+                                                    "madrid_handle"};
+    int at[ColumnCount];
+    bool placed = false;
+    TextPool texts;
+    using Rows = std::vector<std::pair<qint64, _MsgMessage *>>;
+    QHash<_MsgChat *, Rows> pending;
+    auto link = [&pending] {
+        for (auto it = pending.begin(); it != pending.end(); ++it) {
+            QHash<QString, _MsgMessage *> &messages = it.key()->messages;
+            messages.reserve(messages.size() + qsizetype(it.value().size()));
+            for (const auto &[rowid, message] : it.value())
+                messages.insert(QString::number(rowid), message);
         }
+        pending.clear();
+    };
 
-        _MsgMessage *message = m.release();
-        d.messages.insert(r, message);
-        if (!chat)
-            continue;
-        message->chat = chat;
-        chat->messages.insert(QString::number(r), message);
-        const qsizetype n = chat->handles.size();
-        if (n == 1)
-            message->sender = chat->handles.cbegin().value();
-        else if (n >= 2 && !message->is_from_me)
-            message->sender = chat->handles.value(senderKey);
+    // A failure half way leaves what was read linked, as it was read.
+    try {
+        Sqlite3Cursor c = queryThrow(sql);
+        while (c.moveNext()) {
+            if (!placed) {
+                for (int i = 0; i < ColumnCount; ++i)
+                    at[i] = c.columnIndex(QLatin1String(kNames[i]));
+                placed = true;
+            }
+            auto integer = [&c, &at](Column column) { return c.getInt64(at[column]); };
+            auto number = [&c, &at](Column column) { return clampToInt(c.getInt64(at[column])); };
+            auto text = [&c, &at](Column column) { return c.getText(at[column]); };
+            auto shared = [&c, &at, &texts](Column column) { return texts.text(c.getUtf8(at[column])); };
+            const qint64 r = integer(Rowid);
+            if (d.messages.contains(r))
+                continue;
+            auto m = std::make_unique<_MsgMessage>();
+            m->rowid = r;
+            m->_key = r;
+            m->text = text(Text);
+            m->replace = 0;
+            m->service_center = shared(SvcCenter);
+            m->subject = text(Subject);
+            m->country = shared(Country);
+            m->version = 10;
+            m->type = 0;
+            m->is_delivered = 0;
+            m->is_finished = 1;
+            m->is_emote = 0;
+            m->is_empty = 0;
+            m->is_delayed = 0;
+            m->is_auto_reply = 0;
+            m->is_prepared = 1;
+            m->is_read = 1;
+            m->is_system_message = 0;
+            m->is_sent = 1;
+            m->has_dd_results = 0;
+            m->is_service_message = 0;
+            m->is_forward = 0;
+            m->was_downgraded = 0;
+            m->is_archive = 0;
+            m->cache_has_attachments = 0;
+            m->was_data_detected = 1;
+            m->was_deduplicated = 0;
+
+            _MsgChat *chat = nullptr;
+            QString senderKey;
+            if (integer(IsMadrid) != 0) {
+                m->attributedBody = c.getBlob(at[MadridAttributedBody]);
+                m->guid = text(MadridGuid);
+                m->service = QStringLiteral("iMessage");
+                m->account = shared(MadridAccount);
+                m->account_guid = shared(MadridAccountGuid);
+                m->error = number(MadridError);
+                m->date = number(Date);
+                m->date_read = number(MadridDateRead);
+                m->date_delivered = number(MadridDateDelivered);
+                m->is_from_me = m->date_delivered > 0 ? 1 : 0;
+                const QString room = text(MadridRoomname);
+                senderKey = normalizedCurrent(text(MadridHandle));
+                chat = iMessageChat(room.isEmpty() ? senderKey : normalizedCurrent(room));
+            } else {
+                m->guid = newGuid();
+                m->service = QStringLiteral("SMS");
+                m->account = QStringLiteral("e:");
+                m->error = 0;
+                m->date = smsDate(integer(Date));
+                m->date_read = m->date;
+                m->date_delivered = m->date;
+                m->is_from_me = integer(Flags) == 3 ? 1 : 0;
+                if (!parts.isEmpty()) {
+                    const auto it = parts.constFind(r);
+                    if (it != parts.constEnd())
+                        mms.append({m.get(), &it.value()});
+                }
+                // SMS rows belong to SMS conversations only, which have positive ids.
+                const qint64 gid = integer(GroupId);
+                chat = gid > 0 ? d.chats.value(gid) : nullptr;
+                if (chat && chat->handles.size() >= 2 && !m->is_from_me)
+                    senderKey = normalizedFor(m->country, text(Address));
+            }
+
+            _MsgMessage *message = m.release();
+            d.messages.insert(r, message);
+            if (!chat)
+                continue;
+            message->chat = chat;
+            pending[chat].emplace_back(r, message);
+            const qsizetype n = chat->handles.size();
+            if (n == 1)
+                message->sender = chat->handles.cbegin().value();
+            else if (n >= 2 && !message->is_from_me)
+                message->sender = chat->handles.value(senderKey);
+        }
+    } catch (...) {
+        link();
+        throw;
     }
+    link();
     // Once the rows are linked: the parts' guids follow from the whole
     // message, its sender included.
     for (const auto &[message, messageParts] : std::as_const(mms))

@@ -1,7 +1,7 @@
 #include "MessageIdentity.h"
 
 #include <QCryptographicHash>
-#include <QRegularExpression>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QUuid>
 #include <QtEndian>
@@ -28,8 +28,15 @@ QDateTime appleTimeToDateTime(int date)
 
 QString newGuid()
 {
-    static const QRegularExpression notGuidChar(QStringLiteral("[^\\-A-Z0-9]"));
-    return QUuid::createUuid().toString().toUpper().remove(notGuidChar);
+    // A random (version 4) UUID from the seeded generator: the system's own
+    // source costs a round trip per call, and an SMS of an old file gets one
+    // on every read. Upper-case hex digits and hyphens, without the braces.
+    quint64 words[2];
+    QRandomGenerator::global()->fillRange(words);
+    QByteArray bytes(reinterpret_cast<const char *>(words), sizeof(words));
+    bytes[6] = char((quint8(bytes[6]) & 0x0f) | 0x40);
+    bytes[8] = char((quint8(bytes[8]) & 0x3f) | 0x80);
+    return QString::fromLatin1(QUuid::fromRfc4122(bytes).toByteArray(QUuid::WithoutBraces).toUpper());
 }
 
 QString guidFromData(const QByteArray &data)

@@ -43,8 +43,9 @@ TEST(MessageIdentityTest, AppleTimeToDateTime)
 TEST(MessageIdentityTest, NewGuidShape)
 {
     static const QRegularExpression shape(
-        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"));
     QSet<QString> seen;
+    // A random one (version 4, the variant of RFC 4122) each time.
     for (int i = 0; i < 200; ++i) {
         const QString g = newGuid();
         EXPECT_TRUE(shape.match(g).hasMatch()) << g.toStdString();
