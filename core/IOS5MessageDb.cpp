@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "CursorAhead.h"
 #include "MessageIdentity.h"
 #include "PhoneNumber.h"
 #include "PlistNode.h"
@@ -541,8 +542,33 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
                                                     "madrid_date_delivered",
                                                     "madrid_roomname",
                                                     "madrid_handle"};
-    int at[ColumnCount];
-    bool placed = false;
+    using Kind = CursorAhead::Kind;
+    auto kindOf = [](int column) {
+        switch (column) {
+        case Text:
+        case Subject:
+        case Address:
+        case MadridGuid:
+        case MadridRoomname:
+        case MadridHandle:
+            return Kind::Text;
+        case SvcCenter:
+        case Country:
+        case MadridAccount:
+        case MadridAccountGuid:
+            return Kind::Utf8;
+        case MadridAttributedBody:
+            return Kind::Blob;
+        default:
+            return Kind::Int64;
+        }
+    };
+    auto fields = [&kindOf](const Sqlite3Cursor &first) {
+        std::vector<CursorAhead::Field> f;
+        for (int i = 0; i < ColumnCount; ++i)
+            f.push_back({first.columnIndex(QLatin1String(kNames[i])), kindOf(i)});
+        return f;
+    };
     TextPool texts;
     using Rows = std::vector<std::pair<qint64, _MsgMessage *>>;
     QHash<_MsgChat *, Rows> pending;
@@ -558,17 +584,15 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
 
     // A failure half way leaves what was read linked, as it was read.
     try {
-        Sqlite3Cursor c = queryThrow(sql);
-        while (c.moveNext()) {
-            if (!placed) {
-                for (int i = 0; i < ColumnCount; ++i)
-                    at[i] = c.columnIndex(QLatin1String(kNames[i]));
-                placed = true;
-            }
-            auto integer = [&c, &at](Column column) { return c.getInt64(at[column]); };
-            auto number = [&c, &at](Column column) { return clampToInt(c.getInt64(at[column])); };
-            auto text = [&c, &at](Column column) { return c.getText(at[column]); };
-            auto shared = [&c, &at, &texts](Column column) { return texts.text(c.getUtf8(at[column])); };
+        // The rows are stepped on a thread of their own, a few batches ahead
+        // of the records made from them; until they end, the connection is
+        // that thread's.
+        CursorAhead c(queryThrow(sql), fields);
+        while (c.next()) {
+            auto integer = [&c](Column column) { return c.int64(column); };
+            auto number = [&c](Column column) { return clampToInt(c.int64(column)); };
+            auto text = [&c](Column column) { return c.takeText(column); };
+            auto shared = [&c, &texts](Column column) { return texts.text(c.utf8(column)); };
             const qint64 r = integer(Rowid);
             if (d.messages.contains(r))
                 continue;
@@ -604,7 +628,7 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
             _MsgChat *chat = nullptr;
             QString senderKey;
             if (integer(IsMadrid) != 0) {
-                m->attributedBody = c.getBlob(at[MadridAttributedBody]);
+                m->attributedBody = c.takeBlob(MadridAttributedBody);
                 m->guid = text(MadridGuid);
                 m->service = QStringLiteral("iMessage");
                 m->account = shared(MadridAccount);

@@ -1298,4 +1298,61 @@ TEST(IOS5MessageDbRecycle, RecycledMessagesJoinTheConversationsOfTheSameIdentifi
     EXPECT_EQ(d.chats.value(-1)->messages.size(), 2);
 }
 
+// A file damaged half way through its message table: the read fails with
+// SQLite's own message, and the messages before the damaged page are kept,
+// each linked to its conversation, as they were read.
+TEST(IOS5MessageDbMessages, ADamagedPageHalfWayKeepsTheMessagesBeforeIt)
+{
+    constexpr int kMessages = 4000;
+    // Before iMessage, so that no query over every message comes first.
+    Source s(IOS5DbFixture::BeforeIMessage);
+    s.fx.begin();
+    s.fx.addGroup(1, 11, kMessages);
+    s.fx.addMember(1, 1, kAsha, QStringLiteral("in"));
+    for (int i = 1; i <= kMessages; ++i) {
+        IOS5DbFixture::Sms m = sms(i, 1, kUnix2001 + i);
+        m.text = QStringLiteral("marker-%1-").arg(i, 5, 10, QLatin1Char('0')) + QString(80, QLatin1Char('x'));
+        s.fx.addSms(m);
+    }
+    s.fx.commit();
+    int before = kMessages + 1;
+    {
+        QFile file(s.fx.dbPath());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        const QByteArray bytes = file.readAll();
+        const qsizetype at = bytes.indexOf("marker-02000-");
+        ASSERT_GT(at, 0);
+        const qint64 pageSize = (quint8(bytes.at(16)) << 8) | quint8(bytes.at(17));
+        const qint64 page = at / pageSize * pageSize;
+        const QByteArray damaged = bytes.mid(page, pageSize);
+        for (qsizetype from = damaged.indexOf("marker-"); from >= 0; from = damaged.indexOf("marker-", from + 1))
+            before = std::min(before, damaged.mid(from + 7, 5).toInt());
+        // The page's type byte, which no page of a B-tree may hold.
+        ASSERT_TRUE(file.seek(page));
+        ASSERT_EQ(file.write(QByteArray(8, '\x77')), 8);
+    }
+
+    MsgDataSet set = MsgDataSet::create();
+    std::string error;
+    try {
+        s.reader().messages(set, 0);
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+    EXPECT_NE(error.find("malformed"), std::string::npos) << error;
+    const MsgDataSet::Data &d = *set.data();
+    ASSERT_GT(before, 1000);
+    ASSERT_LE(before, 2000);
+    ASSERT_EQ(d.messages.size(), before - 1);
+    const _MsgChat *chat = d.chats.value(1);
+    ASSERT_TRUE(chat);
+    EXPECT_EQ(chat->messages.size(), before - 1);
+    for (qint64 rowid = 1; rowid < before; ++rowid) {
+        const _MsgMessage *m = d.messages.value(rowid);
+        ASSERT_TRUE(m) << rowid;
+        EXPECT_EQ(m->chat, chat);
+        EXPECT_EQ(chat->messages.value(QString::number(rowid)), m);
+    }
+}
+
 } // namespace
