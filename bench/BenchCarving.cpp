@@ -36,8 +36,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include <sys/resource.h>
-
+#include "BenchCommon.h"
 #include "CountryLibDb.h"
 #include "IOS5DeletedMessageScan.h"
 #include "IOS5MessageDb.h"
@@ -50,34 +49,14 @@
 namespace
 {
 
+using bench::cpuSeconds;
+using bench::sentence;
+
 using Writer = ReleaseSmsDbWriter;
-
-const char *const kWords[] = {"ok",    "see",   "you",  "later", "tonight", "thanks", "where", "are",
-                              "we",    "going", "call", "me",    "when",    "home",   "great", "idea",
-                              "sorry", "late",  "bus",  "train", "coffee",  "lunch",  "meet",  "now"};
-
-QString sentence(QRandomGenerator &random)
-{
-    const int words = 1 + int(random.bounded(25));
-    QString text;
-    for (int i = 0; i < words; ++i) {
-        if (i)
-            text += QLatin1Char(' ');
-        text += QLatin1String(kWords[random.bounded(int(sizeof(kWords) / sizeof(kWords[0])))]);
-    }
-    return text;
-}
 
 int pickConversation(QRandomGenerator &random, int count)
 {
     return int(qint64(random.bounded(count)) * random.bounded(count) / count);
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 struct Counts

@@ -20,8 +20,7 @@
 
 #include <cstdio>
 
-#include <sys/resource.h>
-
+#include "BenchCommon.h"
 #include "CountryLibDb.h"
 #include "IOS5DbFixture.h"
 #include "IOS5MessageDb.h"
@@ -29,21 +28,9 @@
 namespace
 {
 
-const char *const kWords[] = {"ok",    "see",   "you",  "later", "tonight", "thanks", "where", "are",
-                              "we",    "going", "call", "me",    "when",    "home",   "great", "idea",
-                              "sorry", "late",  "bus",  "train", "coffee",  "lunch",  "meet",  "now"};
-
-QString sentence(QRandomGenerator &random)
-{
-    const int words = 1 + int(random.bounded(25));
-    QString text;
-    for (int i = 0; i < words; ++i) {
-        if (i)
-            text += QLatin1Char(' ');
-        text += QLatin1String(kWords[random.bounded(int(sizeof(kWords) / sizeof(kWords[0])))]);
-    }
-    return text;
-}
+using bench::cpuSeconds;
+using bench::peakRssMb;
+using bench::sentence;
 
 QString phone(int n)
 {
@@ -122,20 +109,6 @@ void generate(const QString &folder, int messages, int chats)
     // The phone's own index of the messages by conversation.
     fx.db().executeThrow(Sqlite3Sql("CREATE INDEX message_group_index ON message(group_id, ROWID)"));
     fx.commit();
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double peakRssMb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
 }
 
 // Every record of the set, in key order, with what links it, for comparing

@@ -28,9 +28,8 @@
 
 #include <cstdio>
 
-#include <sys/resource.h>
-
 #include "BackupSMSThread.h"
+#include "BenchCommon.h"
 #include "CountryLibDb.h"
 #include "DeleteMessagesThread.h"
 #include "IOS6MessageDb.h"
@@ -39,21 +38,9 @@
 namespace
 {
 
-const char *const kWords[] = {"ok",    "see",   "you",  "later", "tonight", "thanks", "where", "are",
-                              "we",    "going", "call", "me",    "when",    "home",   "great", "idea",
-                              "sorry", "late",  "bus",  "train", "coffee",  "lunch",  "meet",  "now"};
-
-QString sentence(QRandomGenerator &random)
-{
-    const int words = 1 + int(random.bounded(25));
-    QString text;
-    for (int i = 0; i < words; ++i) {
-        if (i)
-            text += QLatin1Char(' ');
-        text += QLatin1String(kWords[random.bounded(int(sizeof(kWords) / sizeof(kWords[0])))]);
-    }
-    return text;
-}
+using bench::cpuSeconds;
+using bench::peakRssMb;
+using bench::sentence;
 
 struct Generated
 {
@@ -127,23 +114,6 @@ Generated generate(const QDir &root, int messageCount, int chatCount)
     }
     sms.commit();
     return g;
-}
-
-// Processor time of the whole process (all threads), in seconds: on a shared
-// machine wall time also counts the waits for other people's work.
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Peak resident memory of the process so far, in MB.
-double peakRssMb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0; // kilobytes on Linux
 }
 
 double runBackup(const QList<_MsgMessage *> &messages, const QDir &target)

@@ -25,8 +25,7 @@
 #include <cstdio>
 #include <vector>
 
-#include <sys/resource.h>
-
+#include "BenchCommon.h"
 #include "BackupGenerator.h"
 #include "CountryLibDb.h"
 #include "IOS6MessageDb.h"
@@ -39,9 +38,8 @@
 namespace
 {
 
-const char *const kWords[] = {"ok",    "see",   "you",  "later", "tonight", "thanks", "where", "are",
-                              "we",    "going", "call", "me",    "when",    "home",   "great", "idea",
-                              "sorry", "late",  "bus",  "train", "coffee",  "lunch",  "meet",  "now"};
+using bench::cpuSeconds;
+using bench::kWords;
 
 constexpr int kFirstDate = 380000000;
 // Seconds between two of the backup's messages, on average.
@@ -234,15 +232,6 @@ Counts fill(IOS6SmsDbFixture &sms, const Plan &plan, int chatCount, const std::v
 bool byDate(const Message &a, const Message &b)
 {
     return a.date < b.date || (a.date == b.date && a.index < b.index);
-}
-
-// Processor time of the whole process (all threads), in seconds: on a shared
-// machine wall time also counts the waits for other people's work.
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 qint64 rows(const QString &path, const char *table)

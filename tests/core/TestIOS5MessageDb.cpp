@@ -26,6 +26,7 @@
 #include "MessageText.h"
 #include "MsgSetBuilder.h"
 #include "PlistNode.h"
+#include "SqlitePageDamage.h"
 
 namespace
 {
@@ -1316,21 +1317,9 @@ TEST(IOS5MessageDbMessages, ADamagedPageHalfWayKeepsTheMessagesBeforeIt)
     }
     s.fx.commit();
     int before = kMessages + 1;
-    {
-        QFile file(s.fx.dbPath());
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        const QByteArray bytes = file.readAll();
-        const qsizetype at = bytes.indexOf("marker-02000-");
-        ASSERT_GT(at, 0);
-        const qint64 pageSize = (quint8(bytes.at(16)) << 8) | quint8(bytes.at(17));
-        const qint64 page = at / pageSize * pageSize;
-        const QByteArray damaged = bytes.mid(page, pageSize);
-        for (qsizetype from = damaged.indexOf("marker-"); from >= 0; from = damaged.indexOf("marker-", from + 1))
-            before = std::min(before, damaged.mid(from + 7, 5).toInt());
-        // The page's type byte, which no page of a B-tree may hold.
-        ASSERT_TRUE(file.seek(page));
-        ASSERT_EQ(file.write(QByteArray(8, '\x77')), 8);
-    }
+    QByteArray page;
+    ASSERT_TRUE(damagePageHolding(s.fx.dbPath(), "marker-02000-", &page));
+    before = smallestNumbered(page, "marker-", before);
 
     MsgDataSet set = MsgDataSet::create();
     std::string error;

@@ -16,6 +16,7 @@
 #include "MessageRecycleDb.h"
 #include "MessageText.h"
 #include "PhoneNumber.h"
+#include "SqlitePageDamage.h"
 
 namespace
 {
@@ -309,22 +310,10 @@ TEST_F(IOS6MessageDbReadTest, ADamagedPageHalfWayKeepsTheMessagesBeforeIt)
         }
         sms.commit();
     }
-    {
-        QFile file(smsDb());
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        const QByteArray bytes = file.readAll();
-        const qsizetype at = bytes.indexOf("marker-02000-");
-        ASSERT_GT(at, 0);
-        // The page's type byte, which no page of a B-tree may hold.
-        const qint64 pageSize = (quint8(bytes.at(16)) << 8) | quint8(bytes.at(17));
-        const qint64 page = at / pageSize * pageSize;
-        // The messages before the page are those before its first one.
-        const QByteArray damaged = bytes.mid(page, pageSize);
-        for (qsizetype from = damaged.indexOf("marker-"); from >= 0; from = damaged.indexOf("marker-", from + 1))
-            before = std::min(before, damaged.mid(from + 7, 5).toInt());
-        ASSERT_TRUE(file.seek(page));
-        ASSERT_EQ(file.write(QByteArray(8, '\x77')), 8);
-    }
+    QByteArray page;
+    ASSERT_TRUE(damagePageHolding(smsDb(), "marker-02000-", &page));
+    // The messages before the page are those before its first one.
+    before = smallestNumbered(page, "marker-", before);
 
     IOS6MessageDb db(root(), QString(), false);
     MsgDataSet set = MsgDataSet::create();
