@@ -230,29 +230,30 @@ bool CursorAhead::next()
     }
 }
 
-const CursorAhead::Slot *CursorAhead::slot(int field, Kind kind) const
+bool CursorAhead::place(int field, Kind kind, size_t *at) const
 {
     if (!m_batch || m_row < 0 || field < 0 || size_t(field) >= m_shared->fieldSlots.size())
-        return nullptr;
+        return false;
     const Slot &s = m_shared->fieldSlots[size_t(field)];
-    return s.kind == kind ? &s : nullptr;
+    if (s.kind != kind)
+        return false;
+    // The current row's values of a kind lie together, in the fields' order.
+    *at = size_t(m_row) * size_t(m_shared->counts[kindIndex(kind)]) + size_t(s.index);
+    return true;
 }
 
 qint64 CursorAhead::int64(int field) const
 {
-    const Slot *s = slot(field, Kind::Int64);
-    if (!s)
-        return 0;
-    return m_batch->ints[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Int64)]) + size_t(s->index)];
+    size_t at = 0;
+    return place(field, Kind::Int64, &at) ? m_batch->ints[at] : 0;
 }
 
 QByteArrayView CursorAhead::utf8(int field) const
 {
-    const Slot *s = slot(field, Kind::Utf8);
-    if (!s)
+    size_t at = 0;
+    if (!place(field, Kind::Utf8, &at))
         return QByteArrayView();
-    const auto &[offset, size] =
-        m_batch->spans[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Utf8)]) + size_t(s->index)];
+    const auto &[offset, size] = m_batch->spans[at];
     if (size < 0)
         return QByteArrayView();
     // An empty text is an empty view, never a null one.
@@ -262,18 +263,12 @@ QByteArrayView CursorAhead::utf8(int field) const
 
 QString CursorAhead::takeText(int field)
 {
-    const Slot *s = slot(field, Kind::Text);
-    if (!s)
-        return QString();
-    return std::move(
-        m_batch->texts[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Text)]) + size_t(s->index)]);
+    size_t at = 0;
+    return place(field, Kind::Text, &at) ? std::move(m_batch->texts[at]) : QString();
 }
 
 QByteArray CursorAhead::takeBlob(int field)
 {
-    const Slot *s = slot(field, Kind::Blob);
-    if (!s)
-        return QByteArray();
-    return std::move(
-        m_batch->blobs[size_t(m_row) * size_t(m_shared->counts[kindIndex(Kind::Blob)]) + size_t(s->index)]);
+    size_t at = 0;
+    return place(field, Kind::Blob, &at) ? std::move(m_batch->blobs[at]) : QByteArray();
 }

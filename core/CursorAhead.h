@@ -76,7 +76,9 @@ private:
         int index; // among the fields of its kind
     };
 
-    const Slot *slot(int field, Kind kind) const;
+    // The place of the current row's value of field among the batch's values
+    // of its kind; false for no row, no such field or another kind.
+    bool place(int field, Kind kind, size_t *at) const;
 
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;

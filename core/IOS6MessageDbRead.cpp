@@ -34,7 +34,6 @@ CursorAhead::Kind messageColumnKind(IOS6MessageColumn::Column column)
     case C::Text:
     case C::Subject:
     case C::GroupTitle:
-    case C::LogicHash:
         return CursorAhead::Kind::Text;
     case C::ServiceCenter:
     case C::Country:
