@@ -6,6 +6,7 @@
 
 #include <QDebug>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -173,11 +174,20 @@ void insertChatRows(ChatRows &pending, const std::function<void()> &alongside = 
     for (const Rows &rows : std::as_const(pending))
         total += qint64(rows.size());
     if (total < kThreadedChatRows || pending.size() < 2) {
-        if (alongside)
-            alongside();
+        // The hashes are filled whatever alongside does, as they are when
+        // it runs beside them on threads: one outcome for every size.
+        std::exception_ptr failure;
+        try {
+            if (alongside)
+                alongside();
+        } catch (...) {
+            failure = std::current_exception();
+        }
         for (auto it = pending.begin(); it != pending.end(); ++it)
             fill(it.key(), it.value());
         pending.clear();
+        if (failure)
+            std::rethrow_exception(failure);
         return;
     }
     // Each conversation's hash is its own, and gets the same inserts in the

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QThread>
 
 #include <stdexcept>
 
@@ -12,6 +13,10 @@ device_notification_target::device_notification_target(QObject *r, const char *a
     , arrivedSlot(arrived)
     , leftSlot(left)
 {
+    if (!r)
+        return;
+    relay = std::make_shared<QObject>();
+    relay->moveToThread(r->thread());
 }
 
 int mobiledevice_subscribe(device_notification_target *target)
@@ -41,8 +46,18 @@ void device_notification_callback(const DeviceNotificationInfo *info, void *cont
         slot = target->arrivedSlot;
     else if (info->message == kDeviceLeft)
         slot = target->leftSlot;
-    QObject *receiver = target->receiver.data();
-    if (!slot || !*slot || !receiver)
+    QObject *relay = target->relay.get();
+    if (!slot || !*slot || !relay)
         return;
-    QMetaObject::invokeMethod(receiver, slot, Qt::AutoConnection, Q_ARG(void *, info->device));
+    void *device = info->device;
+    auto deliver = [target, slot, device] {
+        if (QObject *receiver = target->receiver.data())
+            QMetaObject::invokeMethod(receiver, slot, Qt::DirectConnection, Q_ARG(void *, device));
+    };
+    // The receiver may be destroyed on its thread at any moment: only there
+    // is the guard looked at, right before the call.
+    if (QThread::currentThread() == relay->thread())
+        deliver();
+    else
+        QMetaObject::invokeMethod(relay, deliver, Qt::QueuedConnection);
 }

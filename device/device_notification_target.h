@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
+
 #include "MobileDeviceCalls.h"
 
 // Whom the device library's notifications reach: the slots named here are
@@ -17,10 +19,15 @@ struct device_notification_target
     device_notification_target(QObject *receiver, const char *arrivedSlot, const char *leftSlot);
 
     // Guarded: a receiver that is destroyed before the process ends is no
-    // longer called.
+    // longer called. Read on the receiver's thread only, where it can be
+    // destroyed: the library's thread never looks at it.
     QPointer<QObject> receiver;
     const char *arrivedSlot = "";
     const char *leftSlot = "";
+    // An object of the receiver's thread, made with the record and living as
+    // long as it: the library's thread only posts the call to it, and it
+    // finds the receiver, if still there, when the call arrives.
+    std::shared_ptr<QObject> relay;
 };
 
 // Loads the framework when it is not loaded yet (a failure throws

@@ -11,6 +11,7 @@
 #include "IOSDevice.h"
 #include "PlistNode.h"
 #include "ProgressForm.h"
+#include "ScopedConnection.h"
 #include "SafePath.h"
 #include "TempBackupRoot.h"
 #include "backup2tool.h"
@@ -108,9 +109,12 @@ void IOSMobileBackupThread::run()
         if (!isReusableBackup(folder, device->productVersion) && !removeEntry(folder))
             throwError(tr("Can not remove the earlier backup %1.").arg(htmlEscape(QDir::toNativeSeparators(folder))));
 
-        connect(tool, SIGNAL(update(double, QString, QString)), this, SLOT(backupUpdate(double, QString, QString)),
-                Qt::UniqueConnection);
-        connect(form, SIGNAL(userCacel()), tool, SLOT(cancel()), Qt::UniqueConnection);
+        // Both connections end with this block: none outlives the run, and
+        // progress is heard on this thread while the tool runs, so nothing
+        // is left queued to reach the dialog after it.
+        const ScopedConnection progress(
+            connect(tool, &backup2tool::update, this, &IOSMobileBackupThread::backupUpdate, Qt::DirectConnection));
+        const ScopedConnection cancel(connect(form, SIGNAL(userCacel()), tool, SLOT(cancel())));
         if (ProgressForm::isCancelled(form))
             throw kCancelled;
 

@@ -136,8 +136,12 @@ protected:
     // or an empty one.
     QString run(backup2tool &tool, int op, const std::function<void(const Update &)> &onUpdate = {})
     {
+        // The connection captures this call's arguments, so it goes with the
+        // call: its context object is the call's own. A second run on the
+        // same tool must not reach the first one's callback.
+        QObject thisRun;
         QObject::connect(
-            &tool, &backup2tool::update, &tool,
+            &tool, &backup2tool::update, &thisRun,
             [&](double pg, const QString &s1, const QString &s2) {
                 const Update u{pg, s1, s2};
                 {
@@ -242,6 +246,21 @@ TEST_F(Backup2ToolTest, ProgressIsReportedAtEveryPollAndStaysAt99)
     }
     EXPECT_DOUBLE_EQ(updates.last().progress, 99.0);
     EXPECT_DOUBLE_EQ(tool.progress(), 99.0);
+}
+
+TEST_F(Backup2ToolTest, EachRunOfOneToolReachesOnlyItsOwnListener)
+{
+    // The device takes long enough for every run to report progress.
+    backup2tool tool(handles.value(QStringLiteral("slow")), QStringLiteral("slow"), QDir(root.path()));
+    int first = 0;
+    int second = 0;
+    EXPECT_EQ(run(tool, 0, [&](const Update &) { ++first; }), QString());
+    const int firstAfterItsRun = first;
+    EXPECT_EQ(run(tool, 0, [&](const Update &) { ++second; }), QString());
+    EXPECT_GE(firstAfterItsRun, 1);
+    EXPECT_EQ(first, firstAfterItsRun);
+    EXPECT_GE(second, 1);
+    EXPECT_EQ(updateCount.load(), first + second);
 }
 
 TEST_F(Backup2ToolTest, AnUnreadableDeviceIsEstimatedAtAMinute)
