@@ -1,7 +1,6 @@
 #include "IOS6MessageDb.h"
 
 #include "CursorAhead.h"
-#include "PageCacheLimit.h"
 #include "ParallelSlices.h"
 
 #include <QDebug>
@@ -13,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "PhoneNumber.h"
+#include "CountryCache.h"
 #include "TextPool.h"
 
 namespace
@@ -287,7 +286,7 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
     }
 
     // Countries by two-letter code, looked up once per load.
-    QHash<QString, Country> countries;
+    CountryCache countries(m_countries);
     TextPool texts;
     Sqlite3Cursor c = queryThrow(
         Sqlite3Sql("select j.chat_id, h.* from chat_handle_join as j inner join handle as h on j.handle_id = h.rowid"));
@@ -304,16 +303,10 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
             h->uncanonicalized_id = c.getText(QStringLiteral("uncanonicalized_id"));
             h->_ct_name = c.getText(QStringLiteral("_ct_name"));
             h->_photo = c.getBlob(QStringLiteral("_photo"));
-            if (h->country.isEmpty()) {
-                const Country &current = m_countries.currentCountry();
-                h->country = current.sn.toLower();
-                h->id = normalizePhoneNumber(current, h->id);
-            } else {
-                auto it = countries.constFind(h->country);
-                if (it == countries.constEnd())
-                    it = countries.insert(h->country, m_countries.countryBySn(h->country));
-                h->id = normalizePhoneNumber(it.value(), h->id);
-            }
+            // An empty country is the current one's.
+            h->id = countries.normalized(h->country, h->id);
+            if (h->country.isEmpty())
+                h->country = m_countries.currentCountry().sn.toLower();
             if (m_contacts.isOpen()) {
                 try {
                     const IOSContactsMemDb::_Person person = m_contacts.findPerson(h->id);
@@ -380,7 +373,6 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // Service names, accounts and country codes repeat from message to
     // message; the records share one copy of each.
     TextPool texts;
-    const PageCacheLimit limit(*this, kReadCacheKiB);
     // Rows come in the file's order, which is seldom that of the
     // conversations: each conversation's messages are gathered first and
     // put into its hash afterwards, conversation by conversation, made as
@@ -404,7 +396,7 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // A failure half way leaves what was read linked, as it was read.
     try {
         // Until the rows end, the connection is the stepping thread's.
-        CursorAhead c(queryThrow(sql), fields);
+        CursorAhead c(*this, sql, fields, kReadCacheKiB);
         while (c.next()) {
             auto num = [&c](C::Column column) { return int(c.int64(kFirstColumnField + column)); };
             auto text = [&c](C::Column column) { return c.takeText(kFirstColumnField + column); };

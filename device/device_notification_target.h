@@ -7,6 +7,8 @@
 
 #include "MobileDeviceCalls.h"
 
+class device_notification_relay;
+
 // Whom the device library's notifications reach: the slots named here are
 // invoked on the receiver by name, with the device handle as their one
 // "void*" argument, for a device that arrived (message 1) and one that left
@@ -27,7 +29,7 @@ struct device_notification_target
     // An object of the receiver's thread, made with the record and living as
     // long as it: the library's thread only posts the call to it, and it
     // finds the receiver, if still there, when the call arrives.
-    std::shared_ptr<QObject> relay;
+    std::shared_ptr<device_notification_relay> relay;
 };
 
 // Loads the framework when it is not loaded yet (a failure throws

@@ -17,6 +17,7 @@
 #include "ServicePeer.h"
 #include "ServiceSocket.h"
 #include "SimFramework.h"
+#include "ThreadHandOff.h"
 #include "ThrownText.h"
 #include "mobiledevice_notification_thread.h"
 
@@ -24,6 +25,8 @@ namespace
 {
 
 using Step = ServicePeer::Step;
+
+const char kConnected = 0;
 
 // What the listener announced, and on which thread. The listener's thread
 // may still announce while this goes: what it records lives with the
@@ -37,11 +40,14 @@ public:
         m_connection = QObject::connect(
             &listener, &mobiledevice_notification_thread::recNotification, &listener,
             [heard = m_heard](const QString &name) {
+                // Connected while the listener may run already.
+                acceptHandOff(&kConnected);
                 std::lock_guard<std::mutex> lock(heard->mutex);
                 heard->names << name;
                 heard->threads << QThread::currentThread();
             },
             Qt::DirectConnection);
+        announceHandOff(&kConnected);
     }
     ~Announcements() { QObject::disconnect(m_connection); }
     Announcements(const Announcements &) = delete;

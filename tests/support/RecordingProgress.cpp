@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "ThreadHandOff.h"
+
 RecordingProgress::RecordingProgress(QObject *parent)
     : QObject(parent)
 {
@@ -14,15 +16,20 @@ bool RecordingProgress::runWorker(QThread &worker, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
+    // The worker's end is seen by QThread::wait under Qt's own locks.
+    const QMetaObject::Connection ended = connect(
+        &worker, &QThread::finished, &worker, [&worker] { announceHandOff(&worker); }, Qt::DirectConnection);
     worker.start();
     bool inTime = true;
     while (!worker.wait(QDeadlineTimer(5))) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (inTime && clock.elapsed() > timeoutMs) {
+        if (inTime && timeoutMs >= 0 && clock.elapsed() > timeoutMs) {
             inTime = false;
             setCancelled(true);
         }
     }
+    disconnect(ended);
+    acceptHandOff(&worker);
     // Everything the worker posted is queued by now.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     return inTime;
