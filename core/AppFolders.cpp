@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QStandardPaths>
 
+#include "BoundedRead.h"
+
 namespace
 {
 
@@ -44,8 +46,8 @@ QString readRedirectDir()
     QFile file(redirectFilePath());
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.read(kMaxRedirectBytes + 1);
-    if (bytes.isEmpty() || bytes.size() > kMaxRedirectBytes)
+    QByteArray bytes;
+    if (readWithin(file, kMaxRedirectBytes, bytes) != BoundedRead::Whole || bytes.isEmpty())
         return {};
     const QString path = QString::fromUtf8(bytes);
     if (!QFileInfo::exists(path))

@@ -16,6 +16,7 @@
 #include <mbedtls/platform_util.h>
 
 #include "AesCrypto.h"
+#include "BoundedRead.h"
 #include "Errors.h"
 #include "FileUtils.h"
 #include "MbdbFile.h"
@@ -170,13 +171,15 @@ void BackupManifest::loadInfo()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throwError(file.errorString());
-    if (file.size() > kMaxManifestPlistSize)
+    QByteArray bytes;
+    switch (readWithin(file, kMaxManifestPlistSize, bytes)) {
+    case BoundedRead::Whole:
+        break;
+    case BoundedRead::TooLarge:
         throwError(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
-    const QByteArray bytes = file.read(kMaxManifestPlistSize + 1);
-    if (file.error() != QFileDevice::NoError)
+    case BoundedRead::Failed:
         throwError(file.errorString());
-    if (bytes.size() > kMaxManifestPlistSize)
-        throwError(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
+    }
 
     // Without a readable Manifest.plist the backup would pass for an
     // unencrypted one and hand out its encrypted files as they are.
