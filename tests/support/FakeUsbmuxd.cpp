@@ -537,7 +537,6 @@ plist_t FakeUsbmuxd::lockdownAnswer(Phone &phone, plist_t request, const QString
     plist_dict_set_item(answer, "Request", plist_new_string(type.toUtf8().constData()));
     const auto refuse = [answer](const char *error) {
         plist_dict_set_item(answer, "Error", plist_new_string(error));
-        plist_dict_set_item(answer, "Result", plist_new_string("Failure"));
         return answer;
     };
     if (type == QLatin1String("QueryType")) {
