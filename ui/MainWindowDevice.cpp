@@ -175,6 +175,7 @@ bool MainWindow::copyDeviceDatabases(IOSDevice &device)
 
 bool MainWindow::copyDeviceDatabasesByBackup(IOSDevice &device)
 {
+    device.checkBackupReadable();
     if (!device.checkBackupSettings(true, false))
         return false;
 

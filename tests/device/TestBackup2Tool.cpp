@@ -136,7 +136,9 @@ protected:
     // or an empty one.
     QString run(backup2tool &tool, int op, const std::function<void(const Update &)> &onUpdate = {})
     {
-        QObject::connect(
+        // The connection lasts for this run only: its slot refers to this
+        // call's onUpdate.
+        const QMetaObject::Connection connection = QObject::connect(
             &tool, &backup2tool::update, &tool,
             [&](double pg, const QString &s1, const QString &s2) {
                 const Update u{pg, s1, s2};
@@ -158,6 +160,7 @@ protected:
             }
         });
         worker.join();
+        QObject::disconnect(connection);
         return error;
     }
 

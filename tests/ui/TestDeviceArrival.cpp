@@ -306,7 +306,7 @@ TEST_F(DeviceArrivalTest, TheSystemVersionChoosesTheWay)
     } cases[] = {
         {"four", "4.3.5", false}, {"five", "5.0", true},    {"seven", "7.1.2", true},
         {"eight", "8.1", false},  {"none", "", true},       {"beta", "beta", true},
-        {"ten", "10.0.2", false},
+        {"nine", "9.3.5", false},
     };
     QList<PhoneSetup> devices;
     for (const auto &c : cases) {
@@ -332,6 +332,25 @@ TEST_F(DeviceArrivalTest, TheSystemVersionChoosesTheWay)
     EXPECT_EQ(deviceNames(), expectedNames);
     EXPECT_EQ(passcodeNotes(), int(std::size(cases)));
     EXPECT_TRUE(boxTexts(QMessageBox::Critical).isEmpty());
+}
+
+TEST_F(DeviceArrivalTest, APhoneOnIOS10OrLaterIsRefusedBeforeAnyBackup)
+{
+    giveIOS6Db(QStringLiteral("ten"), 1);
+    giveIOS6Db(QStringLiteral("after"), 1);
+    PhoneSetup ten = phone(QStringLiteral("ten"));
+    ten.version = QStringLiteral("10.3.3");
+    PhoneSetup after = phone(QStringLiteral("after"));
+    start({ten, after});
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return nodeOf(QStringLiteral("after")) != nullptr; }, 60000));
+
+    // The error names the phone's system before anything is backed up.
+    const QStringList errors = boxTexts(QMessageBox::Critical);
+    ASSERT_EQ(errors.size(), 1) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(errors.first().contains(QLatin1String("iOS 10.3.3"))) << errors.first().toStdString();
+    EXPECT_FALSE(usedBackupTool(QStringLiteral("ten")));
+    EXPECT_FALSE(usedFileRelay(QStringLiteral("ten")));
+    EXPECT_EQ(deviceNames(), QStringList{QStringLiteral("Phone after")});
 }
 
 TEST_F(DeviceArrivalTest, AnUnknownCountryIsAskedFor)
