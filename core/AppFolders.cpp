@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QStandardPaths>
 
+#include "PrivateFiles.h"
+
 namespace
 {
 
@@ -79,7 +81,10 @@ QDir appDataDir()
             cachedAppDataDir = resolveAppDataDir();
         path = cachedAppDataDir;
     }
-    QDir().mkpath(path);
+    // It holds copies of a person's messages: made for the user alone. One
+    // that is there keeps its mode here; start-up narrows it, and says so.
+    if (!QFileInfo(path).isDir())
+        makePrivateDir(path);
     return QDir(path);
 }
 
