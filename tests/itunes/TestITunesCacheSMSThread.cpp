@@ -22,6 +22,7 @@
 #include "CaseName.h"
 #include "FileNodeLookup.h"
 #include "ITunesCacheSMSThread.h"
+#include "PrivateFiles.h"
 #include "RandomBytes.h"
 #include "RecordingProgress.h"
 
@@ -608,6 +609,62 @@ TEST_F(CacheThreadTest, ACancelInADeviceFolderKeepsWhatTheCacheDidNotMake)
     const auto progress = run(5);
     EXPECT_EQ(progress->endings(), 0);
     EXPECT_EQ(listing(cacheFolder()), before);
+}
+
+namespace
+{
+
+// Every entry below root whose mode is not the private one: folders 0700,
+// files 0600; "<mode> <path>" each.
+QStringList notPrivate(const QString &root)
+{
+    QStringList out;
+    if (permissionBits(root) != 0700)
+        out << QString::number(permissionBits(root), 8) + QStringLiteral(" .");
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const int want = QFileInfo(path).isDir() ? 0700 : 0600;
+        if (permissionBits(path) != want)
+            out << QString::number(permissionBits(path), 8) + QLatin1Char(' ') + QDir(root).relativeFilePath(path);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(CacheThreadTest, TheDecryptedCopiesAreForTheUserAlone)
+{
+    writeBackup(m_sample.files(), true);
+    ASSERT_EQ(run()->result(), 1);
+    EXPECT_EQ(listing(cacheLibrary()), m_sample.cached());
+    EXPECT_EQ(notPrivate(cacheFolder()), QStringList());
+
+    // Copies an earlier version left open to others are narrowed too, also
+    // those that are current and not copied again.
+    for (const char *path : {"/SMS/sms.db", "/AddressBook/AddressBook.sqlitedb", "/SMS/Attachments"})
+        ASSERT_TRUE(QFile::setPermissions(cacheLibrary() + QLatin1String(path), QFileDevice::Permissions(0x7755)));
+    ASSERT_TRUE(QFile::setPermissions(cacheFolder(), QFileDevice::Permissions(0x7755)));
+    ASSERT_EQ(run()->result(), 1);
+    EXPECT_EQ(notPrivate(cacheFolder()), QStringList());
+}
+
+TEST_F(CacheThreadTest, ACancelledRunLeavesNothingOpenToOthers)
+{
+    // A device's folder keeps what the cache did not make; it stays, made
+    // private as the run began.
+    ASSERT_TRUE(QDir().mkpath(cacheFolder()));
+    writeAll(cacheFolder() + "/file-relay.cpio", "archive");
+    writeBackup(m_sample.files(), true);
+    for (int cancelAfter : {0, 4, 9}) {
+        SCOPED_TRACE(cancelAfter);
+        ASSERT_TRUE(QFile::setPermissions(cacheFolder(), QFileDevice::Permissions(0x7755)));
+        const auto progress = run(cancelAfter);
+        EXPECT_EQ(progress->endings(), 0);
+        EXPECT_EQ(listing(cacheFolder()).keys(), QStringList{"file-relay.cpio"});
+        EXPECT_EQ(permissionBits(cacheFolder()), 0700);
+    }
 }
 
 namespace
