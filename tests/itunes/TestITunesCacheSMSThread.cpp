@@ -23,6 +23,7 @@
 #include "FileNodeLookup.h"
 #include "ITunesCacheSMSThread.h"
 #include "PrivateFiles.h"
+#include "PrivateModes.h"
 #include "RandomBytes.h"
 #include "RecordingProgress.h"
 
@@ -611,35 +612,12 @@ TEST_F(CacheThreadTest, ACancelInADeviceFolderKeepsWhatTheCacheDidNotMake)
     EXPECT_EQ(listing(cacheFolder()), before);
 }
 
-namespace
-{
-
-// Every entry below root whose mode is not the private one: folders 0700,
-// files 0600; "<mode> <path>" each.
-QStringList notPrivate(const QString &root)
-{
-    QStringList out;
-    if (permissionBits(root) != 0700)
-        out << QString::number(permissionBits(root), 8) + QStringLiteral(" .");
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const int want = QFileInfo(path).isDir() ? 0700 : 0600;
-        if (permissionBits(path) != want)
-            out << QString::number(permissionBits(path), 8) + QLatin1Char(' ') + QDir(root).relativeFilePath(path);
-    }
-    return out;
-}
-
-} // namespace
-
 TEST_F(CacheThreadTest, TheDecryptedCopiesAreForTheUserAlone)
 {
     writeBackup(m_sample.files(), true);
     ASSERT_EQ(run()->result(), 1);
     EXPECT_EQ(listing(cacheLibrary()), m_sample.cached());
-    EXPECT_EQ(notPrivate(cacheFolder()), QStringList());
+    EXPECT_EQ(notPrivateEntries(cacheFolder()), "");
 
     // Copies an earlier version left open to others are narrowed too, also
     // those that are current and not copied again.
@@ -647,7 +625,7 @@ TEST_F(CacheThreadTest, TheDecryptedCopiesAreForTheUserAlone)
         ASSERT_TRUE(QFile::setPermissions(cacheLibrary() + QLatin1String(path), QFileDevice::Permissions(0x7755)));
     ASSERT_TRUE(QFile::setPermissions(cacheFolder(), QFileDevice::Permissions(0x7755)));
     ASSERT_EQ(run()->result(), 1);
-    EXPECT_EQ(notPrivate(cacheFolder()), QStringList());
+    EXPECT_EQ(notPrivateEntries(cacheFolder()), "");
 }
 
 TEST_F(CacheThreadTest, ACancelledRunLeavesNothingOpenToOthers)
