@@ -130,9 +130,11 @@ private:
     bool copyDeviceDatabasesByBackup(IOSDevice &device);
     void addArrivedDevice(const IOSDevice &device);
     // Merges the messages into the backup whose messages database was cached
-    // in cacheDir; false when the merge failed or was cancelled.
+    // in cacheDir; false when the merge failed or was cancelled. merged: the
+    // messages taken into the merge; written: those the backup did not have
+    // (none: the backup was left as it was).
     bool mergeIntoBackup(const QString &country, const QList<_MsgMessage *> &messages, const BackupManifest &backup,
-                         const QDir &cacheDir, int &merged);
+                         const QDir &cacheDir, int &merged, int &written);
 
     // One device is loaded at a time; others that arrive meanwhile wait in
     // order. A device that leaves while it is being loaded gets no node.

@@ -318,13 +318,18 @@ void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
         return;
 
     int merged = 0;
-    if (!mergeIntoBackup(device.mobileSubscriberCountryCode, messages, manifest, cache.cacheDir(), merged))
+    int written = 0;
+    if (!mergeIntoBackup(device.mobileSubscriberCountryCode, messages, manifest, cache.cacheDir(), merged, written))
         return;
 
-    ProgressForm restoreForm(QString(), this);
-    IOSMobileRestoreThread restore(&device, backup.backupDir(), &restoreForm, this);
-    if (!runWorkerStage(restoreForm, restore))
-        return;
+    // A phone that holds every message already is not restarted to get its
+    // own backup back.
+    if (written > 0) {
+        ProgressForm restoreForm(QString(), this);
+        IOSMobileRestoreThread restore(&device, backup.backupDir(), &restoreForm, this);
+        if (!runWorkerStage(restoreForm, restore))
+            return;
+    }
 
     showInformation(tr("IDS_SUC_RESTORE_%1_MESSAGES_TO_IOS").arg(merged));
 }
@@ -364,13 +369,14 @@ void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
         return;
 
     int merged = 0;
-    if (!mergeIntoBackup(QString(), messages, *manifest, cache.cacheDir(), merged))
+    int written = 0;
+    if (!mergeIntoBackup(QString(), messages, *manifest, cache.cacheDir(), merged, written))
         return;
     showInformation(tr("IDS_SUC_RESTORE_%1_MESSAGES_TO_IOS").arg(merged));
 }
 
 bool MainWindow::mergeIntoBackup(const QString &country, const QList<_MsgMessage *> &messages,
-                                 const BackupManifest &backup, const QDir &cacheDir, int &merged)
+                                 const BackupManifest &backup, const QDir &cacheDir, int &merged, int &written)
 {
     // The worker opens the cached database itself and tells when it cannot;
     // the backup is then left as it was.
@@ -387,5 +393,6 @@ bool MainWindow::mergeIntoBackup(const QString &country, const QList<_MsgMessage
     if (!runWorkerStage(form, merge))
         return false;
     merged = merge.mergedCount();
+    written = merge.writtenCount();
     return true;
 }

@@ -121,6 +121,7 @@ struct Phone
     bool ios5 = false;
     bool cloudBackup = false;
     int conversations = 1;
+    QString tag; // of the guids of its messages; the id when empty
 };
 
 Phone phone(const QString &id)
@@ -162,7 +163,8 @@ protected:
         QJsonArray devices;
         for (const Phone &p : phones) {
             const QString home = p.id + QStringLiteral("-home");
-            writePhoneDb(scenario.path(home + QStringLiteral("/Library/SMS/sms.db")), p.id, p.conversations);
+            writePhoneDb(scenario.path(home + QStringLiteral("/Library/SMS/sms.db")), p.tag.isEmpty() ? p.id : p.tag,
+                         p.conversations);
             devices.append(QJsonObject{
                 {"id", p.id},
                 {"values",
@@ -285,6 +287,52 @@ TEST_F(TransferToPhoneTest, APhonesMessagesReachAnotherPhoneThroughItsRestoredBa
     // The source phone is not written to; nothing is reloaded.
     EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("src"))));
     EXPECT_EQ(window->mainModel()->deviceRoot()->children.size(), 2);
+}
+
+TEST_F(TransferToPhoneTest, MessagesThePhoneHasAlreadyLeaveItsBackupAsItWasAndItIsNotRestored)
+{
+    // Two phones with the same messages.
+    Phone source = phone(QStringLiteral("src"));
+    source.tag = QStringLiteral("same");
+    Phone target = phone(QStringLiteral("dst"));
+    target.tag = QStringLiteral("same");
+    start({source, target});
+    window->makeCurrent(phoneNode(QStringLiteral("src")));
+
+    driver.then<DataSourceSelForm>(chooseSource(nullptr, QStringLiteral("Phone dst")));
+    boxes.click(QMessageBox::Yes).click(QMessageBox::Ok);
+    window->invoke("miI2IAll");
+
+    EXPECT_EQ(boxTexts(), (QStringList{kTips, recovered(2)}));
+    // Backed up, found to hold every message, and left alone.
+    const QStringList runs = toolRuns();
+    ASSERT_EQ(runs.size(), 1) << runs.join('\n').toStdString();
+    EXPECT_TRUE(runs[0].contains(QStringLiteral("-u dst --backup")));
+    EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("dst"))));
+    const QString backupFolder = QDir(volume.path()).filePath(QStringLiteral("__quenmarvile_iosbk_temp/dst"));
+    EXPECT_EQ(QDir(backupFolder).entryList({QStringLiteral("*-*")}, QDir::Files), QStringList())
+        << "no file was replaced and kept";
+}
+
+TEST_F(TransferToPhoneTest, MessagesAnITunesBackupHasAlreadyLeaveItAsItWas)
+{
+    SampleLocalDb::write(QStringLiteral("Archive"));
+    const QString folder = SampleBackups::writeItunesBackup(
+        QStringLiteral("b1"), SampleBackups::smsDbFiles(SampleBackups::ios6SmsDb(1)));
+    start({});
+    window->makeCurrent(localDb(QStringLiteral("Archive")));
+    driver.then<LoadItunesBackupDlg>(loadBackup(folder));
+    boxes.click(QMessageBox::Ok);
+    window->invoke("miExport2iTunesAll");
+    ASSERT_EQ(boxTexts(), QStringList{recovered(5)});
+    const QStringList merged = folderDigest(folder);
+
+    // The same messages again: they are all there.
+    driver.then<LoadItunesBackupDlg>(loadBackup(folder));
+    boxes.click(QMessageBox::Ok);
+    window->invoke("miExport2iTunesAll");
+    EXPECT_EQ(boxTexts(), (QStringList{recovered(5), recovered(5)}));
+    EXPECT_EQ(folderDigest(folder), merged);
 }
 
 TEST_F(TransferToPhoneTest, FromADatabaseEveryPhoneIsOfferedAndOneConversationGoes)
