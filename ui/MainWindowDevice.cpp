@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include <QMetaObject>
+#include <QRegularExpression>
 #include <QThread>
 #include <QtDebug>
 
@@ -71,6 +72,26 @@ bool hasMessagesToWrite(const QList<_MsgMessage *> &messages)
         return true;
     showInformation(MainWindow::tr("IDS_CAN_NOT_FOUND_AND_MESSAGES"));
     return false;
+}
+
+// No message can be merged into the older sms.db of a phone before iOS 6.
+// A backup that names its system is known by that; one that does not is
+// known by its cached sms.db.
+bool isBackupBeforeIOS6(const BackupManifest &backup)
+{
+    static const QRegularExpression major(QStringLiteral("^\\s*(\\d+)"));
+    const QRegularExpressionMatch match = major.match(backup.info.productVersion);
+    return match.hasMatch() && match.captured(1).toInt() < 6;
+}
+
+bool isCachedBeforeIOS6(const QDir &cacheDir)
+{
+    try {
+        return AbsIOSMessageDb::dbVersion(cacheDir.absoluteFilePath(QLatin1String(kCachedSmsDbPath))) < 6;
+    } catch (const std::exception &) {
+        // The merge opens the file itself and tells what is wrong with it.
+        return false;
+    }
 }
 
 } // namespace
@@ -356,6 +377,10 @@ void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
         showWarning(tr("IDS_CANT_EXPORT_ITUNES_BACKUP_IS_ENCRYPT"));
         return;
     }
+    if (isBackupBeforeIOS6(*manifest)) {
+        showWarning(tr("Failed to recover. Only iOS 6 or above is supported."));
+        return;
+    }
     try {
         manifest->loadFiles();
     } catch (const std::exception &e) {
@@ -367,6 +392,10 @@ void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
     ITunesCacheSMSThread cache(manifest.data(), &cacheForm, this);
     if (!runWorkerStage(cacheForm, cache))
         return;
+    if (isCachedBeforeIOS6(cache.cacheDir())) {
+        showWarning(tr("Failed to recover. Only iOS 6 or above is supported."));
+        return;
+    }
 
     int merged = 0;
     int written = 0;

@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -538,6 +539,70 @@ TEST_F(TransferToPhoneTest, AnEncryptedOrUnchosenBackupIsLeftAsItWas)
     window->invoke("miExport2iTunesAll");
     EXPECT_EQ(boxes.shown().size(), 1);
     EXPECT_EQ(folderDigest(folder), before);
+}
+
+// A phone's iOS 5 sms.db, as its backup stores it.
+QByteArray ios5SmsDb(const QString &scratch)
+{
+    {
+        IOS5DbFixture fx(scratch);
+        fx.addGroup(1, 1, 1);
+        fx.addMember(1, 1, QStringLiteral("+4915100000001"), QStringLiteral("de"));
+        IOS5DbFixture::Sms sms;
+        sms.rowid = 1;
+        sms.groupId = 1;
+        sms.address = QStringLiteral("+4915100000001");
+        sms.text = QStringLiteral("Hallo");
+        sms.date = 1357000000;
+        fx.addSms(sms);
+    }
+    QFile f(IOS5DbFixture::smsDbPath(scratch));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST_F(TransferToPhoneTest, AnIOS5BackupIsRefusedAsAnIOS5PhoneIs)
+{
+    // The backup says which system it was made of; one that does not say is
+    // known by its sms.db, once that is cached.
+    const struct
+    {
+        const char *name;
+        const char *version;
+        bool cached;
+    } cases[] = {
+        {"made of iOS 5", "5.1.1", false},
+        {"of no stated system", "", true},
+    };
+    SampleLocalDb::write(QStringLiteral("Archive"));
+    QTemporaryDir scratch;
+    const QByteArray sms = ios5SmsDb(scratch.path());
+    ASSERT_FALSE(sms.isEmpty());
+    start({});
+    window->makeCurrent(localDb(QStringLiteral("Archive")));
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        BackupGenerator::Options options;
+        options.productVersion = QLatin1String(c.version);
+        const QString folder = SampleBackups::writeItunesBackup(QStringLiteral("five%1").arg(++n),
+                                                                SampleBackups::smsDbFiles(sms), options);
+        const QStringList before = folderDigest(folder);
+        const qsizetype shown = boxes.shown().size();
+
+        driver.then<LoadItunesBackupDlg>(loadBackup(folder));
+        boxes.click(QMessageBox::Ok);
+        window->invoke("miExport2iTunesAll");
+
+        ASSERT_EQ(boxes.shown().size(), shown + 1);
+        EXPECT_EQ(boxes.shown().last().text.toStdString(), kOnlyIOS6.toStdString());
+        EXPECT_EQ(boxes.shown().last().icon, QMessageBox::Warning);
+        EXPECT_EQ(folderDigest(folder), before);
+        const QString cache = appDataDir().filePath(QStringLiteral("itunes_cache/")
+                                                    + QString::fromLatin1(QCryptographicHash::hash(
+                                                          QDir(folder).absolutePath().toUtf8(), QCryptographicHash::Md5)
+                                                                              .toHex()));
+        EXPECT_EQ(QFileInfo::exists(cache), c.cached);
+    }
 }
 
 struct FamilyCase
