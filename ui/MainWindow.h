@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QItemSelection>
 #include <QMainWindow>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -120,6 +121,11 @@ protected slots:
     void miExport2iTunesAll();
 
 private:
+    // Of the conversations whose messages were just deleted from the
+    // database, those left with none (the file has dropped them) leave the
+    // record set, and the tree with the conversation nodes they empty.
+    void dropEmptiedConversations(_LocalDBItemNode *database, const QSet<_MsgChat *> &touched);
+
     // Asks the device framework, when it is loaded, to report arrivals and
     // removals to the two slots above.
     void subscribeToDevices();
