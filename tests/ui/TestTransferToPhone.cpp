@@ -2,10 +2,12 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTranslator>
 
@@ -123,6 +125,7 @@ struct Phone
     bool cloudBackup = false;
     int conversations = 1;
     QString tag; // of the guids of its messages; the id when empty
+    int toolMs = 0; // how long each backup and restore of it takes
 };
 
 Phone phone(const QString &id)
@@ -177,7 +180,8 @@ protected:
                              {"com.apple.mobile.backup",
                               QJsonObject{{"CloudBackupEnabled", p.cloudBackup}, {"WillEncrypt", false}}}}},
                 {"backup", QJsonObject{{"domains", QJsonObject{{"HomeDomain", home}}},
-                                       {"restore_into", p.id + QStringLiteral("-restored")}}},
+                                       {"restore_into", p.id + QStringLiteral("-restored")},
+                                       {"duration_ms", p.toolMs}}},
             });
         }
         scenario.write(QJsonObject{{"devices", devices}});
@@ -335,6 +339,100 @@ TEST_F(TransferToPhoneTest, MessagesAnITunesBackupHasAlreadyLeaveItAsItWas)
     EXPECT_EQ(boxTexts(), (QStringList{recovered(5), recovered(5)}));
     EXPECT_EQ(folderDigest(folder), merged);
 }
+
+// Tells the window that a phone has left as the stage dialog of the given
+// number (1 for the first) comes up: queued, as the device framework's
+// notices come, so that the window hears it inside that dialog's loop.
+class LeavesAtStage : public QObject
+{
+public:
+    LeavesAtStage(QObject *window, void *device, int stage)
+        : m_window(window)
+        , m_device(device)
+        , m_stage(stage)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~LeavesAtStage() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->inherits("ProgressForm") && ++m_shown == m_stage)
+            QMetaObject::invokeMethod(m_window, "iosDeviceDisconnected", Qt::QueuedConnection,
+                                      Q_ARG(void *, m_device));
+        return false;
+    }
+
+private:
+    QObject *m_window;
+    void *m_device;
+    int m_stage;
+    int m_shown = 0;
+};
+
+struct LeavingCase
+{
+    const char *name;
+    int stage;        // the stage during which the phone leaves; 0: while the notes are read
+    bool slowTool;    // the phone's backup and restore take long enough to be left in the middle
+};
+
+void PrintTo(const LeavingCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class TransferLeavingTest : public TransferToPhoneTest, public ::testing::WithParamInterface<LeavingCase>
+{
+};
+
+TEST_P(TransferLeavingTest, APhoneThatLeavesEndsTheTransferWithAnErrorNamingIt)
+{
+    const LeavingCase &c = GetParam();
+    Phone target = phone(QStringLiteral("dst"));
+    if (c.slowTool)
+        target.toolMs = 2000;
+    start({phone(QStringLiteral("src")), target});
+    void *handle = phoneNode(QStringLiteral("dst"))->device->handle;
+    window->makeCurrent(phoneNode(QStringLiteral("src")));
+    driver.then<DataSourceSelForm>(chooseSource(nullptr, QStringLiteral("Phone dst")));
+    boxes.click(QMessageBox::Yes).click(QMessageBox::Ok);
+    if (c.stage == 0) {
+        boxes.setInspector([&](QMessageBox &box) {
+            if (box.text() == kTips)
+                QMetaObject::invokeMethod(window.get(), "iosDeviceDisconnected", Q_ARG(void *, handle));
+        });
+    }
+    LeavesAtStage leaves(window.get(), handle, c.stage);
+
+    window->invoke("miI2IAll");
+
+    // No success, and the phone named in the one error.
+    ASSERT_EQ(boxes.shown().size(), 2) << boxTexts().join('\n').toStdString();
+    EXPECT_EQ(boxes.shown()[0].text, kTips);
+    EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.shown()[1].text.contains(
+        QStringLiteral("\"Phone dst\" was disconnected, so the transfer to it was not finished.")))
+        << boxes.shown()[1].text.toStdString();
+    // The tool may or may not have begun the stage that was left; no later
+    // one began.
+    const QStringList runs = toolRuns();
+    if (c.stage == 0)
+        EXPECT_TRUE(runs.isEmpty()) << runs.join('\n').toStdString();
+    if (c.stage < 4)
+        EXPECT_TRUE(runs.filter(QStringLiteral("--restore")).isEmpty()) << runs.join('\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("dst"))));
+    EXPECT_EQ(phoneNode(QStringLiteral("dst")), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TransferLeavingTest,
+                         ::testing::Values(LeavingCase{"WhileTheNotesAreRead", 0, false},
+                                           LeavingCase{"DuringTheBackup", 1, true},
+                                           LeavingCase{"DuringTheMessageCache", 2, false},
+                                           LeavingCase{"DuringTheMerge", 3, false},
+                                           LeavingCase{"DuringTheRestore", 4, true}),
+                         CaseName());
 
 TEST_F(TransferToPhoneTest, FromADatabaseEveryPhoneIsOfferedAndOneConversationGoes)
 {
