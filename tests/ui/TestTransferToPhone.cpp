@@ -33,6 +33,7 @@
 #include "LoadItunesBackupDlg.h"
 #include "MainWindowProbe.h"
 #include "MessageBoxAnswerer.h"
+#include "PrivateModes.h"
 #include "ModalDialogDriver.h"
 #include "SampleBackups.h"
 #include "SampleLocalDb.h"
@@ -292,6 +293,10 @@ TEST_F(TransferToPhoneTest, APhonesMessagesReachAnotherPhoneThroughItsRestoredBa
     // The source phone is not written to; nothing is reloaded.
     EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("src"))));
     EXPECT_EQ(window->mainModel()->deviceRoot()->children.size(), 2);
+    // What is left of the phone on the computer, its whole backup merged and
+    // the messages taken from it, is the user's alone.
+    EXPECT_EQ(notPrivateEntries(QDir(volume.path()).filePath(QStringLiteral("__quenmarvile_iosbk_temp"))), "");
+    EXPECT_EQ(notPrivateEntries(appDataDir().filePath(QStringLiteral("itunes_cache"))), "");
 }
 
 TEST_F(TransferToPhoneTest, MessagesThePhoneHasAlreadyLeaveItsBackupAsItWasAndItIsNotRestored)
