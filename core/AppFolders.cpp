@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include "BoundedRead.h"
+#include "PrivateFiles.h"
 
 namespace
 {
@@ -81,7 +82,10 @@ QDir appDataDir()
             cachedAppDataDir = resolveAppDataDir();
         path = cachedAppDataDir;
     }
-    QDir().mkpath(path);
+    // It holds copies of a person's messages: made for the user alone. One
+    // that is there keeps its mode here; start-up narrows it, and says so.
+    if (!QFileInfo(path).isDir())
+        makePrivateDir(path);
     return QDir(path);
 }
 

@@ -9,6 +9,7 @@
 #include "AppFolders.h"
 #include "Errors.h"
 #include "FileUtils.h"
+#include "PrivateFiles.h"
 #include "ProgressForm.h"
 #include "SafePath.h"
 
@@ -120,7 +121,10 @@ void ITunesCacheSMSThread::run()
 
     const QString cacheRoot = m_cacheDir.absoluteFilePath(kCacheRoot);
     try {
-        // A failure shows where the first file is written.
+        // The copies are decrypted messages: nobody but the user may reach
+        // them from the first one on. A failure shows where the first file
+        // is written.
+        makePrivateDir(m_cacheDir.absolutePath());
         QDir().mkpath(cacheRoot);
         cacheTree(sms, cacheRoot, kSmsFolder);
         if (addressBook)
@@ -131,6 +135,10 @@ void ITunesCacheSMSThread::run()
             ProgressForm::postErrorOccurred(m_form, tr("IDS_NOT_CONTAIN_SMS_DB_IN_ITUNES_BACKUP"));
             return;
         }
+        // Files and folders each the user's alone, also those an earlier
+        // version left open and this run found current.
+        if (!makeTreePrivate(m_cacheDir.absolutePath()))
+            qWarning("Could not make all of the cache in %s private", qUtf8Printable(m_cacheDir.absolutePath()));
         ProgressForm::postSucceed(m_form, QString());
     } catch (int) {
         removeCache(cacheRoot);

@@ -10,6 +10,7 @@
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
 #include "PlistNode.h"
+#include "PrivateFiles.h"
 #include "ProgressForm.h"
 #include "SafePath.h"
 #include "TempBackupRoot.h"
@@ -107,6 +108,11 @@ void IOSMobileBackupThread::run()
         folder = deviceBackupPath(m_backupDir, device->uniqueDeviceId);
         if (!isReusableBackup(folder, device->productVersion) && !removeEntry(folder))
             throwError(tr("Can not remove the earlier backup %1.").arg(htmlEscape(QDir::toNativeSeparators(folder))));
+        // A whole phone's data goes in there: nobody but the user may reach
+        // it, from the tool's first file on. A volume that keeps no modes
+        // takes the backup all the same.
+        if (!makePrivateDir(m_backupDir.absolutePath()))
+            qWarning("Could not make %s private", qUtf8Printable(m_backupDir.absolutePath()));
 
         connect(tool, SIGNAL(update(double, QString, QString)), this, SLOT(backupUpdate(double, QString, QString)),
                 Qt::UniqueConnection);
@@ -117,6 +123,10 @@ void IOSMobileBackupThread::run()
         backup2tool_param request;
         request.op = 0;
         tool->run(request);
+        // The tool writes with modes of its own; what it left, finished or
+        // stopped, stays for the next stages.
+        if (QFileInfo(folder).isDir() && !makeTreePrivate(folder))
+            qWarning("Could not make all of %s private", qUtf8Printable(folder));
         // The tool returns normally when it was stopped; the dialog has
         // closed then and hears nothing more.
         if (ProgressForm::isCancelled(form))

@@ -24,6 +24,8 @@
 #include "CaseName.h"
 #include "FileNodeLookup.h"
 #include "ITunesCacheSMSThread.h"
+#include "PrivateFiles.h"
+#include "PrivateModes.h"
 #include "RandomBytes.h"
 #include "RecordingProgress.h"
 
@@ -706,6 +708,39 @@ TEST_F(CacheThreadTest, ACancelInADeviceFolderKeepsWhatTheCacheDidNotMake)
     const auto progress = run(5);
     EXPECT_EQ(progress->endings(), 0);
     EXPECT_EQ(listing(cacheFolder()), before);
+}
+
+TEST_F(CacheThreadTest, TheDecryptedCopiesAreForTheUserAlone)
+{
+    writeBackup(m_sample.files(), true);
+    ASSERT_EQ(run()->result(), 1);
+    EXPECT_EQ(listing(cacheLibrary()), m_sample.cached());
+    EXPECT_EQ(notPrivateEntries(cacheFolder()), "");
+
+    // Copies an earlier version left open to others are narrowed too, also
+    // those that are current and not copied again.
+    for (const char *path : {"/SMS/sms.db", "/AddressBook/AddressBook.sqlitedb", "/SMS/Attachments"})
+        ASSERT_TRUE(QFile::setPermissions(cacheLibrary() + QLatin1String(path), QFileDevice::Permissions(0x7755)));
+    ASSERT_TRUE(QFile::setPermissions(cacheFolder(), QFileDevice::Permissions(0x7755)));
+    ASSERT_EQ(run()->result(), 1);
+    EXPECT_EQ(notPrivateEntries(cacheFolder()), "");
+}
+
+TEST_F(CacheThreadTest, ACancelledRunLeavesNothingOpenToOthers)
+{
+    // A device's folder keeps what the cache did not make; it stays, made
+    // private as the run began.
+    ASSERT_TRUE(QDir().mkpath(cacheFolder()));
+    writeAll(cacheFolder() + "/file-relay.cpio", "archive");
+    writeBackup(m_sample.files(), true);
+    for (int cancelAfter : {0, 4, 9}) {
+        SCOPED_TRACE(cancelAfter);
+        ASSERT_TRUE(QFile::setPermissions(cacheFolder(), QFileDevice::Permissions(0x7755)));
+        const auto progress = run(cancelAfter);
+        EXPECT_EQ(progress->endings(), 0);
+        EXPECT_EQ(listing(cacheFolder()).keys(), QStringList{"file-relay.cpio"});
+        EXPECT_EQ(permissionBits(cacheFolder()), 0700);
+    }
 }
 
 namespace

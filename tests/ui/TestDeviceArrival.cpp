@@ -589,6 +589,29 @@ TEST_F(DeviceArrivalTest, APhoneThatLeavesOnTheWayGetsNoNode)
     EXPECT_FALSE(usedFileRelay(QStringLiteral("fleeting")));
 }
 
+TEST_F(DeviceArrivalTest, APhoneThatLeavesDuringItsBackupEndsItAtOnceAndQuietly)
+{
+    giveIOS6Db(QStringLiteral("gone"), 1);
+    PhoneSetup gone = phone(QStringLiteral("gone"));
+    gone.version = QStringLiteral("8.1");
+    gone.backup = QJsonObject{{"duration_ms", 30000}};
+    // Unplugged while its backup runs: the backup stage starts as soon as the
+    // passcode note is answered.
+    bool backupRunning = false;
+    ModalWatcher watcher("ProgressForm", [&](QWidget *) { backupRunning = true; });
+    QElapsedTimer clock;
+    clock.start();
+    start({gone}, QJsonArray{QJsonObject{{"after_ms", 0}, {"device", "gone"}, {"message", 1}},
+                             QJsonObject{{"after_ms", 3000}, {"device", "gone"}, {"message", 2}}});
+    ASSERT_TRUE(waitForRoads(1));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return backupRunning && !QApplication::activeModalWidget(); }, 20000));
+    // Not the tool's thirty seconds: the stage ended when the phone went.
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_TRUE(deviceNodes().isEmpty());
+    EXPECT_TRUE(boxTexts(QMessageBox::Critical).isEmpty());
+    EXPECT_TRUE(usedBackupTool(QStringLiteral("gone")));
+}
+
 // Removal and unmounting, on nodes put into the tree directly.
 class DeviceRemovalTest : public ::testing::Test
 {
