@@ -346,18 +346,24 @@ int Sqlite3File::varintLength(quint64 v)
 
 quint32 Sqlite3File::freelistTrunkPage() const
 {
-    return m_size >= 36 ? be32(m_data + 32) : 0;
+    qint64 len = 0;
+    const uchar *first = currentPage(1, len);
+    return first && len >= 36 ? be32(first + 32) : 0;
 }
 
 quint32 Sqlite3File::freelistPageCount() const
 {
-    return m_size >= 40 ? be32(m_data + 36) : 0;
+    qint64 len = 0;
+    const uchar *first = currentPage(1, len);
+    return first && len >= 40 ? be32(first + 36) : 0;
 }
 
 quint32 Sqlite3File::pageCount() const
 {
     if (m_pageSize <= 0)
         return 0;
+    if (m_committedPageCount > 0)
+        return m_committedPageCount;
     return static_cast<quint32>(std::min<qint64>(m_size / m_pageSize, std::numeric_limits<quint32>::max()));
 }
 
@@ -395,6 +401,18 @@ bool Sqlite3File::pageRange(qint64 pageNo, qint64 &start, qint64 &length) const
     return length > 0;
 }
 
+const uchar *Sqlite3File::currentPage(qint64 pageNo, qint64 &length) const
+{
+    if (pageNo >= 1 && pageNo < static_cast<qint64>(m_currentImage.size()) && m_currentImage[pageNo] >= 0) {
+        length = m_pageSize;
+        return reinterpret_cast<const uchar *>(m_images.constData()) + qint64(m_currentImage[pageNo]) * m_pageSize;
+    }
+    qint64 start = 0;
+    if (!pageRange(pageNo, start, length))
+        return nullptr;
+    return m_data + start;
+}
+
 const uchar *Sqlite3File::pageEndOf(const uchar *p) const
 {
     const uchar *begin = nullptr;
@@ -413,6 +431,19 @@ Sqlite3File::_Page Sqlite3File::readPage(qint64 pageNo) const
     if (pageNo < 1 || pageNo > std::numeric_limits<quint32>::max())
         return r;
     r.pageNo = static_cast<quint32>(pageNo);
+    qint64 len = 0;
+    const uchar *page = currentPage(pageNo, len);
+    if (!page)
+        return r;
+    return pageAt(page, len, r.pageNo);
+}
+
+Sqlite3File::_Page Sqlite3File::readFilePage(qint64 pageNo) const
+{
+    _Page r;
+    if (pageNo < 1 || pageNo > std::numeric_limits<quint32>::max())
+        return r;
+    r.pageNo = static_cast<quint32>(pageNo);
     qint64 start = 0;
     qint64 len = 0;
     if (!pageRange(pageNo, start, len))
@@ -420,15 +451,57 @@ Sqlite3File::_Page Sqlite3File::readPage(qint64 pageNo) const
     return pageAt(m_data + start, len, r.pageNo);
 }
 
-bool Sqlite3File::setPageImages(const QByteArray &pages, const QList<quint32> &pageNos)
+bool Sqlite3File::setPageImages(const QByteArray &pages, const QList<quint32> &pageNos, int committed,
+                                quint32 committedPageCount)
 {
     m_images.clear();
     m_imagePageNos.clear();
-    if (!m_data || m_pageSize <= 0 || pages.size() != qint64(pageNos.size()) * m_pageSize)
+    m_currentImage.clear();
+    m_committedPageCount = 0;
+    if (!m_data || m_pageSize <= 0 || pages.size() != qint64(pageNos.size()) * m_pageSize || committed < 0
+        || committed > pageNos.size())
         return false;
     m_images = pages;
     m_imagePageNos = pageNos;
+    if (committed == 0)
+        return true;
+    // Page numbers and the size come from the log and are bounded: a page
+    // past the file's end exists only as an image, so the database cannot
+    // be larger than the file and the committed images together.
+    const qint64 filePages = m_size / m_pageSize;
+    const qint64 bound = std::min<qint64>(filePages + committed, std::numeric_limits<quint32>::max());
+    const qint64 databasePages = committedPageCount > 0 ? std::min<qint64>(committedPageCount, bound) : filePages;
+    m_currentImage.assign(static_cast<size_t>(databasePages) + 1, -1);
+    for (int i = 0; i < committed; ++i) {
+        const quint32 n = pageNos[i];
+        if (n >= 1 && n <= databasePages)
+            m_currentImage[n] = i;
+    }
+    m_committedPageCount = committedPageCount > 0 ? static_cast<quint32>(databasePages) : 0;
     return true;
+}
+
+bool Sqlite3File::isCurrentImage(int index) const
+{
+    if (index < 0 || index >= m_imagePageNos.size())
+        return false;
+    const quint32 n = m_imagePageNos[index];
+    return n < m_currentImage.size() && m_currentImage[n] == index;
+}
+
+QList<quint32> Sqlite3File::replacedFilePages() const
+{
+    QList<quint32> out;
+    if (m_pageSize <= 0 || m_currentImage.empty())
+        return out;
+    const qint64 filePages = (m_size + m_pageSize - 1) / m_pageSize;
+    for (qint64 n = 1; n <= filePages && n <= std::numeric_limits<quint32>::max(); ++n) {
+        const bool replaced = n < static_cast<qint64>(m_currentImage.size()) && m_currentImage[n] >= 0;
+        const bool beyond = m_committedPageCount > 0 && n > m_committedPageCount;
+        if (replaced || beyond)
+            out.append(static_cast<quint32>(n));
+    }
+    return out;
 }
 
 Sqlite3File::_Page Sqlite3File::readImage(int index) const
@@ -496,11 +569,10 @@ Sqlite3File::_Trunk Sqlite3File::readFreelistTrunk(qint64 pageNo) const
     if (pageNo < 1 || pageNo > std::numeric_limits<quint32>::max())
         return t;
     t.pageNo = static_cast<quint32>(pageNo);
-    qint64 start = 0;
     qint64 len = 0;
-    if (!pageRange(pageNo, start, len))
+    t.page = currentPage(pageNo, len);
+    if (!t.page)
         return t;
-    t.page = m_data + start;
     t.nextTrunk = readBE32(t.page, t.page + len);
     // A trunk page holds at most usable / 4 - 2 leaf numbers.
     const qint64 capacity = std::min<qint64>(m_usableSize / 4 - 2, len > 8 ? (len - 8) / 4 : 0);
@@ -585,10 +657,13 @@ QByteArray Sqlite3File::cellPayload(const _Cell &cell) const
         if (visited.contains(next))
             break;
         visited.insert(next);
-        const uchar *page = m_data + qint64(next - 1) * m_pageSize;
+        qint64 len = 0;
+        const uchar *page = currentPage(next, len);
+        if (!page || len < 4)
+            break;
         const quint32 following = be32(page);
         const qint64 take = std::min<qint64>(remaining, m_usableSize - 4);
-        out.append(bytesAt(take, page + 4, page + m_pageSize));
+        out.append(bytesAt(take, page + 4, page + len));
         remaining -= take;
         if (following <= 1)
             break;
@@ -850,12 +925,15 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
                     if (visited.contains(d))
                         break;
                     visited.insert(d);
-                    const uchar *page = m_data + qint64(d - 1) * m_pageSize;
+                    qint64 pageLen = 0;
+                    const uchar *page = currentPage(d, pageLen);
+                    if (!page || pageLen < 4)
+                        break;
                     const quint32 following = be32(page);
                     if (following > pages)
                         break;
                     const qint64 chunk = std::min<qint64>(remaining, u - 4);
-                    bytes.append(bytesAt(chunk, page + 4, page + m_pageSize));
+                    bytes.append(bytesAt(chunk, page + 4, page + pageLen));
                     remaining -= chunk;
                     d = following;
                 }
@@ -937,21 +1015,21 @@ QList<Sqlite3File::_Row> Sqlite3File::scanRows(const QList<_SqliteCol> &tbCols, 
 QList<Sqlite3File::_Row> Sqlite3File::scanFreePage(const QList<_SqliteCol> &tbCols, int prefixLength, qint64 pageNo,
                                                    int offset, RowFilter filter) const
 {
-    qint64 start = 0;
     qint64 len = 0;
-    if (!pageRange(pageNo, start, len))
+    const uchar *page = currentPage(pageNo, len);
+    if (!page)
         return {};
     const qint64 from = std::clamp<qint64>(offset, 0, len);
     // The range stops at the page's own end: the next page is carved as
     // itself, not as the tail of this one.
-    return scanRows(tbCols, prefixLength, m_usableSize, m_data + start + from, m_data + start + len, filter);
+    return scanRows(tbCols, prefixLength, m_usableSize, page + from, page + len, filter);
 }
 
 QList<Sqlite3File::_Row> Sqlite3File::scanPageFreeSpace(const QList<_SqliteCol> &tbCols, int prefixLength,
                                                         const _Page &page, RowFilter filter,
                                                         const QList<int> &shorter) const
 {
-    if (!page.isTreePage() || !page.isLeaf()) {
+    if (!page.isTreePage()) {
         // The page's own bytes: those of the file, or of an image.
         const uchar *pageEnd = pageEndOf(page.page);
         if (!pageEnd || pageEnd - page.page <= 8)
@@ -965,10 +1043,14 @@ QList<Sqlite3File::_Row> Sqlite3File::scanPageFreeSpace(const QList<_SqliteCol> 
     const qint64 len = pageEnd - page.page;
     const qint64 hdr = page.header - page.page;
 
-    // The unallocated area begins where the cell pointer array ends.
-    const qint64 fits = len > hdr + 8 ? (len - hdr - 8) / 2 : 0;
+    // The unallocated area begins where the cell pointer array ends. An
+    // interior page's header is four bytes longer (its right child); a root
+    // that was a leaf before its table grew still holds that leaf's cells
+    // there.
+    const qint64 headerSize = page.isLeaf() ? 8 : 12;
+    const qint64 fits = len > hdr + headerSize ? (len - hdr - headerSize) / 2 : 0;
     const qint64 count = std::min<qint64>(static_cast<quint16>(readBE16(page.header + 3, pageEnd)), fits);
-    const qint64 arrayEnd = hdr + 8 + 2 * count;
+    const qint64 arrayEnd = hdr + headerSize + 2 * count;
     if (page.cellContentStart > 0) {
         const qint64 contentStart = std::min<qint64>(page.cellContentStart, len);
         if (arrayEnd < contentStart)
