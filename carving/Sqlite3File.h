@@ -223,6 +223,14 @@ private:
     // Walks the pages below a tree page depth first, left to right, each
     // once; visit is given each page and says whether to walk below it.
     void walkBelow(const _Page &page, const std::function<bool(_Page &)> &visit) const;
+    // Carving: the candidate whose serial types (shown) run from pos to cur
+    // in [base, base + len), sized, assembled (its overflow chain too) and
+    // decoded into row; false when its sizes rule it out.
+    bool carveAt(const uchar *base, qint64 pos, qint64 len, const std::vector<quint64> &shown, qint64 cur,
+                 qint64 prefix, qint64 usable, _Row &row) const;
+    // Appends up to remaining bytes of the overflow chain from firstOverflow;
+    // returns what is still missing.
+    qint64 appendOverflow(QByteArray &bytes, quint32 firstOverflow, qint64 remaining, qint64 usable) const;
     // What each column of a list accepts, worked out once per list: the
     // scans hand the same few lists in for every page and every freeblock,
     // and the affinity tests on the declared types cost more than carving a
