@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         try {
             IOS5MessageDb five(folder, QString());
             readRawMessages(five, nullptr);
-            stored[run] += recycledCount(*five.recycleDb());
+            (void)recycledCount(*five.recycleDb());
         } catch (const std::runtime_error &e) {
             FUZZ_CHECK(run == 0, QStringLiteral("an iOS 5 scan that ran once fails the second time: ")
                                      + QString::fromUtf8(e.what()));
@@ -73,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             IOS6MessageDb six(folder, QString(), false);
             readRawHandles(six, nullptr);
             readRawMessages(six, {}, nullptr);
-            stored[run] += recycledCount(*six.recycleDb());
+            // Both scans fill the one recycle database of the folder: what
+            // counts is what it holds after both.
+            stored[run] = recycledCount(*six.recycleDb());
         } catch (const std::runtime_error &e) {
             FUZZ_CHECK(run == 0, QStringLiteral("an iOS 6 scan that ran once fails the second time: ")
                                      + QString::fromUtf8(e.what()));
