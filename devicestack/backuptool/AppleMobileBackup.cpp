@@ -17,6 +17,7 @@ namespace
 {
 
 constexpr char kBackupProgram[] = "idevicebackup2";
+constexpr char kRestartProgram[] = "idevicediagnostics";
 constexpr size_t kShownLines = 40;
 
 // The last lines of the output, with progress lines (ended by a carriage
@@ -96,7 +97,24 @@ int main(int argc, char **argv)
         return fail("error: " + what + " failed (" + kBackupProgram + " ended with " + tool.endDescription() + "):\n"
                     + lastLines(tool.output()));
     }
-    std::printf("%s finished.\n", backup ? ("Backup of " + command.device()).c_str()
-                                        : ("Restore of " + command.source() + " to " + command.device()).c_str());
+    if (backup) {
+        std::printf("Backup of %s finished.\n", command.device().c_str());
+        return 0;
+    }
+    // The restore is done whether or not the phone restarts now: what it
+    // holds shows once it does, so a restart that cannot be had is told, not
+    // failed.
+    ToolProcess restart;
+    if (!restart.run(kRestartProgram, command.restartArguments()) || !restart.succeeded()) {
+        // (No system message here: some of them hold the word the runner
+        // takes for a failure.)
+        std::printf("Restore of %s to %s finished; the phone could not be restarted (%s %s): restart it to see "
+                    "what was restored.\n",
+                    command.source().c_str(), command.device().c_str(), kRestartProgram,
+                    restart.started() ? ("ended with " + restart.endDescription()).c_str() : "could not be started");
+        return 0;
+    }
+    std::printf("Restore of %s to %s finished; the phone restarts.\n", command.source().c_str(),
+                command.device().c_str());
     return 0;
 }

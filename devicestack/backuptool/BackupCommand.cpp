@@ -76,5 +76,10 @@ std::vector<std::string> BackupCommand::toolArguments() const
 {
     if (m_operation == Operation::Backup)
         return {"-u", m_device, "backup", m_root};
-    return {"-u", m_device, "-s", m_source, "restore", "--system", "--settings", m_root};
+    return {"-u", m_device, "-s", m_source, "restore", "--system", "--settings", "--no-reboot", m_root};
+}
+
+std::vector<std::string> BackupCommand::restartArguments() const
+{
+    return {"-u", m_device, "restart"};
 }

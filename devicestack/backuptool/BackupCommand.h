@@ -9,12 +9,16 @@
 //   -u ID --backup  --target ID --root FOLDER
 //       idevicebackup2 -u ID backup FOLDER            (writes FOLDER/ID)
 //   -u ID --restore --target ID --root FOLDER --source SOURCE
-//       idevicebackup2 -u ID -s SOURCE restore --system --settings FOLDER
+//       idevicebackup2 -u ID -s SOURCE restore --system --settings --no-reboot FOLDER
+//       then idevicediagnostics -u ID restart
 //
 // A restore puts back the whole backup FOLDER/SOURCE, system files and
-// settings included, as the device's own backup tool does; the phone restarts
-// when it is done. The backup always lands in the folder named by the
-// device, so --target must name the device given with -u.
+// settings included, as the device's own backup tool does, and the phone
+// restarts when it is done. The restart is asked for only once the restore
+// has finished: a phone that leaves while the restore runs has been
+// unplugged, one that leaves after it restarts. The backup always lands in
+// the folder named by the device, so --target must name the device given
+// with -u.
 class BackupCommand
 {
 public:
@@ -31,6 +35,9 @@ public:
 
     // The arguments of idevicebackup2, program name not included.
     std::vector<std::string> toolArguments() const;
+    // The arguments of idevicediagnostics that restart the phone after a
+    // restore.
+    std::vector<std::string> restartArguments() const;
 
 private:
     Operation m_operation = Operation::Backup;

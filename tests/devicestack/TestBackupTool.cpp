@@ -35,24 +35,26 @@ class BackupToolTest : public ::testing::Test
 protected:
     void SetUp() override { ASSERT_TRUE(bin.isValid() && root.isValid()); }
 
-    // Puts a stand-in idevicebackup2 first on PATH: it writes its arguments,
-    // one a line, to args.txt, prints the given text and exits with the code.
-    void standIn(const QByteArray &output, int exitCode)
+    // Puts a stand-in for one of libimobiledevice's tools first on PATH: it
+    // writes its arguments, one a line, to PROGRAM.args, prints the given
+    // text and exits with the code.
+    void standIn(const QByteArray &output, int exitCode, const QString &program = QStringLiteral("idevicebackup2"))
     {
-        QFile::remove(argsFile());
-        const QString path = bin.filePath(QStringLiteral("idevicebackup2"));
+        QFile::remove(argsFile(program));
+        const QString path = bin.filePath(program);
         QFile script(path);
         ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" + QFile::encodeName(argsFile())
-                     + "\"\nprintf '" + output + "'\nexit " + QByteArray::number(exitCode) + "\n");
+        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \""
+                     + QFile::encodeName(argsFile(program)) + "\"\nprintf '" + output + "'\nexit "
+                     + QByteArray::number(exitCode) + "\n");
         script.close();
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         usePath = bin.path() + QLatin1Char(':') + qEnvironmentVariable("PATH");
     }
-    QString argsFile() const { return bin.filePath(QStringLiteral("args.txt")); }
-    QStringList handedOn() const
+    QString argsFile(const QString &program) const { return bin.filePath(program + QStringLiteral(".args")); }
+    QStringList handedOn(const QString &program = QStringLiteral("idevicebackup2")) const
     {
-        QFile f(argsFile());
+        QFile f(argsFile(program));
         if (!f.open(QIODevice::ReadOnly))
             return {QStringLiteral("(not run)")};
         return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -101,13 +103,38 @@ TEST_F(BackupToolTest, TheRunnersTwoFormsBecomeIdevicebackup2sCommands)
     EXPECT_FALSE(saysError(backup)) << (backup.out + backup.err).toStdString();
     EXPECT_EQ(handedOn(), (QStringList{QStringLiteral("-u"), kUdid, QStringLiteral("backup"), root.path()}));
 
-    // A restore puts back the device's own backup, whole.
+    // A restore puts back the device's own backup, whole, and only then is
+    // the phone restarted.
     QDir(root.path()).mkpath(kUdid);
+    standIn("Restarting device.\\n", 0, QStringLiteral("idevicediagnostics"));
     const ToolRun restore = run(restoreLine());
     EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();
     EXPECT_FALSE(saysError(restore));
     EXPECT_EQ(handedOn(), (QStringList{QStringLiteral("-u"), kUdid, QStringLiteral("-s"), kUdid, QStringLiteral("restore"),
-                                       QStringLiteral("--system"), QStringLiteral("--settings"), root.path()}));
+                                       QStringLiteral("--system"), QStringLiteral("--settings"),
+                                       QStringLiteral("--no-reboot"), root.path()}));
+    EXPECT_EQ(handedOn(QStringLiteral("idevicediagnostics")),
+              (QStringList{QStringLiteral("-u"), kUdid, QStringLiteral("restart")}));
+}
+
+TEST_F(BackupToolTest, ARestoreThatFailsRestartsNothingAndOneThatCannotRestartIsStillDone)
+{
+    QDir(root.path()).mkpath(kUdid);
+    standIn("ERROR: Could not start service com.apple.mobilebackup2.\\n", 0);
+    standIn("", 0, QStringLiteral("idevicediagnostics"));
+    const ToolRun failed = run(restoreLine());
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(saysError(failed));
+    EXPECT_EQ(handedOn(QStringLiteral("idevicediagnostics")), QStringList{QStringLiteral("(not run)")});
+
+    // The phone holds the restored files either way; it is told to restart
+    // by hand, and the runner takes the restore as done.
+    standIn("Restore Successful.\\n", 0);
+    standIn("ERROR: Could not connect to lockdownd.\\n", 255, QStringLiteral("idevicediagnostics"));
+    const ToolRun unrestarted = run(restoreLine());
+    EXPECT_EQ(unrestarted.exitCode, 0) << unrestarted.err.toStdString();
+    EXPECT_FALSE(saysError(unrestarted)) << (unrestarted.out + unrestarted.err).toStdString();
+    EXPECT_TRUE(unrestarted.out.contains(QLatin1String("restart it"))) << unrestarted.out.toStdString();
 }
 
 TEST_F(BackupToolTest, AWrongCommandLineIsAnErrorAndRunsNothing)
