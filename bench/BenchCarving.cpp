@@ -15,6 +15,14 @@
 // rows are freed copies of live messages, which the readers leave out; the
 // scan's wall and processor time.
 //
+// With RECOVER_SHELL naming an sqlite3 shell (bench/build-recover-shell.sh
+// builds the one of the installed version from Debian's source, with its
+// page table), SQLite's own ".recover" runs on a copy of the same files
+// (sms.db and sms.db-wal) into a new database, and the same figures are
+// given for it: deleted messages it holds (in its message table or in
+// lost_and_found) with their text, date and direction exactly, rows it
+// holds that are no message at all (wrong), and its seconds.
+//
 //   bench_carving [messages] [conversations] [messages to delete]
 //
 // Defaults: 100000 messages in 500 conversations, a fifth deleted. ONLY set
@@ -22,6 +30,7 @@
 // _wal, limits the runs; with KEEP set the working folder is kept.
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -99,6 +108,78 @@ QByteArray fileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// What .recover made of the files: rows of its message table and of
+// lost_and_found that carry a message's marker, against the messages.
+struct RecoverFigures
+{
+    int exact = 0;
+    int wrong = 0;
+    double seconds = 0;
+    bool ran = false;
+};
+
+RecoverFigures runRecover(const QString &shell, const QString &dbPath, bool ios5, const QHash<int, Expect> &deleted,
+                          const QHash<int, Expect> &live, const QSet<int> &present)
+{
+    RecoverFigures out;
+    if (shell.isEmpty())
+        return out;
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("sms.db"));
+    QFile::copy(dbPath, copy);
+    QFile::copy(dbPath + QStringLiteral("-wal"), copy + QStringLiteral("-wal"));
+    const QString recovered = dir.filePath(QStringLiteral("recovered.db"));
+    QElapsedTimer clock;
+    clock.start();
+    QProcess p;
+    p.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$1\" .recover | \"$0\" \"$2\""),
+                                   shell, copy, recovered});
+    p.waitForFinished(-1);
+    out.seconds = clock.nsecsElapsed() / 1e9;
+    out.ran = p.exitCode() == 0;
+    Sqlite3DB db;
+    db.openThrow(recovered, Sqlite3DB::ReadOnly);
+    // Column places: iOS 5 text 3, date 2 (from 1970 for SMS), flags 4;
+    // iOS 6 text 2, date 15, is_from_me 21.
+    const int textAt = ios5 ? 3 : 2, dateAt = ios5 ? 2 : 15, meAt = ios5 ? 4 : 21;
+    QSet<int> seen;
+    const auto judge = [&](const QString &text, qint64 date, qint64 me) {
+        QSet<int> markers;
+        markersIn(text.toUtf8(), markers);
+        if (markers.size() != 1)
+            return;
+        const int i = *markers.begin();
+        const bool isDeleted = deleted.contains(i);
+        const Expect e = isDeleted ? deleted.value(i) : live.value(i);
+        const qint64 wantDate = ios5 && e.service == QLatin1String("SMS") ? e.date + 978307200 : e.date;
+        const int fromMe = ios5 ? ((me & 1) ? 1 : 0) : int(me);
+        const bool fits = e.text == text && wantDate == date && (ios5 && e.service == QLatin1String("iMessage") ? true : e.fromMe == fromMe);
+        if (!fits) {
+            ++out.wrong;
+            return;
+        }
+        if (isDeleted && present.contains(i) && !seen.contains(i)) {
+            seen.insert(i);
+            ++out.exact;
+        }
+    };
+    {
+        Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select * from message"));
+        while (c.moveNext())
+            judge(c.getText(textAt), c.getInt64(dateAt), c.getInt64(meAt));
+    }
+    Sqlite3Cursor t = db.queryThrow(Sqlite3Sql("select name from sqlite_master where name='lost_and_found'"));
+    if (t.moveNext()) {
+        Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(QStringLiteral("select * from lost_and_found where nfield > %1")
+                                                       .arg(meAt)));
+        // lost_and_found: rootpgno, pgno, nfield, id, then c0 (the rowid's
+        // NULL), c1, ...
+        while (c.moveNext())
+            judge(c.getText(4 + textAt), c.getInt64(4 + dateAt), c.getInt64(4 + meAt));
+    }
+    return out;
+}
+
 void run(const QDir &root, Writer::Release release, Writer::Mode mode, const Counts &n)
 {
     QRandomGenerator random(20120307);
@@ -106,6 +187,7 @@ void run(const QDir &root, Writer::Release release, Writer::Mode mode, const Cou
     clock.start();
     const bool ios5 = release == Writer::IOS50 || release == Writer::IOS51;
     QHash<int, Expect> deleted;
+    QHash<int, Expect> liveMessages;
     int wholeConversations = 0;
     {
         Writer w(root.absolutePath(), release, mode);
@@ -135,11 +217,12 @@ void run(const QDir &root, Writer::Release release, Writer::Mode mode, const Cou
             if (i % 50 == 0 || i == n.messages)
                 w.endBatch();
         }
-        const auto expect = [&](int i) {
+        const auto expectation = [&](int i) {
             const Writer::Message &m = all[static_cast<size_t>(i)];
             const QString address = m.iMessage ? m.address : QStringLiteral("+9198%1").arg(m.address.right(8));
-            deleted.insert(i, {m.text, m.date, m.fromMe ? 1 : 0, m.iMessage ? "iMessage" : "SMS", address});
+            return Expect{m.text, m.date, m.fromMe ? 1 : 0, m.iMessage ? "iMessage" : "SMS", address};
         };
+        const auto expect = [&](int i) { deleted.insert(i, expectation(i)); };
         // An early run, then scattered ones, each deletion on its own as the
         // user makes them.
         const int count = std::clamp(n.deleteMessages, 0, n.messages);
@@ -189,6 +272,10 @@ void run(const QDir &root, Writer::Release release, Writer::Mode mode, const Cou
         QSet<int> present;
         markersIn(fileBytes(w.dbPath()), present);
         markersIn(fileBytes(w.dbPath() + QStringLiteral("-wal")), present);
+        for (int i = 1; i <= n.messages; ++i) {
+            if (!deleted.contains(i))
+                liveMessages.insert(i, expectation(i));
+        }
         QHash<int, Expect> stillThere;
         for (auto it = deleted.constBegin(); it != deleted.constEnd(); ++it) {
             if (present.contains(it.key()))
@@ -270,11 +357,20 @@ void run(const QDir &root, Writer::Release release, Writer::Mode mode, const Cou
             for (const int i : missed.mid(0, 20))
                 std::printf("  present, not stored: #%d# %s\n", i, qPrintable(deleted[i].text));
         }
+        QSet<int> presentSet;
+        for (auto it = stillThere.constBegin(); it != stillThere.constEnd(); ++it)
+            presentSet.insert(it.key());
+        const RecoverFigures rec = runRecover(QString::fromLocal8Bit(qgetenv("RECOVER_SHELL")), w.dbPath(), ios5,
+                                              deleted, liveMessages, presentSet);
         std::printf("%-13s %-7s | deleted %6d present %6d | exact %6d no-address %5d wrong %4d twice %3d live-hidden %3d | "
                     "present not stored %5d | scan %6.3f s cpu %6.3f s | wal %5.1f MB, %d whole convs, made in %.1f s\n",
                     qPrintable(Writer::releaseName(release)), qPrintable(Writer::modeName(mode)),
                     int(deleted.size()), int(stillThere.size()), exact, noAddress, wrong, twice, hidden,
                     int(stillThere.size()) - recoveredPresent, wall, cpu, walSize / 1e6, wholeConversations, made);
+        if (rec.ran || rec.seconds > 0)
+            std::printf("%-13s %-7s | .recover: exact %6d wrong %4d | %6.3f s%s\n",
+                        qPrintable(Writer::releaseName(release)), qPrintable(Writer::modeName(mode)), rec.exact,
+                        rec.wrong, rec.seconds, rec.ran ? "" : " (shell failed)");
         std::fflush(stdout);
     }
 }

@@ -33,10 +33,10 @@ std::vector<bool> freePages(const Sqlite3File &file)
     return free;
 }
 
-// Calls visit for each leaf page below page (page itself when it is a leaf),
-// left to right, skipping pages an earlier walk of the same pass reached.
-// False when visit asked to stop.
-bool forEachLeaf(const Sqlite3File &file, const Page &page, std::vector<bool> &walked,
+// Calls visit for page and each tree page below it, parents before
+// children, left to right, skipping pages an earlier walk of the same pass
+// reached. False when visit asked to stop.
+bool forEachTreePage(const Sqlite3File &file, const Page &page, std::vector<bool> &walked,
                  const std::function<bool(const Page &)> &visit)
 {
     const quint32 count = file.pageCount();
@@ -53,11 +53,10 @@ bool forEachLeaf(const Sqlite3File &file, const Page &page, std::vector<bool> &w
         stack.pop_back();
         if (!current.isTreePage())
             continue;
-        if (current.isLeaf()) {
-            if (!visit(current))
-                return false;
+        if (!visit(current))
+            return false;
+        if (current.isLeaf())
             continue;
-        }
         std::vector<quint32> children;
         for (const uchar *cell : current.cells)
             children.push_back(file.readCell(current, cell).leftChild);
@@ -72,28 +71,58 @@ bool forEachLeaf(const Sqlite3File &file, const Page &page, std::vector<bool> &w
     return true;
 }
 
-// One page the carving pass goes through: a page of the file or an image of
-// the log.
+// One page the carving pass goes through: a page of the database as it
+// stands, an image of the log, or an older page of the file.
 struct ScanPage
 {
-    bool image = false;
+    enum Kind { Current, Image, FilePage } kind = Current;
     quint32 number = 0; // page number, or image index
 };
 
-QList<ScanPage> scanPages(const QList<quint32> &filePages, const Sqlite3File &file)
+QList<ScanPage> scanPages(const QList<quint32> &pages, const Sqlite3File &file)
 {
     QList<ScanPage> out;
-    out.reserve(filePages.size() + file.imageCount());
-    for (const quint32 n : filePages)
-        out.append({false, n});
-    for (int i = 0; i < file.imageCount(); ++i)
-        out.append({true, static_cast<quint32>(i)});
+    const QList<quint32> replaced = file.replacedFilePages();
+    out.reserve(pages.size() + file.imageCount() + replaced.size());
+    QSet<quint32> taken;
+    for (const quint32 n : pages) {
+        out.append({ScanPage::Current, n});
+        taken.insert(n);
+    }
+    for (int i = 0; i < file.imageCount(); ++i) {
+        if (file.isCurrentImage(i) && taken.contains(file.imagePageNo(i)))
+            continue;
+        out.append({ScanPage::Image, static_cast<quint32>(i)});
+    }
+    for (const quint32 n : replaced)
+        out.append({ScanPage::FilePage, n});
     return out;
 }
 
 Page readScanPage(const Sqlite3File &file, const ScanPage &page)
 {
-    return page.image ? file.readImage(static_cast<int>(page.number)) : file.readPage(page.number);
+    switch (page.kind) {
+    case ScanPage::Image:
+        return file.readImage(static_cast<int>(page.number));
+    case ScanPage::FilePage:
+        return file.readFilePage(page.number);
+    case ScanPage::Current:
+        break;
+    }
+    return file.readPage(page.number);
+}
+
+int ageOf(const ScanPage &page)
+{
+    switch (page.kind) {
+    case ScanPage::Image:
+        return 1 + static_cast<int>(page.number);
+    case ScanPage::FilePage:
+        return kOldestAge;
+    case ScanPage::Current:
+        break;
+    }
+    return kCurrentAge;
 }
 
 // Lets the recycle database's connection keep a scan's writes (tens of
@@ -148,7 +177,7 @@ void freelistPass(const Sqlite3File &file, QObject *form, QList<quint32> &pages,
                 pages.append(leaf);
                 continue;
             }
-            const bool goOn = forEachLeaf(file, page, walked, [&](const Page &found) {
+            const bool goOn = forEachTreePage(file, page, walked, [&](const Page &found) {
                 if (scanCancelled(form))
                     return false;
                 pages.append(found.pageNo);
@@ -176,10 +205,15 @@ SchemaEntry schemaEntry(Sqlite3DB &db, const QString &table)
     return entry;
 }
 
-void appendLeaves(const Sqlite3File &file, qint64 rootPage, QList<quint32> &pages)
+void appendTreePages(const Sqlite3File &file, qint64 rootPage, QList<quint32> &pages)
 {
-    for (const Page &leaf : file.leafPages(file.readPage(rootPage)))
-        pages.append(leaf.pageNo);
+    const Page root = file.readPage(rootPage);
+    if (!root.isTreePage())
+        return;
+    for (const Page &page : file.treePages(root)) {
+        if (page.isTreePage())
+            pages.append(page.pageNo);
+    }
 }
 
 WriteAheadLog readLogOf(const QString &dbPath)
@@ -193,20 +227,18 @@ void attachLog(Sqlite3File &file, const WriteAheadLog &log)
         return;
     QList<quint32> pageNos;
     const QByteArray images = log.allPageImages(pageNos);
-    file.setPageImages(images, pageNos);
+    file.setPageImages(images, pageNos, log.committedFrameCount(), log.committedPageCount());
 }
 
-void openForScan(AbsDb &db, const QString &dbPath, Sqlite3File &file)
+std::unique_ptr<LiveCopy> openForScan(const QString &dbPath, Sqlite3File &file)
 {
-    // The log first: the checkpoint below moves its newest images into the
-    // file, and the older ones are what the scan is after.
     const WriteAheadLog log = readLogOf(dbPath);
-    db.ensureOpen();
-    QString ignored;
-    db.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE);"), ignored);
     file.open();
     // The file keeps its own copy of the images.
     attachLog(file, log);
+    // A log whose page size is not the file's is none the engine would use.
+    const bool logUsed = log.valid() && log.pageSize() == file.pageSize();
+    return std::make_unique<LiveCopy>(file.data(), file.size(), logUsed ? log.bytes() : QByteArray());
 }
 
 void inScanTransaction(MessageRecycleDb &recycle, const std::function<void()> &work)
@@ -228,8 +260,8 @@ void inScanTransaction(MessageRecycleDb &recycle, const std::function<void()> &w
 
 bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &pages,
                  const QList<QList<_SqliteCol>> &lists,
-                 const std::function<void(const Sqlite3File::_Cell &cell)> &onImageCell,
-                 const std::function<void(const Sqlite3File::_Page &page)> &carve)
+                 const std::function<void(const Sqlite3File::_Cell &cell, int age)> &onImageCell,
+                 const std::function<void(const Sqlite3File::_Page &page, int age)> &carve)
 {
     if (lists.isEmpty())
         return true;
@@ -242,19 +274,21 @@ bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &p
             return false;
         postScanProgress(form, i + 1, total);
         const Page page = readScanPage(file, items[i]);
-        if (items[i].image && !imageMayHoldRows(file, page, fewest, most))
+        const bool image = items[i].kind != ScanPage::Current;
+        const int age = ageOf(items[i]);
+        if (image && !imageMayHoldRows(file, page, fewest, most))
             continue;
         // The live cells of an older image of a page: deleted rows when the
         // live table no longer has them.
-        if (items[i].image && page.type == 13) {
+        if (image && page.type == 13) {
             for (const uchar *cell : page.cells) {
                 const Sqlite3File::_Cell c = file.readCell(page, cell);
                 const int n = recordValueCount(file, page, c);
                 if (n >= fewest && n <= most)
-                    onImageCell(c);
+                    onImageCell(c, age);
             }
         }
-        carve(page);
+        carve(page, age);
     }
     return true;
 }
@@ -334,17 +368,6 @@ QList<CarvedRow> carveBest(const Sqlite3File &file, const Sqlite3File::_Page &pa
                          return reinterpret_cast<quintptr>(a.row.start) < reinterpret_cast<quintptr>(b.row.start);
                      });
     return out;
-}
-
-bool appendTableLeaves(Sqlite3DB &db, const Sqlite3File &file, const QString &table, QList<quint32> &pages)
-{
-    Sqlite3Cursor cursor =
-        db.queryThrow(Sqlite3Sql("select rootpage from sqlite_master where type='table' and name=?").addTextParam(table));
-    if (!cursor.moveNext())
-        return false;
-    for (const Page &leaf : file.leafPages(file.readPage(cursor.getInt64(QStringLiteral("rootpage")))))
-        pages.append(leaf.pageNo);
-    return true;
 }
 
 QList<quint32> withoutRepeats(const QList<quint32> &pages)

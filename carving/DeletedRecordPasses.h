@@ -5,14 +5,15 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
+#include "LiveCopy.h"
 #include "Sqlite3File.h"
 #include "WriteAheadLog.h"
 #include "_SqliteCol.h"
 
-class AbsDb;
 class MessageRecycleDb;
 class Sqlite3DB;
 
@@ -31,8 +32,10 @@ bool scanCancelled(const QObject *form);
 void postScanProgress(QObject *form, int index, int total);
 
 // Walks the freelist: the trunk chain (ending at a trunk seen before or one
-// past the file's pages), each trunk's leaf pages inside the file, and the leaf pages below
-// those of them that are b-tree pages. Appends every page found to pages and
+// past the file's pages), each trunk's leaf pages inside the file, and the
+// pages below those of them that are b-tree pages (interior pages too: their
+// unallocated area can hold the cells of the leaf they were before). Appends
+// every page found to pages and
 // hands each cell of a freed table leaf page to onCell. A page reached only
 // through a stale child pointer of a freed page is carved later like the
 // others but its cells are not handed out: it is not free, so they are live
@@ -42,11 +45,6 @@ void postScanProgress(QObject *form, int index, int total);
 // each leaf page found below one.
 void freelistPass(const Sqlite3File &file, QObject *form, QList<quint32> &pages,
                   const std::function<void(const Sqlite3File::_Page &page, const Sqlite3File::_Cell &cell)> &onCell);
-
-// Appends the leaf pages of the table's b-tree, its root page taken from
-// sqlite_master through the connection. False, with nothing appended, when
-// the schema has no such table. SQL errors throw.
-bool appendTableLeaves(Sqlite3DB &db, const Sqlite3File &file, const QString &table, QList<quint32> &pages);
 
 // The list with every page number after its first appearance left out: a
 // page reached twice would be carved twice for the same rows.
@@ -63,21 +61,28 @@ struct SchemaEntry
 };
 SchemaEntry schemaEntry(Sqlite3DB &db, const QString &table);
 
-// Appends the leaf pages of the b-tree whose root is rootPage.
-void appendLeaves(const Sqlite3File &file, qint64 rootPage, QList<quint32> &pages);
+// Appends the pages of the b-tree whose root is rootPage, parents before
+// children: its leaves, and its interior pages, whose unallocated area can
+// still hold the cells of the leaf the root was before the table grew.
+void appendTreePages(const Sqlite3File &file, qint64 rootPage, QList<quint32> &pages);
 
-// The database's write-ahead log, read before anything could checkpoint it.
+// The database's write-ahead log ("-wal" beside it) as it stands.
 WriteAheadLog readLogOf(const QString &dbPath);
-// Hands every frame's page image to the file as one more page; nothing when
-// the log's page size is not the file's.
+// Hands every frame's page image to the file as one more page, the
+// committed ones standing for their pages; nothing when the log's page size
+// is not the file's.
 void attachLog(Sqlite3File &file, const WriteAheadLog &log);
 
-// Opens file, the database file at dbPath, for a scan: reads the log as the
-// phone left it (never writing it), checkpoints it through the connection
-// (which copies only the newest image of each page into the file), opens
-// the file and hands it the log's images. Errors of opening the file and of
-// SQL throw.
-void openForScan(AbsDb &db, const QString &dbPath, Sqlite3File &file);
+// Opens file, the database file at dbPath, for a scan without anything
+// writing to it or to its log: reads the log as it stands, maps the file
+// and hands it the log's images, so that the database reads as the engine
+// would read it while the file's own older pages and every frame stay
+// there to be carved. No checkpoint runs: it would overwrite the file's
+// pages with the log's newest images, and an older page can be the only
+// whole copy of rows a deletion rebuilt out of it. Returns a private copy of
+// the file and the log for reading the live rows with the engine. Errors of
+// opening the file or making the copy throw.
+std::unique_ptr<LiveCopy> openForScan(const QString &dbPath, Sqlite3File &file);
 
 // Runs work inside one transaction of the recycle database, its writes held
 // in memory until the commit: committed when work returns (as a cancelled
@@ -85,18 +90,26 @@ void openForScan(AbsDb &db, const QString &dbPath, Sqlite3File &file);
 // never one of the rollback.
 void inScanTransaction(MessageRecycleDb &recycle, const std::function<void()> &work);
 
+// How recent the bytes of a page are: the file's own pages that the log
+// replaced are the oldest, then the log's frames in their order, then the
+// database as it stands.
+constexpr int kOldestAge = 0;
+constexpr int kCurrentAge = std::numeric_limits<int>::max();
+
 // The carving pass of a scan over the pages found on the way (each once, in
-// the order first found) and then every page image of the log. Before each
-// page the form is asked and one progress step posted. An image that cannot
-// hold rows of the table (imageMayHoldRows, with the fewest and most values
-// of the lists) is passed over; of one that is a table leaf, every live cell
-// whose record has from fewest to most values goes to onImageCell. Then the
-// page goes to carve. False when the user cancelled. lists must not be
-// empty: without them the pass takes no page.
+// the order first found), then every older image: the log's frames (but the
+// one standing for a page already taken) and the file's own pages that the
+// log replaced. Before each page the form is asked and one progress step
+// posted. An image that cannot hold rows of the table (imageMayHoldRows,
+// with the fewest and most values of the lists) is passed over; of one that
+// is a table leaf, every live cell whose record has from fewest to most
+// values goes to onImageCell. Then the page goes to carve. Both are told how
+// recent the page is (its age). False when the user cancelled. lists must
+// not be empty: without them the pass takes no page.
 bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &pages,
                  const QList<QList<_SqliteCol>> &lists,
-                 const std::function<void(const Sqlite3File::_Cell &cell)> &onImageCell,
-                 const std::function<void(const Sqlite3File::_Page &page)> &carve);
+                 const std::function<void(const Sqlite3File::_Cell &cell, int age)> &onImageCell,
+                 const std::function<void(const Sqlite3File::_Page &page, int age)> &carve);
 
 // A carved row, the column list (its index) it was carved with, and what
 // accept said of it.

@@ -1,6 +1,7 @@
 #include "IOS5DeletedMessageScan.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <memory>
 #include <stdexcept>
@@ -10,9 +11,11 @@
 #include "CountryCache.h"
 #include "DeletedRecordPasses.h"
 #include "IOS5MessageDb.h"
+#include "LiveCopy.h"
 #include "MessageIdentity.h"
 #include "RecycledIdentities.h"
 #include "RowValues.h"
+#include "Sqlite3DB.h"
 #include "TableSchema.h"
 
 namespace
@@ -30,8 +33,10 @@ struct ColumnMap
         subject = -1, country = -1, read = -1;
     int handle = -1, guid = -1, room = -1, service = -1, account = -1, accountGuid = -1, error = -1, isMadrid = -1,
         dateRead = -1, dateDelivered = -1;
-    // The madrid columns an SMS row leaves NULL.
+    // The madrid columns an SMS row leaves NULL, and those it holds 0 or
+    // NULL in (a phone writes 0 into its madrid numbers).
     std::vector<int> smsNull;
+    std::vector<int> smsZeroOrNull;
     // The base columns all stand in the layout; a row must reach the last.
     bool valid = false;
     int needed = 0;
@@ -59,7 +64,11 @@ struct ColumnMap
         m.dateRead = at("madrid_date_read");
         m.dateDelivered = at("madrid_date_delivered");
         for (int i = 0; i < cols.size(); ++i) {
-            if (cols[i].name.startsWith(QLatin1String("madrid_"), Qt::CaseInsensitive) && i != m.accountGuid)
+            if (!cols[i].name.startsWith(QLatin1String("madrid_"), Qt::CaseInsensitive) || i == m.accountGuid)
+                continue;
+            if (cols[i].isInteger())
+                m.smsZeroOrNull.push_back(i);
+            else
                 m.smsNull.push_back(i);
         }
         return m;
@@ -71,6 +80,20 @@ const QVariant &value(const QList<QVariant> &v, int i)
 {
     static const QVariant null;
     return i >= 0 && i < v.size() ? v[i] : null;
+}
+
+bool isNumber(const QVariant &v)
+{
+    const int type = v.metaType().id();
+    return type == QMetaType::Int || type == QMetaType::LongLong || type == QMetaType::Double;
+}
+
+// A phone writes 1 into flags while it sends a message and 3 once it is
+// sent, 0 for a received message not yet read and 2 once read: the low bit
+// is the direction.
+int smsIsFromMe(qint64 flags)
+{
+    return (flags & 1) != 0 ? 1 : 0;
 }
 
 bool readAndFlagsFit(int read, int uiFlags)
@@ -149,8 +172,15 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
         if (madrid != 0 && madrid != 1)
             return false;
         if (madrid == 0) {
+            // An SMS has no iMessage guid, handle, service or body: such
+            // bytes are another row's. Its madrid numbers are 0 or NULL.
             for (const int i : map.smsNull) {
                 if (value(v, i).isValid())
+                    return false;
+            }
+            for (const int i : map.smsZeroOrNull) {
+                const QVariant &n = value(v, i);
+                if (n.isValid() && (!isNumber(n) || rowInt64(n) != 0))
                     return false;
             }
         } else {
@@ -170,7 +200,7 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
         // SMS rows count from 1970, the records from 2001.
         date = rowInt64(v[map.date]) - kAppleEpochOffset;
         m.date = m.date_read = m.date_delivered = saturatedInt(date);
-        m.is_from_me = rowInt(v[map.flags]) == 3 ? 1 : 0;
+        m.is_from_me = smsIsFromMe(rowInt(v[map.flags]));
         const QString address = rowText(v[map.address]);
         if (address.isEmpty())
             return false;
@@ -199,58 +229,104 @@ QString quoted(const QString &name)
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-// The date, direction and text of every live message: a copy of one of
-// them in free space is an old image of a message that was not deleted.
-MessageTriples liveMessages(IOS5MessageDb &db, const QList<_SqliteCol> &cols, const ColumnMap &map)
+// What tells a found row for a copy of a live message: the date,
+// direction and text of every live message, the guid of every live
+// iMessage, and, where the table's rowids are never used again
+// (AUTOINCREMENT), every live rowid.
+struct LiveMessages
 {
-    MessageTriples live;
+    MessageTriples triples;
+    QSet<QString> guids;
+    QSet<qint64> rowids;
+
+    bool contains(const _MsgRecycledMessage &m) const
+    {
+        if (m.rowid > 0 && rowids.contains(m.rowid))
+            return true;
+        if (m.service == QLatin1String("iMessage") && guids.contains(m.guid))
+            return true;
+        return triples.contains(m.date, m.is_from_me, m.text);
+    }
+};
+
+LiveMessages liveMessages(Sqlite3DB &db, const QList<_SqliteCol> &cols, const ColumnMap &map, bool rowidsUnique)
+{
+    LiveMessages live;
     if (!map.valid)
         return live;
     const bool madrid = map.isMadrid >= 0 && map.dateDelivered >= 0;
-    QString sql = QStringLiteral("select %1 as d, %2 as f, %3 as t")
+    const bool guid = madrid && map.guid >= 0;
+    QString sql = QStringLiteral("select ROWID as r, %1 as d, %2 as f, %3 as t")
                       .arg(quoted(cols[map.date].name), quoted(cols[map.flags].name), quoted(cols[map.text].name));
     if (madrid)
         sql += QStringLiteral(", %1 as m, %2 as dd")
                    .arg(quoted(cols[map.isMadrid].name), quoted(cols[map.dateDelivered].name));
+    if (guid)
+        sql += QStringLiteral(", %1 as g").arg(quoted(cols[map.guid].name));
     sql += QStringLiteral(" from message");
-    const QString d = QStringLiteral("d"), f = QStringLiteral("f"), t = QStringLiteral("t"), mk = QStringLiteral("m"),
-                  dd = QStringLiteral("dd");
+    const QString r = QStringLiteral("r"), d = QStringLiteral("d"), f = QStringLiteral("f"), t = QStringLiteral("t"),
+                  mk = QStringLiteral("m"), dd = QStringLiteral("dd"), g = QStringLiteral("g");
     Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(sql));
     while (c.moveNext()) {
         const bool iMessage = madrid && c.getInt64(mk) == 1;
         const qint64 date = iMessage ? c.getInt64(d) : c.getInt64(d) - kAppleEpochOffset;
-        const int fromMe = iMessage ? (saturatedInt(c.getInt64(dd)) > 0 ? 1 : 0) : (c.getInt64(f) == 3 ? 1 : 0);
-        live.add(saturatedInt(date), fromMe, c.getText(t));
+        const int fromMe = iMessage ? (saturatedInt(c.getInt64(dd)) > 0 ? 1 : 0) : smsIsFromMe(c.getInt64(f));
+        live.triples.add(saturatedInt(date), fromMe, c.getText(t));
+        if (iMessage && guid)
+            live.guids.insert(c.getText(g));
+        if (rowidsUnique)
+            live.rowids.insert(c.getInt64(r));
     }
     return live;
 }
 
-// The best image found so far of each carved message, in the order first
-// found: one with its rowid over one without.
-class CarvedMessages
+// The best image found of each message, in the order first found: a whole
+// cell over a carved row, a carved row with its rowid over one without, and
+// of two alike the newer (a sent message that was on its way in an older
+// image is sent in a newer one).
+class FoundMessages
 {
 public:
-    void offer(const _MsgRecycledMessage &m)
+    void offer(const _MsgRecycledMessage &m, bool wholeCell, int age)
     {
-        const QString key = m.service == QLatin1String("iMessage") ? QStringLiteral("g") + m.guid
-                                                                    : identityOf(m.date, m.is_from_me, m.text);
+        const bool byGuid = m.service == QLatin1String("iMessage") && !m.guid.isEmpty();
+        const QString key = byGuid ? QStringLiteral("g") + m.guid : identityOf(m.date, m.is_from_me, m.text);
+        const int rank = (wholeCell ? 2 : 0) + (m.rowid > 0 ? 1 : 0);
         const auto it = m_index.constFind(key);
         if (it == m_index.constEnd()) {
             m_index.insert(key, static_cast<int>(m_found.size()));
-            m_found.push_back(m);
-        } else if (m_found[*it].rowid <= 0 && m.rowid > 0) {
-            m_found[*it] = m;
+            m_found.push_back({m, rank, age});
+            return;
+        }
+        Found &kept = m_found[static_cast<size_t>(*it)];
+        if (rank > kept.rank || (rank == kept.rank && age > kept.age))
+            kept = {m, rank, age};
+    }
+
+    // Hands each to store in the order first found, asking the form before
+    // each (when given).
+    template <class Store>
+    void storeAll(QObject *form, Store store)
+    {
+        for (Found &f : m_found) {
+            if (scanCancelled(form))
+                break;
+            store(f.message);
         }
     }
-    std::vector<_MsgRecycledMessage> &found() { return m_found; }
 
 private:
+    struct Found
+    {
+        _MsgRecycledMessage message;
+        int rank = 0;
+        int age = 0;
+    };
     QHash<QString, int> m_index;
-    std::vector<_MsgRecycledMessage> m_found;
+    std::vector<Found> m_found;
 };
 
 } // namespace
-
 QList<_SqliteCol> ios5MessageColumns(int count)
 {
     static const char *const names[][2] = {
@@ -339,55 +415,54 @@ bool rawRowToIOS5Message(IOS5MessageDb &db, const Sqlite3File::_Row &row, _MsgRe
 void readRawMessages(IOS5MessageDb &db, QObject *form)
 {
     Sqlite3File file(db.dbFilePath());
-    openForScan(db, db.dbFilePath(), file);
+    const std::unique_ptr<LiveCopy> copy = openForScan(db.dbFilePath(), file);
+    Sqlite3DB &liveDb = copy->db();
 
-    const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
+    const SchemaEntry table = schemaEntry(liveDb, QStringLiteral("message"));
     const QList<QList<_SqliteCol>> lists = ios5CarvingLists(table.sql);
     const ColumnMap map = ColumnMap::of(lists.first());
-    const MessageTriples live = table.rootPage > 0 ? liveMessages(db, lists.first(), map) : MessageTriples();
+    const bool rowidsUnique = table.sql.contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
+    const LiveMessages live =
+        table.rootPage > 0 ? liveMessages(liveDb, lists.first(), map, rowidsUnique) : LiveMessages();
 
     MessageRecycleDb &recycle = *db.recycleDb();
     inScanTransaction(recycle, [&] {
         MessageConverter converter(db);
         RecycledIdentities known;
         known.load(recycle);
-        const auto isLive = [&](const _MsgRecycledMessage &m) { return live.contains(m.date, m.is_from_me, m.text); };
-        const auto store = [&](_MsgRecycledMessage &m, qint64 srcRowid) {
+        FoundMessages found;
+        const auto storeOne = [&](_MsgRecycledMessage &m) {
             if (known.contains(m))
                 return;
             if (m.guid.isEmpty())
                 m.guid = newGuid();
-            recycle.insertMessage(m, m.chat_identifier, m.handle, srcRowid);
+            recycle.insertMessage(m, m.chat_identifier, m.handle, m.rowid);
             known.add(m);
         };
-        // A whole cell is the best image a message can have: stored at once.
-        const auto takeCell = [&](const Sqlite3File::_Cell &cell) {
+        const auto takeCell = [&](const Sqlite3File::_Cell &cell, int age) {
             _MsgRecycledMessage m;
-            if (converter.convert(file.rowData(cell), map, m, false) && !isLive(m))
-                store(m, cell.rowid);
+            if (converter.convert(file.rowData(cell), map, m, false) && !live.contains(m))
+                found.offer(m, true, age);
         };
         QList<quint32> pages;
         freelistPass(file, form, pages,
-                     [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { takeCell(cell); });
-        if (table.rootPage <= 0)
-            return;
-        appendLeaves(file, table.rootPage, pages);
-
-        CarvedMessages carved;
-        carvingPass(file, form, pages, lists, takeCell, [&](const Sqlite3File::_Page &page) {
-            carveRecords<_MsgRecycledMessage>(
-                file, page, lists,
-                [&](const Row &row, _MsgRecycledMessage &m) { return converter.convert(row, map, m, false); },
-                [&](const std::unique_ptr<_MsgRecycledMessage> &m) {
-                    if (!isLive(*m))
-                        carved.offer(*m);
-                });
-        });
-        // A cancel stops the storing; what is stored by then is committed.
-        for (_MsgRecycledMessage &m : carved.found()) {
-            if (scanCancelled(form))
-                break;
-            store(m, m.rowid);
+                     [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { takeCell(cell, kCurrentAge); });
+        // Whole cells of the database as it stands are the best images there
+        // are: stored before the carving, so that a cancel keeps them.
+        found.storeAll(nullptr, storeOne);
+        if (table.rootPage > 0) {
+            appendTreePages(file, table.rootPage, pages);
+            carvingPass(file, form, pages, lists, takeCell, [&](const Sqlite3File::_Page &page, int age) {
+                carveRecords<_MsgRecycledMessage>(
+                    file, page, lists,
+                    [&](const Row &row, _MsgRecycledMessage &m) { return converter.convert(row, map, m, false); },
+                    [&](const std::unique_ptr<_MsgRecycledMessage> &m) {
+                        if (!live.contains(*m))
+                            found.offer(*m, false, age);
+                    });
+            });
         }
+        // A cancel stops the storing; what is stored by then is committed.
+        found.storeAll(form, storeOne);
     });
 }

@@ -9,8 +9,10 @@
 #include "CountryCache.h"
 #include "DeletedRecordPasses.h"
 #include "IOS6MessageDb.h"
+#include "LiveCopy.h"
 #include "RecycledIdentities.h"
 #include "RowValues.h"
+#include "Sqlite3DB.h"
 #include "TableSchema.h"
 #include "_MsgChat.h"
 
@@ -402,8 +404,8 @@ namespace
 {
 
 // Every table leaf page the file holds apart from its live tree: the freed
-// ones the freelist names and the images of the log. visit gets each cell.
-// Only cells whose records have valueCount values are visited.
+// ones the freelist names, the images of the log and the file's own pages
+// the log replaced. visit gets each cell whose record has valueCount values.
 void forEachFreedOrLoggedCell(const Sqlite3File &file, int valueCount,
                               const std::function<void(const Sqlite3File::_Cell &)> &visit)
 {
@@ -412,44 +414,73 @@ void forEachFreedOrLoggedCell(const Sqlite3File &file, int valueCount,
         if (recordValueCount(file, page, cell) == valueCount)
             visit(cell);
     });
-    for (int i = 0; i < file.imageCount(); ++i) {
-        const Sqlite3File::_Page page = file.readImage(i);
+    const auto visitLeaf = [&](const Sqlite3File::_Page &page) {
         if (page.type != 13)
-            continue;
+            return;
         for (const uchar *cell : page.cells) {
             const Sqlite3File::_Cell c = file.readCell(page, cell);
             if (recordValueCount(file, page, c) == valueCount)
                 visit(c);
         }
-    }
+    };
+    for (int i = 0; i < file.imageCount(); ++i)
+        visitLeaf(file.readImage(i));
+    for (const quint32 n : file.replacedFilePages())
+        visitLeaf(file.readFilePage(n));
 }
 
-// The best image found so far of each carved record, in the order first
-// found: one with its rowid over one without.
+// The best image found of each record, in the order first found: a whole
+// cell over a carved row, a carved row with its rowid over one without, and
+// of two alike the newer.
 template <class Record>
 class BestImages
 {
 public:
-    void offer(const QString &key, std::unique_ptr<Record> r)
+    struct Found
     {
+        std::unique_ptr<Record> record;
+        bool wholeCell = false;
+        int rank = 0;
+        int age = 0;
+    };
+
+    void offer(const QString &key, std::unique_ptr<Record> r, bool wholeCell, int age)
+    {
+        const int rank = (wholeCell ? 2 : 0) + (r->rowid > 0 ? 1 : 0);
         const auto it = m_index.constFind(key);
         if (it == m_index.constEnd()) {
             m_index.insert(key, static_cast<int>(m_found.size()));
-            m_found.push_back(std::move(r));
-        } else if (m_found[*it]->rowid <= 0 && r->rowid > 0) {
-            m_found[*it] = std::move(r);
+            m_found.push_back({std::move(r), wholeCell, rank, age});
+            return;
         }
+        Found &kept = m_found[static_cast<size_t>(*it)];
+        if (rank > kept.rank || (rank == kept.rank && age > kept.age))
+            kept = {std::move(r), wholeCell, rank, age};
     }
-    const std::vector<std::unique_ptr<Record>> &found() const { return m_found; }
+    const std::vector<Found> &found() const { return m_found; }
 
 private:
     QHash<QString, int> m_index;
-    std::vector<std::unique_ptr<Record>> m_found;
+    std::vector<Found> m_found;
 };
 
 QString handleKey(const _MsgHandle &h)
 {
     return h.id + QLatin1Char('\n') + h.service;
+}
+
+QString messageKey(const _MsgMessage &m)
+{
+    // Every message the phone writes has a guid; bytes without one are told
+    // apart as the recycle database tells them.
+    if (!m.guid.isEmpty())
+        return QStringLiteral("g") + m.guid;
+    return QStringLiteral("t%1|%2|").arg(m.date).arg(m.is_from_me) + m.text;
+}
+
+bool rowidsNeverReused(const QString &createTable)
+{
+    return createTable.contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -458,29 +489,36 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
 {
     Sqlite3File file(db.dbFilePath());
     const QHash<qint64, _MsgChat *> map = handleMap(chats);
-    openForScan(db, db.dbFilePath(), file);
+    const std::unique_ptr<LiveCopy> copy = openForScan(db.dbFilePath(), file);
+    Sqlite3DB &liveDb = copy->db();
     MessageRecycleDb &recycle = *db.recycleDb();
     inScanTransaction(recycle, [&] {
-        const SchemaEntry table = schemaEntry(db, QStringLiteral("message"));
+        const SchemaEntry table = schemaEntry(liveDb, QStringLiteral("message"));
         const QList<QList<_SqliteCol>> lists = ios6MessageCarvingLists(table.sql);
         const MessageMap columns = MessageMap::of(lists.first());
-        const QList<_SqliteCol> handleList = ios6HandleCarvingColumns(schemaEntry(db, QStringLiteral("handle")).sql);
+        const QList<_SqliteCol> handleList =
+            ios6HandleCarvingColumns(schemaEntry(liveDb, QStringLiteral("handle")).sql);
         const HandleMap handleColumns = HandleMap::of(handleList);
         const int handleColumnCount = static_cast<int>(handleList.size());
         CountryCache countries(db.countryLib());
 
-        // The live messages by guid, and the address of every handle row
-        // the file still has with its rowid: live, on freed pages, in the
-        // log's older images.
+        // The live messages by guid (and by rowid where rowids are never
+        // used again), and the address of every handle row the file still
+        // has with its rowid: live, on freed pages, in older images.
         QSet<QString> liveGuids;
+        QSet<qint64> liveRowids;
         QHash<qint64, QString> addresses;
         if (table.rootPage > 0) {
-            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select guid from message"));
-            while (c.moveNext())
+            const bool byRowid = rowidsNeverReused(table.sql);
+            Sqlite3Cursor c = liveDb.queryThrow(Sqlite3Sql("select ROWID, guid from message"));
+            while (c.moveNext()) {
                 liveGuids.insert(c.getText(QStringLiteral("guid")));
+                if (byRowid)
+                    liveRowids.insert(c.getInt64(0));
+            }
         }
         if (handleColumns.valid) {
-            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select ROWID, id, country from handle"));
+            Sqlite3Cursor c = liveDb.queryThrow(Sqlite3Sql("select ROWID, id, country from handle"));
             while (c.moveNext()) {
                 const QString country = c.getText(QStringLiteral("country"));
                 const QString id = c.getText(QStringLiteral("id"));
@@ -493,6 +531,11 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
                     addresses.insert(cell.rowid, h.id);
             });
         }
+        // A copy of a live message, wherever it stands (a freed copy of a
+        // live page, an older image, free space), is no deleted message.
+        const auto isLive = [&](const _MsgMessage &m) {
+            return liveGuids.contains(m.guid) || (m.rowid > 0 && liveRowids.contains(m.rowid));
+        };
 
         // A message of a known conversation is stored under its identifier
         // with the address of the message's own handle (in a group the first
@@ -521,103 +564,108 @@ void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject 
             }
         };
 
+        BestImages<_MsgMessage> found;
+        const auto takeCell = [&](const Sqlite3File::_Cell &cell, int age) {
+            auto m = std::make_unique<_MsgMessage>();
+            if (convertMessage(file.rowData(cell), columns, *m) && m->item_type == 0 && !isLive(*m)) {
+                const QString key = messageKey(*m);
+                found.offer(key, std::move(m), true, age);
+            }
+        };
+        // Whole cells of the database as it stands are the best images there
+        // are: stored before the carving, so that a cancel keeps them.
+        const auto storeFound = [&](QObject *askForm) {
+            for (const auto &f : found.found()) {
+                if (scanCancelled(askForm))
+                    return false;
+                if (!known.contains(*f.record))
+                    store(*f.record, f.record->rowid, !f.wholeCell);
+            }
+            return true;
+        };
         QList<quint32> pages;
-        freelistPass(file, form, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
-            _MsgMessage m;
-            if (convertMessage(file.rowData(cell), columns, m) && m.item_type == 0 && !known.contains(m))
-                store(m, cell.rowid, false);
-        });
-        if (table.rootPage <= 0)
-            return;
-        appendLeaves(file, table.rootPage, pages);
-
-        BestImages<_MsgMessage> carved;
-        const bool done = carvingPass(
-            file, form, pages, lists,
-            [&](const Sqlite3File::_Cell &c) {
-                _MsgMessage m;
-                if (convertMessage(file.rowData(c), columns, m) && m.item_type == 0 && !liveGuids.contains(m.guid)
-                    && !known.contains(m))
-                    store(m, c.rowid, false);
-            },
-            [&](const Sqlite3File::_Page &page) {
+        freelistPass(file, form, pages,
+                     [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { takeCell(cell, kCurrentAge); });
+        storeFound(nullptr);
+        bool done = !scanCancelled(form);
+        if (table.rootPage > 0) {
+            appendTreePages(file, table.rootPage, pages);
+            done = carvingPass(file, form, pages, lists, takeCell, [&](const Sqlite3File::_Page &page, int age) {
                 carveRecords<_MsgMessage>(
                     file, page, lists, [&](const Row &row, _MsgMessage &m) { return convertMessage(row, columns, m); },
                     [&](std::unique_ptr<_MsgMessage> &m) {
-                        if (m->item_type == 0 && !liveGuids.contains(m->guid)) {
-                            const QString guid = m->guid;
-                            carved.offer(guid, std::move(m));
+                        if (m->item_type == 0 && !isLive(*m)) {
+                            const QString key = messageKey(*m);
+                            found.offer(key, std::move(m), false, age);
                         }
                     });
             });
-        if (!done)
-            return;
-        for (const auto &m : carved.found()) {
-            if (scanCancelled(form))
-                return;
-            if (!known.contains(*m))
-                store(*m, m->rowid, true);
         }
+        if (done)
+            storeFound(form);
     });
 }
 
 void readRawHandles(IOS6MessageDb &db, QObject *form)
 {
     Sqlite3File file(db.dbFilePath());
-    openForScan(db, db.dbFilePath(), file);
+    const std::unique_ptr<LiveCopy> copy = openForScan(db.dbFilePath(), file);
+    Sqlite3DB &liveDb = copy->db();
     MessageRecycleDb &recycle = *db.recycleDb();
     inScanTransaction(recycle, [&] {
-        const SchemaEntry table = schemaEntry(db, QStringLiteral("handle"));
+        const SchemaEntry table = schemaEntry(liveDb, QStringLiteral("handle"));
         const QList<_SqliteCol> cols = ios6HandleCarvingColumns(table.sql);
         const HandleMap columns = HandleMap::of(cols);
         CountryCache countries(db.countryLib());
 
-        QList<quint32> pages;
-        freelistPass(file, form, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
-            _MsgHandle h;
-            if (convertHandle(countries, file.rowData(cell), columns, h) && recycle.handleRowid(h) == 0)
-                recycle.insertHandle(h, cell.rowid);
-        });
-        if (table.rootPage <= 0)
-            return;
-        appendLeaves(file, table.rootPage, pages);
-
-        // The log's images hold the live handles as well: those are none.
+        // Freed copies of live pages and the log's images hold the live
+        // handles as well: those are none.
         QSet<qint64> live;
-        {
-            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select ROWID from handle"));
+        if (table.rootPage > 0) {
+            Sqlite3Cursor c = liveDb.queryThrow(Sqlite3Sql("select ROWID from handle"));
             while (c.moveNext())
                 live.insert(c.getInt64(0));
         }
 
-        const QList<QList<_SqliteCol>> lists{cols};
         BestImages<_MsgHandle> found;
-        const bool done = carvingPass(
-            file, form, pages, lists,
-            [&](const Sqlite3File::_Cell &c) {
-                auto h = std::make_unique<_MsgHandle>();
-                if (c.rowid > 0 && !live.contains(c.rowid) && convertHandle(countries, file.rowData(c), columns, *h)) {
-                    h->rowid = c.rowid;
-                    const QString key = handleKey(*h);
-                    found.offer(key, std::move(h));
-                }
-            },
-            [&](const Sqlite3File::_Page &page) {
+        const auto takeCell = [&](const Sqlite3File::_Cell &c, int age) {
+            auto h = std::make_unique<_MsgHandle>();
+            if (c.rowid > 0 && !live.contains(c.rowid) && convertHandle(countries, file.rowData(c), columns, *h)) {
+                h->rowid = c.rowid;
+                const QString key = handleKey(*h);
+                found.offer(key, std::move(h), true, age);
+            }
+        };
+        const auto storeFound = [&](QObject *askForm) {
+            for (const auto &f : found.found()) {
+                if (scanCancelled(askForm))
+                    return false;
+                if (recycle.handleRowid(*f.record) == 0)
+                    recycle.insertHandle(*f.record, f.record->rowid);
+            }
+            return true;
+        };
+        QList<quint32> pages;
+        freelistPass(file, form, pages,
+                     [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { takeCell(cell, kCurrentAge); });
+        storeFound(nullptr);
+        bool done = !scanCancelled(form);
+        if (table.rootPage > 0) {
+            appendTreePages(file, table.rootPage, pages);
+            const QList<QList<_SqliteCol>> lists{cols};
+            done = carvingPass(file, form, pages, lists, takeCell, [&](const Sqlite3File::_Page &page, int age) {
                 carveRecords<_MsgHandle>(
                     file, page, lists,
                     [&](const Row &row, _MsgHandle &h) { return convertHandle(countries, row, columns, h); },
                     [&](std::unique_ptr<_MsgHandle> &h) {
+                        if (h->rowid > 0 && live.contains(h->rowid))
+                            return;
                         const QString key = handleKey(*h);
-                        found.offer(key, std::move(h));
+                        found.offer(key, std::move(h), false, age);
                     });
             });
-        if (!done)
-            return;
-        for (const auto &h : found.found()) {
-            if (scanCancelled(form))
-                return;
-            if (recycle.handleRowid(*h) == 0)
-                recycle.insertHandle(*h, h->rowid);
         }
+        if (done)
+            storeFound(form);
     });
 }

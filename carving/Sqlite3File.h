@@ -133,7 +133,8 @@ public:
 
     quint32 freelistTrunkPage() const;
     quint32 freelistPageCount() const;
-    // Whole pages in the file; 0 while closed.
+    // Pages of the database: as many as its last commit in the images says,
+    // else the whole pages in the file; 0 while closed.
     quint32 pageCount() const;
 
     // Page numbers count from 1. A page outside the file reads as an empty
@@ -141,14 +142,33 @@ public:
     _Page readPage(qint64 pageNo) const;
 
     // Further images of pages held beside the file (the frames of its
-    // write-ahead log): pages whole pages of the file's page size, one per
-    // number in pageNos. Their cells and free space read like the file's own;
-    // overflow chains lead into the file. Refused (false, nothing kept) when
-    // the sizes do not agree or the file is not open.
-    bool setPageImages(const QByteArray &pages, const QList<quint32> &pageNos);
+    // write-ahead log): whole pages of the file's page size, one per number
+    // in pageNos, in the log's order. The first committed of them are the
+    // frames the engine reads as the database (the current log up to its
+    // last commit): the last of those for each page stands for that page
+    // wherever the database is read (readPage, the header, the freelist,
+    // overflow chains), and the database then has committedPageCount pages
+    // (0: as many as the file holds). Every image can be read with
+    // readImage, and the file's own pages with readFilePage. Refused (false,
+    // nothing kept) when the sizes do not agree or the file is not open.
+    bool setPageImages(const QByteArray &pages, const QList<quint32> &pageNos, int committed = 0,
+                       quint32 committedPageCount = 0);
     int imageCount() const { return static_cast<int>(m_imagePageNos.size()); }
     // Image i (from 0), with the page number it was written for.
     _Page readImage(int index) const;
+    // The page number image i was written for; 0 for no image.
+    quint32 imagePageNo(int index) const
+    {
+        return index >= 0 && index < m_imagePageNos.size() ? m_imagePageNos[index] : 0;
+    }
+    // Whether image i is the one that stands for its page.
+    bool isCurrentImage(int index) const;
+    // The file's own bytes of a page, whatever the images say.
+    _Page readFilePage(qint64 pageNo) const;
+    // The pages whose bytes in the file are not the database's any more: a
+    // newer image stands for them, or the database ends before them. Their
+    // bytes in the file are older images.
+    QList<quint32> replacedFilePages() const;
     _Trunk readFreelistTrunk(qint64 pageNo) const;
     // The cell at cellPtr, which must lie on page; an empty record otherwise.
     _Cell readCell(const _Page &page, const uchar *cellPtr) const;
@@ -177,9 +197,9 @@ public:
     // Carves page pageNo from offset to the page's end.
     QList<_Row> scanFreePage(const QList<_SqliteCol> &tbCols, int prefixLength, qint64 pageNo, int offset,
                              RowFilter filter) const;
-    // Carves what a page does not use: on a leaf page the unallocated area
-    // between the cell pointers and the cell content, then each freeblock;
-    // any other page from offset 8 to its end.
+    // Carves what a page does not use: on a b-tree page (leaf or interior)
+    // the unallocated area between the cell pointers and the cell content,
+    // then each freeblock; any other page from offset 8 to its end.
     QList<_Row> scanPageFreeSpace(const QList<_SqliteCol> &tbCols, int prefixLength, const _Page &page,
                                   RowFilter filter, const QList<int> &shorter = {}) const;
     // Carves all of a page record's bytes, from its first.
@@ -189,6 +209,9 @@ public:
 private:
     // Offsets of a page in the mapping; false when it starts outside.
     bool pageRange(qint64 pageNo, qint64 &start, qint64 &length) const;
+    // The bytes of a page of the database as it stands: the image that
+    // stands for it, else the file's own; null outside both.
+    const uchar *currentPage(qint64 pageNo, qint64 &length) const;
     // The bytes p lies in: the mapping or the page images.
     bool regionOf(const uchar *p, const uchar *&begin, const uchar *&end) const;
     _Page pageAt(const uchar *page, qint64 length, quint32 pageNo) const;
@@ -200,6 +223,14 @@ private:
     // Walks the pages below a tree page depth first, left to right, each
     // once; visit is given each page and says whether to walk below it.
     void walkBelow(const _Page &page, const std::function<bool(_Page &)> &visit) const;
+    // Carving: the candidate whose serial types (shown) run from pos to cur
+    // in [base, base + len), sized, assembled (its overflow chain too) and
+    // decoded into row; false when its sizes rule it out.
+    bool carveAt(const uchar *base, qint64 pos, qint64 len, const std::vector<quint64> &shown, qint64 cur,
+                 qint64 prefix, qint64 usable, _Row &row) const;
+    // Appends up to remaining bytes of the overflow chain from firstOverflow;
+    // returns what is still missing.
+    qint64 appendOverflow(QByteArray &bytes, quint32 firstOverflow, qint64 remaining, qint64 usable) const;
     // What each column of a list accepts, worked out once per list: the
     // scans hand the same few lists in for every page and every freeblock,
     // and the affinity tests on the declared types cost more than carving a
@@ -215,5 +246,8 @@ private:
     int m_usableSize = 0;
     QByteArray m_images;
     QList<quint32> m_imagePageNos;
+    // Per page number, the image that stands for it; -1 for none.
+    std::vector<int> m_currentImage;
+    quint32 m_committedPageCount = 0;
     mutable std::vector<std::unique_ptr<ColumnRules>> m_columnRules;
 };

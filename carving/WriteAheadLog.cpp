@@ -106,6 +106,20 @@ QByteArray WriteAheadLog::pageImage(const Frame &frame) const
     return m_bytes.mid(frame.offset, m_pageSize);
 }
 
+int WriteAheadLog::committedFrameCount() const
+{
+    int n = 0;
+    while (n < m_frames.size() && m_frames[n].committed)
+        ++n;
+    return n;
+}
+
+quint32 WriteAheadLog::committedPageCount() const
+{
+    const int n = committedFrameCount();
+    return n > 0 ? m_frames[n - 1].commitSize : 0;
+}
+
 QByteArray WriteAheadLog::allPageImages(QList<quint32> &pageNos) const
 {
     pageNos.clear();

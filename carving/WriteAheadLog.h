@@ -54,10 +54,17 @@ public:
     quint32 salt1() const { return m_salt1; }
     quint32 salt2() const { return m_salt2; }
     const QList<Frame> &frames() const { return m_frames; }
+    // The log's bytes as read.
+    const QByteArray &bytes() const { return m_bytes; }
+    // How many frames, from the first, the engine reads as the database, and
+    // the database's size in pages after the last of them (0 without one).
+    int committedFrameCount() const;
+    quint32 committedPageCount() const;
     // The page image of a frame; empty for a frame not of this log.
     QByteArray pageImage(const Frame &frame) const;
     // The images of every frame that names a page (number above 0), one
-    // after another, and their page numbers in the same order.
+    // after another, and their page numbers in the same order; the committed
+    // frames come first, as in the log.
     QByteArray allPageImages(QList<quint32> &pageNos) const;
 
     // The checksum of the log format over n bytes (a multiple of 8) at data,

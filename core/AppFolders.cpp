@@ -7,6 +7,9 @@
 #include <QObject>
 #include <QStandardPaths>
 
+#include "BoundedRead.h"
+#include "PrivateFiles.h"
+
 namespace
 {
 
@@ -44,8 +47,8 @@ QString readRedirectDir()
     QFile file(redirectFilePath());
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.read(kMaxRedirectBytes + 1);
-    if (bytes.isEmpty() || bytes.size() > kMaxRedirectBytes)
+    QByteArray bytes;
+    if (readWithin(file, kMaxRedirectBytes, bytes) != BoundedRead::Whole || bytes.isEmpty())
         return {};
     const QString path = QString::fromUtf8(bytes);
     if (!QFileInfo::exists(path))
@@ -79,7 +82,10 @@ QDir appDataDir()
             cachedAppDataDir = resolveAppDataDir();
         path = cachedAppDataDir;
     }
-    QDir().mkpath(path);
+    // It holds copies of a person's messages: made for the user alone. One
+    // that is there keeps its mode here; start-up narrows it, and says so.
+    if (!QFileInfo(path).isDir())
+        makePrivateDir(path);
     return QDir(path);
 }
 

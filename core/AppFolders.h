@@ -32,7 +32,8 @@ QString resolveAppDataDir();
 
 // The application-data folder. Its path is resolved on the first call and
 // kept for the life of the process; the folder and its missing parents are
-// created on every call (a failure shows later, where files are written).
+// created on every call, for the user alone (0700), when missing (a failure
+// shows later, where files are written).
 QDir appDataDir();
 
 // <application-data folder>/local_databases, created when missing.

@@ -49,6 +49,16 @@ CursorAhead::Kind messageColumnKind(IOS6MessageColumn::Column column)
     }
 }
 
+// A date of the file as the whole seconds since 2001 that records hold.
+// From iOS 11 on phones keep dates in nanoseconds since 2001: a value on that
+// scale (10^11 seconds would lie past the year 5000) is taken as such.
+int secondsSince2001(qint64 date)
+{
+    constexpr qint64 kNanosecondScale = 100000000000LL;
+    constexpr qint64 kNanosecondsPerSecond = 1000000000LL;
+    return int(date > kNanosecondScale ? date / kNanosecondsPerSecond : date);
+}
+
 // From this many rows on, the conversations' hashes are filled on several
 // threads.
 constexpr qint64 kThreadedChatRows = 20000;
@@ -269,7 +279,7 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
             chat->is_archived = c.getInt(QStringLiteral("is_archived"));
             chat->last_addressed_handle = c.getText(QStringLiteral("last_addressed_handle"));
             chat->display_name = c.getText(QStringLiteral("display_name"));
-            chat->_last = c.getInt(QStringLiteral("_last"));
+            chat->_last = secondsSince2001(c.getInt64(QStringLiteral("_last")));
             chat->group_id = c.getText(QStringLiteral("group_id"));
         }
     }
@@ -281,7 +291,7 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
                        "inner join message as m on cm.message_id=m.rowid ) as tmp group by chat_id"));
         while (c.moveNext()) {
             if (_MsgChat *chat = d->chats.value(c.getInt64(QStringLiteral("chat_id"))))
-                chat->_last = c.getInt(QStringLiteral("last"));
+                chat->_last = secondsSince2001(c.getInt64(QStringLiteral("last")));
         }
     }
 
@@ -399,6 +409,7 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
         CursorAhead c(*this, sql, fields, kReadCacheKiB);
         while (c.next()) {
             auto num = [&c](C::Column column) { return int(c.int64(kFirstColumnField + column)); };
+            auto date = [&c](C::Column column) { return secondsSince2001(c.int64(kFirstColumnField + column)); };
             auto text = [&c](C::Column column) { return c.takeText(kFirstColumnField + column); };
             auto shared = [&c, &texts](C::Column column) { return texts.text(c.utf8(kFirstColumnField + column)); };
             const qint64 id = c.int64(kRowIdField);
@@ -423,9 +434,9 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 m->account = shared(C::Account);
                 m->account_guid = shared(C::AccountGuid);
                 m->error = num(C::Error);
-                m->date = num(C::Date);
-                m->date_read = num(C::DateRead);
-                m->date_delivered = num(C::DateDelivered);
+                m->date = date(C::Date);
+                m->date_read = date(C::DateRead);
+                m->date_delivered = date(C::DateDelivered);
                 m->is_delivered = num(C::IsDelivered);
                 m->is_finished = num(C::IsFinished);
                 m->is_emote = num(C::IsEmote);
@@ -448,7 +459,7 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 m->was_deduplicated = num(C::WasDeduplicated);
                 m->is_audio_message = num(C::IsAudioMessage);
                 m->is_played = num(C::IsPlayed);
-                m->date_played = num(C::DatePlayed);
+                m->date_played = date(C::DatePlayed);
                 m->item_type = num(C::ItemType);
                 m->other_handle = num(C::OtherHandle);
                 m->group_title = text(C::GroupTitle);
@@ -474,12 +485,12 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 pending[chat].emplace_back(id, m);
             }
             if (lastFromRows) {
-                const int date = num(C::Date);
+                const int last = date(C::Date);
                 auto it = newest.find(chatOfRow);
                 if (it == newest.end())
-                    newest.insert(chatOfRow, date);
-                else if (date > it.value())
-                    it.value() = date;
+                    newest.insert(chatOfRow, last);
+                else if (last > it.value())
+                    it.value() = last;
             }
         }
     } catch (...) {
@@ -530,8 +541,8 @@ void IOS6MessageDb::readAttachments(MsgDataSet::Data *d, qint64 chatId)
             d->attachments.insert(id, a);
             a->rowid = id;
             a->guid = c.getText(QStringLiteral("guid"));
-            a->created_date = c.getInt(QStringLiteral("created_date"));
-            a->start_date = c.getInt(QStringLiteral("start_date"));
+            a->created_date = secondsSince2001(c.getInt64(QStringLiteral("created_date")));
+            a->start_date = secondsSince2001(c.getInt64(QStringLiteral("start_date")));
             a->filename = c.getText(QStringLiteral("filename"));
             a->uti = c.getText(QStringLiteral("uti"));
             a->mime_type = c.getText(QStringLiteral("mime_type"));

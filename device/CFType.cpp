@@ -1,5 +1,7 @@
 #include "CFType.h"
 
+#include "BoundedRead.h"
+
 #include "MobileDeviceFramework.h"
 
 #include <QFile>
@@ -447,11 +449,8 @@ CFType CFType::fromPropertyListData(const QByteArray &bytes)
 CFType CFType::fromPropertyListFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxPropertyListFileSize)
-        return CFType();
-    // Read at most one byte past the limit, in case the size was not known.
-    const QByteArray bytes = file.read(kMaxPropertyListFileSize + 1);
-    if (bytes.size() > kMaxPropertyListFileSize)
+    QByteArray bytes;
+    if (!file.open(QIODevice::ReadOnly) || readWithin(file, kMaxPropertyListFileSize, bytes) != BoundedRead::Whole)
         return CFType();
     return fromPropertyListData(bytes);
 }

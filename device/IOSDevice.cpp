@@ -34,6 +34,19 @@ QList<int> IOSDevice::versionNumbers() const
     return numbers;
 }
 
+void IOSDevice::checkBackupReadable() const
+{
+    const QList<int> numbers = versionNumbers();
+    if (numbers.isEmpty() || numbers.first() < 10)
+        return;
+    const QString message =
+        QCoreApplication::translate("IOSDevice", "This iPhone runs iOS %1. The messages of iOS 10 and later cannot be read: "
+                                                 "their backups list the phone's files in Manifest.db, which this program "
+                                                 "does not read (it reads the Manifest.mbdb of iOS 5 to 9).")
+            .arg(productVersion.toHtmlEscaped());
+    throw std::runtime_error(message.toUtf8().toStdString());
+}
+
 bool IOSDevice::checkBackupSettings(bool checkCloud, bool checkEncrypt) const
 {
     CFType settings;

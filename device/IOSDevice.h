@@ -36,6 +36,11 @@ public:
     // named. A device whose backup settings cannot be read passes. GUI thread.
     bool checkBackupSettings(bool checkCloud, bool checkEncrypt) const;
 
+    // Throws std::runtime_error naming the system version when the device's
+    // backups cannot be read here: from iOS 10 on a backup lists its files in
+    // Manifest.db, not Manifest.mbdb. Asked before any device backup is taken.
+    void checkBackupReadable() const;
+
     QString deviceName;                  // lockdown "DeviceName"
     QString uniqueDeviceId;              // lockdown "UniqueDeviceID"
     QString mobileSubscriberCountryCode; // lockdown "MobileSubscriberCountryCode", may be empty

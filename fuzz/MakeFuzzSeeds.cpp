@@ -23,6 +23,8 @@
 #include "LocalDbUpdateThread.h"
 #include "OldLocalDbFixture.h"
 #include "PlistNode.h"
+#include "RealIOS5Files.h"
+#include "ReleaseSmsDbWriter.h"
 #include "SqliteImage.h"
 #include "Sqlite3DB.h"
 
@@ -313,6 +315,54 @@ QByteArray oldLocalDb()
     return readFile(path);
 }
 
+// An input of fuzz_deleted_scans_with_log: the database's length, the
+// database, its log.
+QByteArray withLog(const QString &smsDb)
+{
+    const QByteArray db = readFile(smsDb);
+    const QByteArray log = readFile(smsDb + QStringLiteral("-wal"));
+    QByteArray out(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<char>(db.size() >> (24 - 8 * i));
+    return out + db + log;
+}
+
+// A few messages of a release in log mode, some deleted in one transaction
+// (which rebuilds their page) and the log started again once, as a phone
+// leaves it; the writer's connection is still open when the files are read.
+QByteArray releaseWithLog(ReleaseSmsDbWriter::Release release)
+{
+    QTemporaryDir dir;
+    ReleaseSmsDbWriter w(dir.path(), release, ReleaseSmsDbWriter::Wal, 1024);
+    for (int i = 1; i <= 24; ++i) {
+        ReleaseSmsDbWriter::Message m;
+        m.iMessage = i % 4 == 3;
+        m.address = m.iMessage ? QStringLiteral("friend@example.com") : QStringLiteral("+919876500%1").arg(i % 3);
+        m.date = 400000000 + i * 97;
+        m.fromMe = i % 2 == 0;
+        m.text = QStringLiteral("message %1 %2").arg(i).arg(QString(10 + i % 40, QChar(u'a' + i % 26)));
+        m.guid = QStringLiteral("5E2A%1-1B2C-4D3E-8F40-A1B2C3D4E5F6").arg(i, 4, 10, QLatin1Char('0'));
+        w.addMessage(m);
+        if (i == 12)
+            w.restartLog();
+    }
+    w.beginBatch();
+    for (const int i : {3, 4, 9, 15, 20})
+        w.deleteMessage(i);
+    w.endBatch();
+    return withLog(w.dbPath());
+}
+
+void logSeeds()
+{
+    QTemporaryDir dir;
+    const QString real = RealIOS5Files::copyInto(QStringLiteral(LARKSPAN_SOURCE_DIR "/tests/support/real-ios5"),
+                                                 dir.path());
+    seed("fuzz_deleted_scans_with_log", "real-ios5-phone", withLog(real));
+    seed("fuzz_deleted_scans_with_log", "ios5_1-deleted", releaseWithLog(ReleaseSmsDbWriter::IOS51));
+    seed("fuzz_deleted_scans_with_log", "ios6-deleted", releaseWithLog(ReleaseSmsDbWriter::IOS6));
+}
+
 void databaseSeeds()
 {
     const QByteArray six = ios6Db(false);
@@ -346,6 +396,7 @@ int main(int argc, char **argv)
         serviceSeeds();
         afcSeeds();
         databaseSeeds();
+        logSeeds();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

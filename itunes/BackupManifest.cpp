@@ -16,6 +16,7 @@
 #include <mbedtls/platform_util.h>
 
 #include "AesCrypto.h"
+#include "BoundedRead.h"
 #include "Errors.h"
 #include "FileUtils.h"
 #include "MbdbFile.h"
@@ -93,6 +94,46 @@ struct AesContext
     mbedtls_aes_context ctx;
 };
 
+// The length of an encrypted file: what the PKCS#7 padding of its last
+// block says (its last byte n in 1..16, the last n bytes all n). A
+// catalogue's record can keep the size of an older version of the file, so
+// the record's size counts only where the padding is not valid, and then
+// only as far as the stored file reaches. Leaves the file at its start.
+qint64 decryptedLength(QFile &source, mbedtls_aes_context &aes, qint64 stored, quint64 recordSize,
+                       const QString &fileId)
+{
+    if (stored >= 16) {
+        // The last block decrypts on its own with the block before it (or
+        // the zero chaining value) as its chaining value.
+        unsigned char iv[16] = {};
+        char last[16];
+        const qint64 from = std::max<qint64>(stored - 32, 0);
+        if (!source.seek(from))
+            throwError(source.errorString());
+        if (from > 0 && readBlock(source, reinterpret_cast<char *>(iv), 16) != 16)
+            throwError(BackupManifest::tr("Cannot read %1.").arg(QDir::toNativeSeparators(source.fileName())));
+        if (readBlock(source, last, 16) != 16)
+            throwError(BackupManifest::tr("Cannot read %1.").arg(QDir::toNativeSeparators(source.fileName())));
+        if (!aesCbcDecrypt(aes, last, 16, iv, last))
+            throwError(BackupManifest::tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
+        const int n = static_cast<unsigned char>(last[15]);
+        bool padded = n >= 1 && n <= 16;
+        for (int i = 16 - n; padded && i < 15; ++i)
+            padded = static_cast<unsigned char>(last[i]) == n;
+        mbedtls_platform_zeroize(last, sizeof last);
+        if (!source.seek(0))
+            throwError(source.errorString());
+        if (padded)
+            return stored - n;
+    }
+    if (recordSize > quint64(stored))
+        throwError(BackupManifest::tr("%1 holds %2 bytes, fewer than the %3 bytes of the file it stores.")
+                       .arg(fileId)
+                       .arg(stored)
+                       .arg(recordSize));
+    return qint64(recordSize);
+}
+
 } // namespace
 
 BackupManifest::_FileNode::_FileNode(_FileNode *parent, const MbdbRecord &record, const QString &name)
@@ -130,13 +171,15 @@ void BackupManifest::loadInfo()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throwError(file.errorString());
-    if (file.size() > kMaxManifestPlistSize)
+    QByteArray bytes;
+    switch (readWithin(file, kMaxManifestPlistSize, bytes)) {
+    case BoundedRead::Whole:
+        break;
+    case BoundedRead::TooLarge:
         throwError(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
-    const QByteArray bytes = file.read(kMaxManifestPlistSize + 1);
-    if (file.error() != QFileDevice::NoError)
+    case BoundedRead::Failed:
         throwError(file.errorString());
-    if (bytes.size() > kMaxManifestPlistSize)
-        throwError(tr("%1 is too large to be read.").arg(QDir::toNativeSeparators(path)));
+    }
 
     // Without a readable Manifest.plist the backup would pass for an
     // unencrypted one and hand out its encrypted files as they are.
@@ -274,50 +317,47 @@ void BackupManifest::extractFile(const _FileNode *node, const QString &targetPat
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throwError(source.errorString());
 
-    // A file of size 0 has nothing to decrypt: phones store such files
-    // without a key, and whatever the stored file holds is padding.
-    const bool nothingToDecrypt = info.isEncrypted && record.size == 0;
+    // A file needs its key to be decrypted. Only one whose record says it
+    // is empty may do without: phones store such files without a key, and
+    // whatever the stored file holds is then taken for padding.
     QByteArray fileKey;
-    if (info.isEncrypted && !nothingToDecrypt) {
+    if (info.isEncrypted)
         fileKey = keybag.unwrapKeyForClass(qint8(record.protectionClass), record.encryptionKey.data.mid(4));
-        // Handing on the stored bytes would pass ciphertext off as the file.
-        if (fileKey.isEmpty())
-            throwError(tr("The key of %1 cannot be unwrapped, so it cannot be decrypted.").arg(fileId));
-    }
+    const bool decrypt = !fileKey.isEmpty();
+    const bool nothingToDecrypt = info.isEncrypted && !decrypt && record.size == 0;
+    // Handing on the stored bytes would pass ciphertext off as the file.
+    if (info.isEncrypted && !decrypt && !nothingToDecrypt)
+        throwError(tr("The key of %1 cannot be unwrapped, so it cannot be decrypted.").arg(fileId));
 
-    const qint64 stored = source.size();
-    if (!fileKey.isEmpty()) {
+    QByteArray buffer(kBlockSize, Qt::Uninitialized);
+    char *block = buffer.data();
+    AesContext aes;
+    qint64 length = 0; // of the decrypted file
+    if (decrypt) {
+        aesSetDecryptKey(aes.ctx, fileKey);
+        mbedtls_platform_zeroize(fileKey.data(), size_t(fileKey.size()));
+        const qint64 stored = source.size();
         if (stored % 16 != 0)
             throwError(tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
-        if (quint64(stored) < record.size)
-            throwError(tr("%1 holds %2 bytes, fewer than the %3 bytes of the file it stores.")
-                           .arg(fileId)
-                           .arg(stored)
-                           .arg(record.size));
+        length = decryptedLength(source, aes.ctx, stored, record.size, fileId);
     }
 
     QSaveFile target(targetPath);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throwError(target.errorString());
 
-    QByteArray buffer(kBlockSize, Qt::Uninitialized);
-    char *block = buffer.data();
-    if (!fileKey.isEmpty()) {
-        AesContext aes;
-        aesSetDecryptKey(aes.ctx, fileKey);
-        mbedtls_platform_zeroize(fileKey.data(), size_t(fileKey.size()));
+    if (decrypt) {
         unsigned char iv[16] = {};
-        // Whatever the stored file holds past the record's size is padding.
-        quint64 remaining = record.size;
+        qint64 remaining = length;
         while (remaining > 0) {
-            const qint64 n = readBlock(source, block, kBlockSize);
+            const qint64 n = readBlock(source, block, std::min(kBlockSize, (remaining + 15) / 16 * 16));
             if (n == 0)
-                throwError(tr("%1 ended before the %2 bytes of the file it stores.").arg(fileId).arg(record.size));
+                throwError(tr("%1 ended before the %2 bytes of the file it stores.").arg(fileId).arg(length));
             if (!aesCbcDecrypt(aes.ctx, block, int(n), iv, block))
                 throwError(tr("%1, POLARSSL_ERR_AES_INVALID_INPUT_LENGTH.").arg(fileId));
-            const qint64 keep = qint64(std::min<quint64>(quint64(n), remaining));
+            const qint64 keep = std::min(n, remaining);
             writeAll(target, block, keep);
-            remaining -= quint64(keep);
+            remaining -= keep;
         }
         mbedtls_platform_zeroize(block, size_t(kBlockSize));
     } else if (!nothingToDecrypt) {

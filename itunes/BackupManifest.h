@@ -80,9 +80,11 @@ public:
     // is encrypted, and gives it the record's modification time. The file is
     // written under a temporary name and renamed into place when complete,
     // so a failed extraction leaves an earlier file at targetPath as it was.
-    // A file of an encrypted backup whose key cannot be had is refused, but
-    // one of size 0 needs no key and comes out empty. Throws
-    // std::runtime_error.
+    // A decrypted file ends where its PKCS#7 padding says; the record's size,
+    // which a catalogue can keep from an older version of the file, counts
+    // only where that padding is not valid. A file of an encrypted backup
+    // whose key cannot be had is refused, but one whose record gives size 0
+    // needs no key and comes out empty. Throws std::runtime_error.
     void extractFile(const _FileNode *node, const QString &targetPath) const;
 
     _BackupInfo info;

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <sqlite3.h>
 
@@ -16,9 +17,28 @@ const QString kScript = QStringLiteral(":/res/cache_db.sql");
 // File ids are lower-case hex digests we compute ourselves, so an exact
 // match finds them, and it can use the primary key's index where a LIKE
 // could not.
-const QString kSelect = QStringLiteral("select last_date from manifest where file_name=?");
-const QString kUpdate = QStringLiteral("update manifest set last_date=? where file_name=?");
-const QString kInsert = QStringLiteral("insert into manifest(file_name,last_date) values(?,?)");
+const QString kSelect =
+    QStringLiteral("select last_date, record_size, copy_size from manifest where file_name=?");
+const QString kUpdate =
+    QStringLiteral("update manifest set last_date=?, record_size=?, copy_size=? where file_name=?");
+const QString kInsert =
+    QStringLiteral("insert into manifest(file_name,last_date,record_size,copy_size) values(?,?,?,?)");
+
+// The sizes came after the table: the script that makes a new file, and the
+// files earlier versions made, have the time alone.
+const char *const kSizeColumns[] = {"record_size", "copy_size"};
+
+Sqlite3Sql &addSize(Sqlite3Sql &sql, const std::optional<qint64> &size)
+{
+    return size ? sql.addInt64Param(*size) : sql.addNullParam();
+}
+
+std::optional<qint64> sizeAt(const Sqlite3Cursor &cursor, const QString &column)
+{
+    if (cursor.isNull(column))
+        return std::nullopt;
+    return cursor.getInt64(column);
+}
 
 void removeDatabaseFiles(const QString &path)
 {
@@ -54,6 +74,13 @@ void CacheDb::open()
     else
         create();
     try {
+        addSizeColumns();
+    } catch (...) {
+        // A file whose rows cannot hold the sizes cannot say a copy is whole.
+        m_db.close();
+        throw;
+    }
+    try {
         m_db.beginTran();
     } catch (const std::exception &e) {
         // Without a transaction every row is written at once: slower, not wrong.
@@ -84,37 +111,75 @@ void CacheDb::create()
     }
 }
 
+void CacheDb::addSizeColumns()
+{
+    QSet<QString> columns;
+    {
+        Sqlite3Cursor cursor = m_db.queryThrow(Sqlite3Sql("select name from pragma_table_info('manifest')"));
+        while (cursor.moveNext())
+            columns.insert(cursor.getText(0).toLower());
+    }
+    if (columns.isEmpty())
+        throwError(QStringLiteral("%1 has no table manifest.").arg(m_path));
+    for (const char *column : kSizeColumns) {
+        if (!columns.contains(QLatin1String(column)))
+            m_db.executeThrow(
+                Sqlite3Sql(QStringLiteral("alter table manifest add column %1 INTEGER").arg(QLatin1String(column))));
+    }
+}
+
 qint64 CacheDb::lastDate(const QString &fileId)
 {
-    try {
-        open();
-        Sqlite3Cursor cursor = m_db.queryThrow(Sqlite3Sql(kSelect).addTextParam(fileId));
-        if (cursor.moveNext())
-            return cursor.getInt64(QStringLiteral("last_date"));
-    } catch (const std::exception &e) {
-        warnOnce(e);
-    }
-    return 0;
+    return entry(fileId).lastDate;
 }
 
 void CacheDb::setLastDate(const QString &fileId, qint64 date)
 {
+    Entry e;
+    e.lastDate = date;
+    setEntry(fileId, e);
+}
+
+std::optional<CacheDb::Entry> CacheDb::find(const QString &fileId)
+{
+    open();
+    Sqlite3Cursor cursor = m_db.queryThrow(Sqlite3Sql(kSelect).addTextParam(fileId));
+    if (!cursor.moveNext())
+        return std::nullopt;
+    Entry e;
+    e.lastDate = cursor.getInt64(QStringLiteral("last_date"));
+    e.recordSize = sizeAt(cursor, QStringLiteral("record_size"));
+    e.copySize = sizeAt(cursor, QStringLiteral("copy_size"));
+    return e;
+}
+
+CacheDb::Entry CacheDb::entry(const QString &fileId)
+{
     try {
-        open();
-        bool exists = false;
-        qint64 stored = 0;
-        {
-            Sqlite3Cursor cursor = m_db.queryThrow(Sqlite3Sql(kSelect).addTextParam(fileId));
-            exists = cursor.moveNext();
-            if (exists)
-                stored = cursor.getInt64(QStringLiteral("last_date"));
-        }
-        if (exists) {
-            if (stored != date)
-                m_db.executeThrow(Sqlite3Sql(kUpdate).addInt64Param(date).addTextParam(fileId));
-        } else {
-            m_db.executeThrow(Sqlite3Sql(kInsert).addTextParam(fileId).addInt64Param(date));
-        }
+        if (const std::optional<Entry> e = find(fileId))
+            return *e;
+    } catch (const std::exception &e) {
+        warnOnce(e);
+    }
+    return Entry();
+}
+
+void CacheDb::setEntry(const QString &fileId, const Entry &entry)
+{
+    try {
+        const std::optional<Entry> stored = find(fileId);
+        if (stored && stored->lastDate == entry.lastDate && stored->recordSize == entry.recordSize
+            && stored->copySize == entry.copySize)
+            return;
+        Sqlite3Sql sql(stored ? kUpdate : kInsert);
+        if (!stored)
+            sql.addTextParam(fileId);
+        sql.addInt64Param(entry.lastDate);
+        addSize(sql, entry.recordSize);
+        addSize(sql, entry.copySize);
+        if (stored)
+            sql.addTextParam(fileId);
+        m_db.executeThrow(sql);
     } catch (const std::exception &e) {
         warnOnce(e);
     }

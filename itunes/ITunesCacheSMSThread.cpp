@@ -9,6 +9,7 @@
 #include "AppFolders.h"
 #include "Errors.h"
 #include "FileUtils.h"
+#include "PrivateFiles.h"
 #include "ProgressForm.h"
 #include "SafePath.h"
 
@@ -120,7 +121,10 @@ void ITunesCacheSMSThread::run()
 
     const QString cacheRoot = m_cacheDir.absoluteFilePath(kCacheRoot);
     try {
-        // A failure shows where the first file is written.
+        // The copies are decrypted messages: nobody but the user may reach
+        // them from the first one on. A failure shows where the first file
+        // is written.
+        makePrivateDir(m_cacheDir.absolutePath());
         QDir().mkpath(cacheRoot);
         cacheTree(sms, cacheRoot, kSmsFolder);
         if (addressBook)
@@ -131,6 +135,10 @@ void ITunesCacheSMSThread::run()
             ProgressForm::postErrorOccurred(m_form, tr("IDS_NOT_CONTAIN_SMS_DB_IN_ITUNES_BACKUP"));
             return;
         }
+        // Files and folders each the user's alone, also those an earlier
+        // version left open and this run found current.
+        if (!makeTreePrivate(m_cacheDir.absolutePath()))
+            qWarning("Could not make all of the cache in %s private", qUtf8Printable(m_cacheDir.absolutePath()));
         ProgressForm::postSucceed(m_form, QString());
     } catch (int) {
         removeCache(cacheRoot);
@@ -186,14 +194,24 @@ void ITunesCacheSMSThread::cacheFile(const Node *node, const QString &targetPath
     const MbdbRecord &record = node->record;
     const QString fileId = record.fileId();
     // The record alone does not make a copy current: the copy must still be
-    // there. A time of 0 is what a missing row reads as, so it never counts.
-    if (record.mtime != 0 && m_db.lastDate(fileId) == qint64(record.mtime) && QFileInfo(targetPath).isFile())
+    // there, as large as it was made, and the record must still give the
+    // size it gave then. A time of 0 is what a missing row reads as, so it
+    // never counts. Rows without sizes were written by a rule that cut files
+    // to their record's size, so their copies are made again.
+    const CacheDb::Entry cached = m_db.entry(fileId);
+    const QFileInfo copy(targetPath);
+    if (record.mtime != 0 && cached.lastDate == qint64(record.mtime) && cached.recordSize == qint64(record.size)
+        && copy.isFile() && cached.copySize == copy.size())
         return;
     // Folders, links and files the backup did not store have nothing to copy.
     if (!QFileInfo::exists(m_backup->folder.absoluteFilePath(fileId)))
         return;
     m_backup->extractFile(node, targetPath);
-    m_db.setLastDate(fileId, record.mtime);
+    CacheDb::Entry made;
+    made.lastDate = record.mtime;
+    made.recordSize = qint64(record.size);
+    made.copySize = QFileInfo(targetPath).size();
+    m_db.setEntry(fileId, made);
 }
 
 void ITunesCacheSMSThread::removeCache(const QString &cacheRoot)

@@ -11,6 +11,7 @@ PACKAGES="
   libplist-dev
   libmbedtls-dev
   libarchive-dev
+  libimobiledevice-dev libusbmuxd-dev libimobiledevice-utils usbmuxd
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev llvm
   xvfb xauth

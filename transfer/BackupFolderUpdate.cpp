@@ -67,6 +67,23 @@ QString keepOld(const QString &target, qint64 stamp)
     return QString();
 }
 
+// A new content is no more open than the file it replaces, or, for a file
+// new to the folder, than the folder itself: a backup kept for the user
+// alone stays so. A file system that keeps no modes is left as it is.
+void matchMode(const QString &staged, const QString &target, const QString &folder)
+{
+    struct stat st {};
+    const QByteArray path = nativePath(staged);
+    if (::stat(nativePath(target).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        (void)::chmod(path.constData(), st.st_mode & 0777);
+        return;
+    }
+    struct stat dir {};
+    struct stat own {};
+    if (::stat(nativePath(folder).constData(), &dir) == 0 && ::stat(path.constData(), &own) == 0)
+        (void)::chmod(path.constData(), own.st_mode & dir.st_mode & 0666);
+}
+
 } // namespace
 
 BackupFolderUpdate::BackupFolderUpdate(const QDir &folder)
@@ -126,6 +143,7 @@ QString BackupFolderUpdate::stageCopy(const QString &localFile, const QString &n
         fail(e.target);
     if (!copyWholeFile(localFile, e.staged))
         fail(e.target);
+    matchMode(e.staged, e.target, m_folder.absolutePath());
     return e.staged;
 }
 
@@ -133,6 +151,7 @@ QString BackupFolderUpdate::stageCatalogue(QList<MbdbRecord> &records, const QSt
 {
     const Entry &e = entryFor(name);
     writeMbdb(records, e.staged);
+    matchMode(e.staged, e.target, m_folder.absolutePath());
     if (!syncFile(e.staged))
         fail(e.target);
     return e.staged;

@@ -11,7 +11,8 @@
 // Changes files of a user's backup folder all together or not at all.
 //
 // Each new content is first written in full beside its target under a
-// temporary name (staged). commit() then keeps every file about to be
+// temporary name (staged), with the mode of the file it replaces (a file new
+// to the folder no more open than the folder). commit() then keeps every file about to be
 // replaced under "<name>-<seconds>" and renames the staged files into place,
 // in the order they were staged, so the catalogue staged last switches the
 // backup over only once everything it names is there. When a step of commit

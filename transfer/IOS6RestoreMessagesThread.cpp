@@ -388,6 +388,14 @@ public:
         std::stable_sort(m_entries.begin(), m_entries.end(), mergeEntryLess);
         prepareRowStatements();
         insertEntries();
+        // With no message the backup lacks, the rebuilt copy would only
+        // change the backup's rowids and conversations (even add ones no
+        // message is filed under): the backup stays as it was.
+        m_t.m_writtenCount = countNewMessages();
+        if (m_t.m_writtenCount == 0) {
+            discardCopy();
+            return;
+        }
         writeChatUpdates();
         m_merged->endTransaction(true);
         finalizeRowStatements();
@@ -398,7 +406,10 @@ public:
 
     // After a cancel or an error: the merged copy goes, the backup folder
     // has not been touched (what was staged in it has gone already).
-    void abort()
+    void abort() { discardCopy(); }
+
+private:
+    void discardCopy()
     {
         finalizeRowStatements();
         if (m_merged) {
@@ -413,10 +424,10 @@ public:
         }
         if (m_copyMade)
             removeDatabaseFiles(m_copyPath);
+        m_copyMade = false;
         m_source.close();
     }
 
-private:
     void checkCancel()
     {
         bool cancelled = false;
@@ -743,6 +754,16 @@ private:
         }
     }
 
+    // Messages of the copy whose guid the backup's sms.db has not: those the
+    // merge adds, whichever entry of a guid the sort put first.
+    int countNewMessages()
+    {
+        Sqlite3Cursor c = m_merged->queryThrow(
+            Sqlite3Sql("select count(*) from main.message as m where not exists "
+                       "(select 1 from src.message as s where s.guid=m.guid)"));
+        return c.moveNext() ? int(c.getInt64(0)) : 0;
+    }
+
     void joinChatMessage(qint64 chat, qint64 message) { m_joinChat.bind(1, chat).bind(2, message).run(); }
 
     void joinMessageAttachment(qint64 message, qint64 attachment)
@@ -981,6 +1002,7 @@ void IOS6RestoreMessagesThread::run()
     ProgressForm::postUpdateProgress(m_form, tr("IDS_MERGING_IOS6_MESSAGES"), 0, QString());
     m_noChatCount = 0;
     m_mergedCount = 0;
+    m_writtenCount = 0;
     if (!m_sourceDb) {
         ProgressForm::postErrorOccurred(m_form, tr("invalid IOS db."));
         return;

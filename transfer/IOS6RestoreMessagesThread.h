@@ -17,7 +17,8 @@ class IOS6MessageDb;
 // up to date.
 //
 // The backup folder changes only at the very end and all at once: a cancel
-// or an error at any point before leaves every byte of it as it was.
+// or an error at any point before leaves every byte of it as it was, and so
+// does a merge in which every chosen message is in the backup already.
 // Reports only through the progress dialog's posting functions.
 class IOS6RestoreMessagesThread : public QThread
 {
@@ -36,6 +37,9 @@ public:
     // Chosen messages taken into the merge (written, or found in the backup
     // already); readable after the run.
     int mergedCount() const { return m_mergedCount; }
+    // Chosen messages the backup did not have and now holds; when none, the
+    // backup was left as it was. Readable after the run.
+    int writtenCount() const { return m_writtenCount; }
     // Chosen messages left out for want of a usable conversation.
     int noChatCount() const { return m_noChatCount; }
 
@@ -52,4 +56,5 @@ private:
     QObject *m_form;
     int m_noChatCount = 0;
     int m_mergedCount = 0;
+    int m_writtenCount = 0;
 };

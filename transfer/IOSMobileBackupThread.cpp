@@ -10,6 +10,7 @@
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
 #include "PlistNode.h"
+#include "PrivateFiles.h"
 #include "ProgressForm.h"
 #include "ScopedConnection.h"
 #include "SafePath.h"
@@ -108,6 +109,11 @@ void IOSMobileBackupThread::run()
         folder = deviceBackupPath(m_backupDir, device->uniqueDeviceId);
         if (!isReusableBackup(folder, device->productVersion) && !removeEntry(folder))
             throwError(tr("Can not remove the earlier backup %1.").arg(htmlEscape(QDir::toNativeSeparators(folder))));
+        // A whole phone's data goes in there: nobody but the user may reach
+        // it, from the tool's first file on. A volume that keeps no modes
+        // takes the backup all the same.
+        if (!makePrivateDir(m_backupDir.absolutePath()))
+            qWarning("Could not make %s private", qUtf8Printable(m_backupDir.absolutePath()));
 
         // Both connections end with this block: none outlives the run, and
         // progress is heard on this thread while the tool runs, so nothing
@@ -121,6 +127,10 @@ void IOSMobileBackupThread::run()
         backup2tool_param request;
         request.op = 0;
         tool->run(request);
+        // The tool writes with modes of its own; what it left, finished or
+        // stopped, stays for the next stages.
+        if (QFileInfo(folder).isDir() && !makeTreePrivate(folder))
+            qWarning("Could not make all of %s private", qUtf8Printable(folder));
         // The tool returns normally when it was stopped; the dialog has
         // closed then and hears nothing more.
         if (ProgressForm::isCancelled(form))

@@ -124,6 +124,15 @@ QDir tempBackupRoot(const QList<TempBackupVolume> &volumes, const QString &fallb
     return QDir(QDir(root).absoluteFilePath(QLatin1String(kTempBackupFolderName)));
 }
 
+QString existingTempBackupRoot()
+{
+    const QString root = rememberedRoot();
+    if (root.isEmpty())
+        return QString();
+    const QString folder = QDir(root).absoluteFilePath(QLatin1String(kTempBackupFolderName));
+    return QFileInfo(folder).isDir() ? folder : QString();
+}
+
 bool clearTempBackupRoot(QString *failedPath)
 {
     const QString root = tempBackupRoot().absolutePath();

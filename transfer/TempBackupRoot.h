@@ -39,6 +39,10 @@ QDir tempBackupRoot();
 // The same, choosing among the given volumes.
 QDir tempBackupRoot(const QList<TempBackupVolume> &volumes, const QString &fallback);
 
+// The temporary backup root when a choice is remembered and the folder is
+// there; empty otherwise. Chooses and writes nothing.
+QString existingTempBackupRoot();
+
 // Removes the temporary backup root with everything in it, then the path
 // file. False when something could not be removed; failedPath (when given)
 // then names it.

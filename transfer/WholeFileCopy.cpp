@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool copyWholeFile(const QString &from, const QString &to)
@@ -16,6 +17,11 @@ bool copyWholeFile(const QString &from, const QString &to)
     QFile out(to);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
+    // The copy of a file kept for the user alone is no more open than it.
+    // A file system that keeps no modes takes the copy all the same.
+    struct stat source {};
+    if (::fstat(in.handle(), &source) == 0)
+        (void)::fchmod(out.handle(), source.st_mode & 0777);
     bool ok = copyBytes(in.handle(), out.handle());
     ok = ok && ::fsync(out.handle()) == 0;
     out.close();

@@ -2,8 +2,9 @@
 
 #include <QString>
 
-// Copies the file at from to a new file at to, in full and synced to the
-// disk, or leaves nothing at to. Fails (false) when to exists already.
+// Copies the file at from to a new file at to, in full, with the source's
+// permission bits and synced to the disk, or leaves nothing at to. Fails
+// (false) when to exists already.
 bool copyWholeFile(const QString &from, const QString &to);
 
 // Moves the rest of the open file in into the open file out, from where each

@@ -8,10 +8,10 @@
 
 #include "AppStyleSheet.h"
 #include "Clock.h"
+#include "DesktopOpening.h"
 #include "HtmlEscape.h"
 #include "LarkspanConfig.h"
 #include "ServiceUrl.h"
-#include "ShellOpener.h"
 #include "WinMovable.h"
 
 AboutUsForm::AboutUsForm(QWidget *parent)
@@ -39,7 +39,7 @@ AboutUsForm::AboutUsForm(QWidget *parent)
     // Links go through the program's one way out to the desktop.
     m_ui->lbHomePage->setOpenExternalLinks(false);
     m_ui->lbHomePage->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    connect(m_ui->lbHomePage, &QLabel::linkActivated, this, [](const QString &link) { ShellOpener::open(QUrl(link)); });
+    connect(m_ui->lbHomePage, &QLabel::linkActivated, this, [](const QString &link) { openPageOrTell(link); });
 
     m_ui->lbCopyRight->setText(tr("Copyright \u00A9 %1 Quenmarvile").arg(Clock::currentDateTime().date().year()));
 }

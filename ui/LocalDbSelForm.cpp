@@ -33,6 +33,10 @@ LocalDbSelForm::LocalDbSelForm(const QStringList &names, const QString &defaultN
     connect(m_ui->btnOK, &QPushButton::pressed, this, &LocalDbSelForm::onBtnOkPress);
 
     QComboBox *box = m_ui->cbLocalDbNames;
+    // An editable box would open its list as a window of its own below it,
+    // drawn as a plain list (and on some desktops placed anywhere); the
+    // list opens over the box, drawn as the phone picker's is.
+    box->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 1; }"));
     box->addItem(QIcon(), QString());
     for (const QString &name : names)
         box->addItem(QIcon(), name);

@@ -10,13 +10,13 @@
 
 #include "AppFolders.h"
 #include "AppStyleSheet.h"
+#include "DesktopOpening.h"
 #include "IOS6MessageDb.h"
 #include "IOSDevice.h"
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
 #include "MessageBoxes.h"
 #include "SafePath.h"
-#include "ShellUtils.h"
 #include "_ChatSessionItemNode.h"
 #include "_IOSDeviceItemNode.h"
 #include "_LocalDBItemNode.h"
@@ -146,7 +146,7 @@ void MainWindow::openStoredDevices()
 
 void MainWindow::miCheckUpdate()
 {
-    shellOpen(UpdateChecker::updatePageUrl().toString(QUrl::FullyEncoded));
+    openPageOrTell(UpdateChecker::updatePageUrl().toString(QUrl::FullyEncoded));
 }
 
 // ---------------------------------------------------------------------------

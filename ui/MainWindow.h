@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QItemSelection>
 #include <QMainWindow>
+#include <QPair>
+#include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -22,8 +25,10 @@ class IOSDevice;
 class ItemModelMain;
 class ItemModelSms;
 class QAction;
+class ProgressForm;
 class QLabel;
 class QMenu;
+class QThread;
 class _AbsDBItemNode;
 class _IOSDeviceItemNode;
 
@@ -120,6 +125,11 @@ protected slots:
     void miExport2iTunesAll();
 
 private:
+    // Of the conversations whose messages were just deleted from the
+    // database, those left with none (the file has dropped them) leave the
+    // record set, and the tree with the conversation nodes they empty.
+    void dropEmptiedConversations(_LocalDBItemNode *database, const QSet<_MsgChat *> &touched);
+
     // Asks the device framework, when it is loaded, to report arrivals and
     // removals to the two slots above.
     void subscribeToDevices();
@@ -129,16 +139,32 @@ private:
     bool copyDeviceDatabases(IOSDevice &device);
     bool copyDeviceDatabasesByBackup(IOSDevice &device);
     void addArrivedDevice(const IOSDevice &device);
+    // Runs one stage of a road of a phone (its arrival, a transfer to it):
+    // the stage ends as cancelled when the phone leaves while it runs.
+    bool runDeviceStage(ProgressForm &form, QThread &worker, void *device);
+    // Asked before each stage of a transfer and after one that did not
+    // succeed: a target that left ends the transfer with an error naming it.
+    // True while it is there.
+    bool transferTargetStayed(const IOSDevice &device);
     // Merges the messages into the backup whose messages database was cached
-    // in cacheDir; false when the merge failed or was cancelled.
+    // in cacheDir; false when the merge failed or was cancelled. merged: the
+    // messages taken into the merge; written: those the backup did not have
+    // (none: the backup was left as it was).
     bool mergeIntoBackup(const QString &country, const QList<_MsgMessage *> &messages, const BackupManifest &backup,
-                         const QDir &cacheDir, int &merged);
+                         const QDir &cacheDir, int &merged, int &written);
 
     // One device is loaded at a time; others that arrive meanwhile wait in
     // order. A device that leaves while it is being loaded gets no node.
     void *m_arrivingDevice = nullptr;
     bool m_arrivingDeviceLeft = false;
     QList<void *> m_waitingDevices;
+    // The phone a transfer writes to while the transfer runs, and whether it
+    // has left since the transfer began.
+    void *m_transferDevice = nullptr;
+    bool m_transferDeviceLeft = false;
+    // The dialogs of the stages running for a phone, innermost last (an
+    // arrival can run inside a stage of a transfer).
+    QList<QPair<void *, QPointer<ProgressForm>>> m_deviceStages;
 
 protected slots:
     // --- Import from an iTunes backup (MainWindowImport.cpp) -------------

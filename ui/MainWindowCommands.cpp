@@ -16,6 +16,7 @@
 #include "AppFolders.h"
 #include "CountrySelForm.h"
 #include "DataSourceSelForm.h"
+#include "DesktopOpening.h"
 #include "FileUtils.h"
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
@@ -303,7 +304,7 @@ void MainWindow::miViewCache()
     if (!device->device)
         return;
     try {
-        openFolderInExplorer(deviceCacheDir(*device->device).absolutePath());
+        openFolderOrTell(deviceCacheDir(*device->device).absolutePath());
     } catch (const std::exception &e) {
         showError(QString::fromUtf8(e.what()));
     }
@@ -311,17 +312,17 @@ void MainWindow::miViewCache()
 
 void MainWindow::miOpenDbFolder()
 {
-    openFolderInExplorer(localDatabasesDir().absolutePath());
+    openFolderOrTell(localDatabasesDir().absolutePath());
 }
 
 void MainWindow::miHelp()
 {
-    shellOpen(serviceUrl(QStringLiteral("/larkspan/help.html")).toString(QUrl::FullyEncoded));
+    openPageOrTell(serviceUrl(QStringLiteral("/larkspan/help.html")).toString(QUrl::FullyEncoded));
 }
 
 void MainWindow::miFeedback()
 {
-    shellOpen(serviceUrl(QStringLiteral("/support.html")).toString(QUrl::FullyEncoded));
+    openPageOrTell(serviceUrl(QStringLiteral("/support.html")).toString(QUrl::FullyEncoded));
 }
 
 void MainWindow::miHome()

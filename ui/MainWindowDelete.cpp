@@ -75,7 +75,49 @@ void forgetMessages(MsgDataSet &set, const QList<_MsgMessage *> &messages)
     qDeleteAll(gone);
 }
 
+// The conversations of the deleted messages that the file drops with them:
+// those left with no message (the file keeps no conversation without one).
+// Taken before the records are freed, checked after they are forgotten.
+QSet<_MsgChat *> conversationsOf(const QList<_MsgMessage *> &messages)
+{
+    QSet<_MsgChat *> chats;
+    for (const _MsgMessage *m : messages) {
+        if (m && m->chat && m->chat->rowid > 0)
+            chats.insert(m->chat);
+    }
+    return chats;
+}
+
 } // namespace
+
+void MainWindow::dropEmptiedConversations(_LocalDBItemNode *database, const QSet<_MsgChat *> &touched)
+{
+    QSet<_MsgChat *> gone;
+    for (_MsgChat *chat : touched) {
+        if (chat->messages.isEmpty())
+            gone.insert(chat);
+    }
+    if (gone.isEmpty())
+        return;
+    // The nodes go before the records they point at.
+    const QList<Node *> sessions = database->children;
+    for (Node *node : sessions) {
+        if (node->type != _ChatSessionItemNode::Type)
+            continue;
+        auto *session = static_cast<_ChatSessionItemNode *>(node);
+        session->chats.removeIf([&gone](_MsgChat *chat) { return gone.contains(chat); });
+        if (session->chats.isEmpty())
+            m_mainModel->removeNode(session);
+    }
+    MsgDataSet::Data *d = database->dataSet.data();
+    for (auto it = d->chats.begin(); it != d->chats.end();) {
+        if (gone.contains(it.value()))
+            it = d->chats.erase(it);
+        else
+            ++it;
+    }
+    qDeleteAll(gone);
+}
 
 void MainWindow::miDel()
 {
@@ -107,8 +149,15 @@ void MainWindow::miDelSel()
 
     // Nothing on show may point at a record about to be freed.
     clearMessageList();
+    const QSet<_MsgChat *> touched = conversationsOf(messages);
     forgetMessages(database->dataSet, messages);
     ui->treeViewDS->setCurrentIndex(QModelIndex());
+    // A conversation that went with its last message leaves the tree; when
+    // it was the one on show, its database shows what is left.
+    const bool currentWasSession = current != database;
+    dropEmptiedConversations(database, touched);
+    if (currentWasSession && !database->children.contains(current))
+        current = database;
     ui->treeViewDS->setCurrentIndex(m_mainModel->indexOfNode(current));
 }
 

@@ -1,6 +1,9 @@
 #include "MainWindow.h"
 
 #include <QMetaObject>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 #include <QtDebug>
 
@@ -71,6 +74,26 @@ bool hasMessagesToWrite(const QList<_MsgMessage *> &messages)
         return true;
     showInformation(MainWindow::tr("IDS_CAN_NOT_FOUND_AND_MESSAGES"));
     return false;
+}
+
+// No message can be merged into the older sms.db of a phone before iOS 6.
+// A backup that names its system is known by that; one that does not is
+// known by its cached sms.db.
+bool isBackupBeforeIOS6(const BackupManifest &backup)
+{
+    static const QRegularExpression major(QStringLiteral("^\\s*(\\d+)"));
+    const QRegularExpressionMatch match = major.match(backup.info.productVersion);
+    return match.hasMatch() && match.captured(1).toInt() < 6;
+}
+
+bool isCachedBeforeIOS6(const QDir &cacheDir)
+{
+    try {
+        return AbsIOSMessageDb::dbVersion(cacheDir.absoluteFilePath(QLatin1String(kCachedSmsDbPath))) < 6;
+    } catch (const std::exception &) {
+        // The merge opens the file itself and tells what is wrong with it.
+        return false;
+    }
 }
 
 } // namespace
@@ -170,17 +193,18 @@ bool MainWindow::copyDeviceDatabases(IOSDevice &device)
         return copyDeviceDatabasesByBackup(device);
     ProgressForm form(QString(), this);
     IOSLoadFileRelayThread worker(&device, &form, this);
-    return runWorkerStage(form, worker);
+    return runDeviceStage(form, worker, device.handle);
 }
 
 bool MainWindow::copyDeviceDatabasesByBackup(IOSDevice &device)
 {
+    device.checkBackupReadable();
     if (!device.checkBackupSettings(true, false))
         return false;
 
     ProgressForm backupForm(QString(), this);
     IOSMobileBackupThread backup(&device, &backupForm, this);
-    if (!runWorkerStage(backupForm, backup) || m_arrivingDeviceLeft)
+    if (!runDeviceStage(backupForm, backup, device.handle) || m_arrivingDeviceLeft)
         return false;
 
     // The backup stays where it is for the next backup to bring up to date;
@@ -200,7 +224,7 @@ bool MainWindow::copyDeviceDatabasesByBackup(IOSDevice &device)
         return false;
     }
     ITunesCacheSMSThread cache(&manifest, device.cacheDir(), &cacheForm, this);
-    return runWorkerStage(cacheForm, cache);
+    return runDeviceStage(cacheForm, cache, device.handle);
 }
 
 void MainWindow::addArrivedDevice(const IOSDevice &device)
@@ -229,6 +253,14 @@ void MainWindow::iosDeviceDisconnected(void *p)
     m_waitingDevices.removeAll(p);
     if (p == m_arrivingDevice)
         m_arrivingDeviceLeft = true;
+    if (p == m_transferDevice)
+        m_transferDeviceLeft = true;
+    // A stage run for the phone cannot finish without it: it ends as a
+    // cancel (which stops the backup tool), and its road says why.
+    for (const auto &stage : std::as_const(m_deviceStages)) {
+        if (stage.first == p && stage.second)
+            stage.second->close();
+    }
 
     const QList<AbsTreeItemModel::_ItemNode *> devices = m_mainModel->deviceRoot()->children;
     for (AbsTreeItemModel::_ItemNode *node : devices) {
@@ -286,10 +318,19 @@ void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
     // The stages work on a copy: the target's node may leave the tree while
     // they run.
     IOSDevice device(*target->device);
+    // From here on the phone's leaving ends the transfer.
+    m_transferDevice = device.handle;
+    m_transferDeviceLeft = false;
+    const auto stopWatching = qScopeGuard([this] {
+        m_transferDevice = nullptr;
+        m_transferDeviceLeft = false;
+    });
     if (!device.checkBackupSettings(true, true))
         return;
     if (!device.productType.startsWith(QLatin1String("iPhone"), Qt::CaseInsensitive)
         && !askQuestion(tr("You can transfer iMessage only to an iPad/iPod. Want to continue?")))
+        return;
+    if (!transferTargetStayed(device))
         return;
     QString tips = tr("IDS_RESTORE_IOS_TIPS_FIND_MY_IPHONE_MUST_OFF");
     if (tips.contains(QLatin1String("%1")))
@@ -299,11 +340,19 @@ void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
     if (!askQuestion(tips))
         return;
 
+    // Before each stage the phone must still be there; a stage it leaves
+    // ends as cancelled. Either way the transfer ends saying so.
+    if (!transferTargetStayed(device))
+        return;
     ProgressForm backupForm(QString(), this);
     IOSMobileBackupThread backup(&device, &backupForm, this);
-    if (!runWorkerStage(backupForm, backup))
+    if (!runDeviceStage(backupForm, backup, device.handle)) {
+        transferTargetStayed(device);
         return;
+    }
 
+    if (!transferTargetStayed(device))
+        return;
     BackupManifest manifest(backup.backupDir().absoluteFilePath(device.uniqueDeviceId), this);
     try {
         manifest.loadInfo();
@@ -314,17 +363,32 @@ void MainWindow::restoreMessagesToDevice(const QList<_MsgMessage *> &messages)
     }
     ProgressForm cacheForm(QString(), this);
     ITunesCacheSMSThread cache(&manifest, &cacheForm, this);
-    if (!runWorkerStage(cacheForm, cache))
+    if (!runDeviceStage(cacheForm, cache, device.handle)) {
+        transferTargetStayed(device);
         return;
+    }
 
+    if (!transferTargetStayed(device))
+        return;
     int merged = 0;
-    if (!mergeIntoBackup(device.mobileSubscriberCountryCode, messages, manifest, cache.cacheDir(), merged))
+    int written = 0;
+    if (!mergeIntoBackup(device.mobileSubscriberCountryCode, messages, manifest, cache.cacheDir(), merged, written)) {
+        transferTargetStayed(device);
         return;
+    }
 
-    ProgressForm restoreForm(QString(), this);
-    IOSMobileRestoreThread restore(&device, backup.backupDir(), &restoreForm, this);
-    if (!runWorkerStage(restoreForm, restore))
-        return;
+    // A phone that holds every message already is not restarted to get its
+    // own backup back.
+    if (written > 0) {
+        if (!transferTargetStayed(device))
+            return;
+        ProgressForm restoreForm(QString(), this);
+        IOSMobileRestoreThread restore(&device, backup.backupDir(), &restoreForm, this);
+        if (!runDeviceStage(restoreForm, restore, device.handle)) {
+            transferTargetStayed(device);
+            return;
+        }
+    }
 
     showInformation(tr("IDS_SUC_RESTORE_%1_MESSAGES_TO_IOS").arg(merged));
 }
@@ -351,6 +415,10 @@ void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
         showWarning(tr("IDS_CANT_EXPORT_ITUNES_BACKUP_IS_ENCRYPT"));
         return;
     }
+    if (isBackupBeforeIOS6(*manifest)) {
+        showWarning(tr("Failed to recover. Only iOS 6 or above is supported."));
+        return;
+    }
     try {
         manifest->loadFiles();
     } catch (const std::exception &e) {
@@ -362,15 +430,20 @@ void MainWindow::exportMessagesToItunes(const QList<_MsgMessage *> &messages)
     ITunesCacheSMSThread cache(manifest.data(), &cacheForm, this);
     if (!runWorkerStage(cacheForm, cache))
         return;
+    if (isCachedBeforeIOS6(cache.cacheDir())) {
+        showWarning(tr("Failed to recover. Only iOS 6 or above is supported."));
+        return;
+    }
 
     int merged = 0;
-    if (!mergeIntoBackup(QString(), messages, *manifest, cache.cacheDir(), merged))
+    int written = 0;
+    if (!mergeIntoBackup(QString(), messages, *manifest, cache.cacheDir(), merged, written))
         return;
     showInformation(tr("IDS_SUC_RESTORE_%1_MESSAGES_TO_IOS").arg(merged));
 }
 
 bool MainWindow::mergeIntoBackup(const QString &country, const QList<_MsgMessage *> &messages,
-                                 const BackupManifest &backup, const QDir &cacheDir, int &merged)
+                                 const BackupManifest &backup, const QDir &cacheDir, int &merged, int &written)
 {
     // The worker opens the cached database itself and tells when it cannot;
     // the backup is then left as it was.
@@ -384,8 +457,32 @@ bool MainWindow::mergeIntoBackup(const QString &country, const QList<_MsgMessage
     }
     ProgressForm form(QString(), this);
     IOS6RestoreMessagesThread merge(country, messages, cachedDb.get(), backup.folder, &form, this);
-    if (!runWorkerStage(form, merge))
+    // Into a phone's backup, the phone's leaving ends the merge; an iTunes
+    // backup has no phone behind it.
+    if (!runDeviceStage(form, merge, m_transferDevice))
         return false;
     merged = merge.mergedCount();
+    written = merge.writtenCount();
     return true;
+}
+
+bool MainWindow::runDeviceStage(ProgressForm &form, QThread &worker, void *device)
+{
+    m_deviceStages.append(qMakePair(device, QPointer<ProgressForm>(&form)));
+    const bool done = runWorkerStage(form, worker);
+    m_deviceStages.removeLast();
+    return done;
+}
+
+bool MainWindow::transferTargetStayed(const IOSDevice &device)
+{
+    if (!m_transferDeviceLeft)
+        return true;
+    showError(tr("\"%1\" was disconnected, so the transfer to it was not finished. Connect it again and start the "
+                 "transfer again.")
+                  .arg(htmlEscape(device.deviceName)));
+    // Said once; the road ends here.
+    m_transferDevice = nullptr;
+    m_transferDeviceLeft = false;
+    return false;
 }

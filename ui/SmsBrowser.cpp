@@ -1,10 +1,10 @@
 #include "SmsBrowser.h"
 
-#include "ShellUtils.h"
 
 #include <QLocale>
 #include <QTextDocument>
 
+#include "DesktopOpening.h"
 #include "HtmlEscape.h"
 #include "MessageIdentity.h"
 #include "MessageText.h"
@@ -177,5 +177,5 @@ void SmsBrowser::onAnchorClicked(const QUrl &link)
     else if (path == kNextPagePath)
         nextPage();
     else if (link.isLocalFile())
-        openFolderInExplorer(link.toLocalFile());
+        openFolderOrTell(link.toLocalFile());
 }

@@ -11,8 +11,10 @@
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 #include "MobileDeviceFramework.h"
+#include "PrivateFiles.h"
 #include "ProgressForm.h"
 #include "ServiceUrl.h"
+#include "TempBackupRoot.h"
 
 namespace
 {
@@ -67,6 +69,11 @@ int runApplication(QApplication &app, int wrapperVersion)
     }
 
     initLog(appDataDir().absoluteFilePath(QStringLiteral("qlogs")), kKeptLogFiles);
+    // Earlier versions left these open to every user of the machine; they
+    // hold copies of the user's messages.
+    tightenToPrivate(appDataDir().absolutePath());
+    if (const QString backups = existingTempBackupRoot(); !backups.isEmpty())
+        tightenToPrivate(backups);
 
     QString frameworkError;
     mobiledevice_load_frameworks(frameworkError);

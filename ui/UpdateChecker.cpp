@@ -10,10 +10,10 @@
 
 #include "AppFolders.h"
 #include "Clock.h"
+#include "DesktopOpening.h"
 #include "LarkspanConfig.h"
 #include "MessageBoxes.h"
 #include "ServiceUrl.h"
-#include "ShellUtils.h"
 
 namespace
 {
@@ -204,7 +204,7 @@ bool UpdateChecker::openNewsLink(const QString &link)
     const QUrl url(link, QUrl::StrictMode);
     if (!isWebUrl(url))
         return false;
-    return shellOpen(url.toString(QUrl::FullyEncoded));
+    return openPageOrTell(url.toString(QUrl::FullyEncoded));
 }
 
 void UpdateChecker::onCheckVersionReadyRead(QNetworkReply *reply)
@@ -226,7 +226,10 @@ void UpdateChecker::onCheckVersionReadyRead(QNetworkReply *reply)
                                  .arg(QObject::tr("Quenmarvile Larkspan"));
     if (!askQuestion(question))
         return;
-    shellOpen(download.toString(QUrl::FullyEncoded));
+    // The program ends for the new version only once its download is on
+    // its way; otherwise the user is told and the program stays.
+    if (!openPageOrTell(download.toString(QUrl::FullyEncoded)))
+        return;
     if (m_window)
         m_window->close();
 }

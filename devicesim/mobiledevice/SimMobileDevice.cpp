@@ -8,7 +8,7 @@
 // one line each, so that a test can see what was called and in which order.
 
 #include "MobileDeviceCalls.h"
-#include "SimCoreFoundation.h"
+#include "CoreFoundationExports.h"
 #include "SimScenario.h"
 
 #include <QByteArray>

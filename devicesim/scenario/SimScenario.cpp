@@ -73,7 +73,7 @@ SimScenario SimScenario::load(const QString &path)
         return s;
     }
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.read(kMaxScenarioSize), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
     if (!doc.isObject()) {
         s.error = QStringLiteral("the scenario %1 is no JSON object: %2").arg(path, parseError.errorString());
         return s;

@@ -1,5 +1,6 @@
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -288,3 +289,62 @@ TEST(DeletedMessagePrecision, AMessageWhoseHandleRowSurvivesKeepsItsAddress)
 }
 
 } // namespace
+
+// --- where deleted rows stand, each on the smallest file that shows it ------------
+
+namespace
+{
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+// A deletion in log mode writes its page to the log once, at the commit:
+// when the page stood in the file before, the file's page is the only whole
+// copy of the rows deleted in that transaction. The scan carves it and
+// leaves both files as they were (a checkpoint would overwrite that page).
+TEST(DeletedMessagePlaces, TheFilesOwnOlderPageUnderTheLog)
+{
+    for (const Writer::Release release : {Writer::IOS51, Writer::IOS6}) {
+        ReleaseScan s(release, Writer::Wal);
+        s.add(1, 12);
+        s.writer.restartLog();
+        s.writer.setSecureDelete(true);
+        s.writer.beginBatch();
+        s.writer.deleteMessage(5);
+        s.writer.deleteMessage(6);
+        s.writer.endBatch();
+        const QByteArray db = bytesOf(s.writer.dbPath());
+        const QByteArray log = bytesOf(s.writer.dbPath() + QStringLiteral("-wal"));
+        ASSERT_FALSE(log.isEmpty());
+
+        s.scan();
+        const QList<Stored> rows = s.stored();
+        EXPECT_EQ(rows, s.expectedAll({5, 6})) << Writer::releaseName(release).toStdString();
+        for (const Stored &r : rows)
+            EXPECT_EQ(r.srcRowid, r.text.section(u' ', 1, 1).toLongLong());
+        EXPECT_EQ(bytesOf(s.writer.dbPath()), db);
+        EXPECT_EQ(bytesOf(s.writer.dbPath() + QStringLiteral("-wal")), log);
+    }
+}
+
+// When a table outgrows its root leaf, the engine moves the leaf's cells to
+// a new child and makes the root an interior page, whose unallocated area
+// still holds them. Deleted from the child later (its bytes zeroed), a
+// message stands only there.
+TEST(DeletedMessagePlaces, TheUnallocatedAreaOfAnInteriorPage)
+{
+    for (const Writer::Release release : {Writer::IOS51, Writer::IOS6}) {
+        ReleaseScan s(release, Writer::Journal);
+        s.add(1, 60);
+        s.writer.setSecureDelete(true);
+        s.writer.deleteMessage(9);
+        s.writer.deleteMessage(13);
+        s.scan();
+        EXPECT_EQ(s.stored(), s.expectedAll({9, 13})) << Writer::releaseName(release).toStdString();
+    }
+}

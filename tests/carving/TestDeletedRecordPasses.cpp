@@ -78,9 +78,10 @@ TEST_F(FreelistPass, FollowsTheChainOnceAndHandsOutOnlyCellsOfFreePages)
         EXPECT_NE(page.pageNo, 7u);
         rowids.append(cell.rowid);
     });
-    // Trunk 2, leaf 4, the leaves below 5 (6 and the live 7), trunk 3; 6 is
-    // not walked twice.
-    EXPECT_EQ(pages, (QList<quint32>{2, 4, 6, 7, 3}));
+    // Trunk 2, leaf 4, the freed interior page 5 (its unallocated area can
+    // hold the cells of the leaf it was) and the leaves below it (6 and the
+    // live 7), trunk 3; 6 is not walked twice.
+    EXPECT_EQ(pages, (QList<quint32>{2, 4, 5, 6, 7, 3}));
     EXPECT_EQ(rowids, (QList<qint64>{11, 11}));
 }
 
@@ -282,8 +283,8 @@ protected:
         const Sqlite3File &file = *m_file;
         return carvingPass(
             file, form, {3, 2, 3, 6, 2}, lists,
-            [&](const Sqlite3File::_Cell &cell) { seen.append(QStringLiteral("c%1").arg(cell.rowid)); },
-            [&](const Sqlite3File::_Page &page) {
+            [&](const Sqlite3File::_Cell &cell, int) { seen.append(QStringLiteral("c%1").arg(cell.rowid)); },
+            [&](const Sqlite3File::_Page &page, int) {
                 const bool inFile = page.page >= file.data() && page.page < file.dataEnd();
                 seen.append((inFile ? QStringLiteral("p%1") : QStringLiteral("i%1")).arg(page.pageNo));
             });

@@ -16,6 +16,7 @@
 #include "IOS5DbFixture.h"
 #include "IOS5DeletedMessageScan.h"
 #include "IOS5MessageDb.h"
+#include "RealIOS5Files.h"
 #include "RecordingProgress.h"
 #include "Sqlite3DB.h"
 #include "SqliteImage.h"
@@ -209,6 +210,61 @@ TEST_F(IOS5Scan, DeletedSmsAndIMessagesAreStoredOnceEach)
     EXPECT_FALSE(reader().recycleDb()->inTransaction());
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A real iOS 5.1 phone's files (tests/support/real-ios5/SOURCE.md): six
+// deleted messages stand whole in older images of the message table's leaf
+// in the log, written as the phone writes SMS rows (0 in the madrid numbers,
+// flags 1 while a message is sent). The scan takes them and changes neither
+// the database nor its log.
+TEST(IOS5ScanOfARealPhonesFiles, GivesItsSixDeletedMessagesAndLeavesTheFilesAsTheyWere)
+{
+    TestClock clock(kNow);
+    QTemporaryDir dir;
+    const QString smsDb =
+        RealIOS5Files::copyInto(QStringLiteral(LARKSPAN_SOURCE_DIR "/tests/support/real-ios5"), dir.path());
+    const QByteArray db = fileBytes(smsDb);
+    const QByteArray log = fileBytes(smsDb + QStringLiteral("-wal"));
+    ASSERT_FALSE(log.isEmpty());
+    {
+        IOS5MessageDb reader(QDir(dir.path()), QStringLiteral("310"));
+        readRawMessages(reader, nullptr);
+        readRawMessages(reader, nullptr);
+    }
+    EXPECT_EQ(fileBytes(smsDb), db);
+    EXPECT_EQ(fileBytes(smsDb + QStringLiteral("-wal")), log);
+
+    Sqlite3DB recycle;
+    recycle.openThrow(QDir(dir.path()).filePath(QStringLiteral("recycle.db")), Sqlite3DB::ReadOnly);
+    Sqlite3Cursor c = recycle.queryThrow(
+        "select text, date, is_from_me, service, chat_identifier, handle, src_rowid from message order by date");
+    QStringList rows;
+    while (c.moveNext())
+        rows.append(QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+                        .arg(c.getText(QStringLiteral("text")))
+                        .arg(c.getInt64(QStringLiteral("date")))
+                        .arg(c.getInt(QStringLiteral("is_from_me")))
+                        .arg(c.getText(QStringLiteral("service")), c.getText(QStringLiteral("chat_identifier")),
+                             c.getText(QStringLiteral("handle")))
+                        .arg(c.getInt64(QStringLiteral("src_rowid"))));
+    // The phone's dates count from 1970, the records' from 2001.
+    EXPECT_EQ(rows, (QStringList{
+                        "Hey Johnny. Where did you hide the gun?|351890700|1|SMS|+12096490617|+12096490617|1",
+                        "In the dumpster behind the store. |351890729|0|SMS|+12096490617|+12096490617|2",
+                        "Dang foo. Cops are bout to pull me over. Gotta delete that text yo!|351890758|1|SMS|"
+                        "+12096490617|+12096490617|3",
+                        "Stop txting me. Call me later to tell me what happened?|351890793|0|SMS|+12096490617|"
+                        "+12096490617|4",
+                        "Aight playa|351890800|1|SMS|+12096490617|+12096490617|5",
+                        "This will be deleted prior to the logical dump. |357177428|1|SMS|+12094030664|"
+                        "+12094030664|10",
+                    }));
+}
+
 TEST_F(IOS5Scan, DeletionsStillInTheWriteAheadLogAreFound)
 {
     fx.db().executeThrow("PRAGMA journal_mode=WAL");
@@ -261,9 +317,10 @@ TEST_F(IOS5Scan, ProgressIsOneStepPerCarvedPage)
         fx.addSms(sms(++id));
     ASSERT_EQ(leafPagesOfMessages().size(), 4);
 
+    // The table's root (now an interior page) and its four leaves.
     RecordingProgress progress;
     readRawMessages(reader(), &progress);
-    EXPECT_EQ(progress.progressValues(), (QList<int>{25, 50, 75, 100}));
+    EXPECT_EQ(progress.progressValues(), (QList<int>{20, 40, 60, 80, 100}));
     for (const RecordingProgress::Post &p : progress.updates()) {
         EXPECT_TRUE(p.text.isEmpty());
         EXPECT_TRUE(p.progressText.isEmpty());

@@ -8,6 +8,7 @@
 
 #include "AppFolders.h"
 #include "AppHomeFixture.h"
+#include "PrivateFiles.h"
 
 namespace
 {
@@ -197,6 +198,21 @@ TEST_F(AppFoldersTest, AppDataDirIsResolvedOnceAndCreatedOnEveryCall)
     const QDir local = localDatabasesDir();
     EXPECT_TRUE(local.exists());
     EXPECT_EQ(local.path(), first.path() + "/local_databases");
+}
+
+TEST_F(AppFoldersTest, AppDataDirIsMadeForTheUserAlone)
+{
+    // Whatever the umask lets through, the folder and the maker folder made
+    // for it are the user's alone; the data home around them was there.
+    const QString dataHomeMode = QString::number(permissionBits(dataPath), 8);
+    const QDir folder = appDataDir();
+    EXPECT_EQ(permissionBits(folder.path()), 0700);
+    EXPECT_EQ(permissionBits(dataPath + "/Quenmarvile"), 0700);
+    EXPECT_EQ(QString::number(permissionBits(dataPath), 8), dataHomeMode);
+
+    // Made again after it went, the same way.
+    ASSERT_TRUE(QDir(folder.path()).removeRecursively());
+    EXPECT_EQ(permissionBits(appDataDir().path()), 0700);
 }
 
 // The folder is resolved once per process, so each of these stands alone.

@@ -1,3 +1,4 @@
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include "AddressBookFixture.h"
 #include "CountryLibDb.h"
 #include "IOS6MessageDb.h"
+#include "IOS11SmsDbFixture.h"
 #include "IOS6SmsDbFixture.h"
 #include "MessageRecycleDb.h"
 #include "MessageText.h"
@@ -602,6 +604,125 @@ TEST_F(IOS6MessageDbReadTest, LastDatesAreTheSameHoweverTheyAreFound)
 }
 
 } // namespace
+
+namespace
+{
+
+// Each message of a later phone's file, with the dates it must read as.
+struct LaterDates
+{
+    const char *guid;
+    qint64 chat; // 1 or 2
+    int date, dateRead, dateDelivered, datePlayed;
+};
+
+} // namespace
+
+// From iOS 11 on a phone keeps every date of a message in nanoseconds since
+// 2001: each reads as the whole seconds it holds, and so do the newest dates
+// of the conversations, however they are found. A date that did not happen
+// stays 0, and the attachments' dates, which stay in seconds, as they are.
+TEST_F(IOS6MessageDbReadTest, DatesInNanosecondsOfALaterPhoneReadAsSeconds)
+{
+    using M = IOS11SmsDbFixture::Message;
+    qint64 picture = 0;
+    {
+        IOS11SmsDbFixture sms(smsDb());
+        const qint64 ann = sms.addHandle(QStringLiteral("ann@example.com"));
+        const qint64 bob = sms.addHandle(QStringLiteral("+15555550123"), QStringLiteral("SMS"));
+        const qint64 withAnn = sms.addChat(ann, QStringLiteral("ann@example.com"));
+        const qint64 withBob = sms.addChat(bob, QStringLiteral("+15555550123"), QStringLiteral("SMS"));
+        M read;
+        read.chat = withAnn;
+        read.handle = ann;
+        read.guid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301");
+        read.text = QStringLiteral("received and read");
+        read.date = 531234567891234567;
+        read.dateRead = 531234600123456789;
+        picture = sms.addMessage(read);
+        sms.addAttachment(picture, QStringLiteral("at_0_3F2504E0-4F89-41D3-9A0C-0305E82C3301"),
+                          QStringLiteral("~/Library/SMS/Attachments/4a/10/IMG_0001.jpeg"), QStringLiteral("image/jpeg"),
+                          531234560);
+        M sent;
+        sent.chat = withAnn;
+        sent.handle = ann;
+        sent.guid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3302");
+        sent.text = QStringLiteral("sent and delivered");
+        sent.isFromMe = 1;
+        sent.date = 531240000000000000;
+        sent.dateDelivered = 531240002500000000;
+        sms.addMessage(sent);
+        M audio;
+        audio.chat = withAnn;
+        audio.handle = ann;
+        audio.guid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3303");
+        audio.audio = true;
+        audio.date = 531300000999999999;
+        audio.dateRead = 531300050000000000;
+        audio.datePlayed = 531300060000000001;
+        sms.addMessage(audio);
+        M unread;
+        unread.chat = withBob;
+        unread.handle = bob;
+        unread.service = QStringLiteral("SMS");
+        unread.guid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3304");
+        unread.text = QStringLiteral("not read yet");
+        unread.date = 560000000000000000;
+        sms.addMessage(unread);
+    }
+    const LaterDates expected[] = {
+        {"3F2504E0-4F89-41D3-9A0C-0305E82C3301", 1, 531234567, 531234600, 0, 0},
+        {"3F2504E0-4F89-41D3-9A0C-0305E82C3302", 1, 531240000, 0, 531240002, 0},
+        {"3F2504E0-4F89-41D3-9A0C-0305E82C3303", 1, 531300000, 531300050, 0, 531300060},
+        {"3F2504E0-4F89-41D3-9A0C-0305E82C3304", 2, 560000000, 0, 0, 0},
+    };
+
+    struct Way
+    {
+        const char *label;
+        qint64 chatId; // -100: chats() alone
+    };
+    for (const Way &way : {Way{"chats alone", -100}, Way{"all messages", 0}, Way{"one conversation", 1}}) {
+        SCOPED_TRACE(way.label);
+        IOS6MessageDb db(root(), QStringLiteral("310"), false);
+        MsgDataSet set = MsgDataSet::create();
+        if (way.chatId == -100)
+            db.chats(set);
+        else
+            db.messages(set, way.chatId);
+        ASSERT_EQ(set.data()->chats.size(), 2);
+        EXPECT_EQ(set.data()->chats.value(1)->_last, 531300000);
+        EXPECT_EQ(set.data()->chats.value(2)->_last, 560000000);
+        if (way.chatId == -100)
+            continue;
+
+        int found = 0;
+        for (const LaterDates &e : expected) {
+            if (way.chatId > 0 && e.chat != way.chatId)
+                continue;
+            SCOPED_TRACE(e.guid);
+            const _MsgMessage *m = nullptr;
+            for (const _MsgMessage *candidate : set.data()->messages) {
+                if (candidate->guid == QLatin1String(e.guid))
+                    m = candidate;
+            }
+            ASSERT_NE(m, nullptr);
+            ++found;
+            EXPECT_EQ(m->date, e.date);
+            EXPECT_EQ(m->date_read, e.dateRead);
+            EXPECT_EQ(m->date_delivered, e.dateDelivered);
+            EXPECT_EQ(m->date_played, e.datePlayed);
+        }
+        EXPECT_EQ(set.data()->messages.size(), found);
+        // The first message was written in November 2017, not in 1932.
+        const _MsgMessage *first = set.data()->messages.value(picture);
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(QDateTime::fromSecsSinceEpoch(qint64(first->date) + 978307200, Qt::UTC).date(), QDate(2017, 11, 1));
+        ASSERT_EQ(first->attachments.size(), 1);
+        EXPECT_EQ(first->attachments.cbegin().value()->created_date, 531234560);
+        EXPECT_EQ(first->attachments.cbegin().value()->start_date, 0);
+    }
+}
 
 namespace
 {

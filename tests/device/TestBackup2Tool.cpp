@@ -136,12 +136,10 @@ protected:
     // or an empty one.
     QString run(backup2tool &tool, int op, const std::function<void(const Update &)> &onUpdate = {})
     {
-        // The connection captures this call's arguments, so it goes with the
-        // call: its context object is the call's own. A second run on the
-        // same tool must not reach the first one's callback.
-        QObject thisRun;
-        QObject::connect(
-            &tool, &backup2tool::update, &thisRun,
+        // The connection lasts for this run only: its slot refers to this
+        // call's onUpdate.
+        const QMetaObject::Connection connection = QObject::connect(
+            &tool, &backup2tool::update, &tool,
             [&](double pg, const QString &s1, const QString &s2) {
                 const Update u{pg, s1, s2};
                 {
@@ -162,6 +160,7 @@ protected:
             }
         });
         worker.join();
+        QObject::disconnect(connection);
         return error;
     }
 

@@ -108,6 +108,32 @@ TEST(IOSDeviceTest, VersionNumbersAreTheNumbersInOrder)
     }
 }
 
+TEST(IOSDeviceTest, BackupsFromIOS10OnAreRefusedByName)
+{
+    // From iOS 10 on a backup lists its files in Manifest.db, which is not read.
+    const struct
+    {
+        const char *version;
+        bool readable;
+    } cases[] = {{"4.3.5", true}, {"9.3.5", true}, {"", true}, {"beta", true}, {"10.0.2", false}, {"12.5.7", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.version);
+        IOSDevice d = sampleDevice();
+        d.productVersion = QString::fromLatin1(c.version);
+        QString thrown;
+        try {
+            d.checkBackupReadable();
+        } catch (const std::runtime_error &e) {
+            thrown = QString::fromUtf8(e.what());
+        }
+        EXPECT_EQ(thrown.isEmpty(), c.readable) << thrown.toStdString();
+        if (!c.readable) {
+            EXPECT_TRUE(thrown.contains(QStringLiteral("iOS %1").arg(d.productVersion))) << thrown.toStdString();
+            EXPECT_TRUE(thrown.contains(QLatin1String("Manifest.db"))) << thrown.toStdString();
+        }
+    }
+}
+
 TEST(IOSDeviceTest, TwoDevicesHaveTheirOwnCacheFolders)
 {
     ASSERT_FALSE(QFileInfo::exists(iosCachePath()));

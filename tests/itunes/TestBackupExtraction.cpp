@@ -7,9 +7,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -125,19 +127,89 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BackupExtractionSize,
                          ::testing::Values(0, 1, 15, 16, 17, 32, 8191, 8192, 8200, 8192 + 16, 100000),
                          [](const ::testing::TestParamInfo<int> &info) { return std::to_string(info.param); });
 
-TEST(BackupExtraction, DecryptedFileIsCutToTheRecordedSize)
+namespace
 {
-    // The stored file carries more than one block past the recorded size:
-    // only the recorded bytes are the file.
-    const QByteArray content = randomBytes(100, 3);
+
+// An encrypted file as the backup stores it, and how much of its contents
+// the copy holds.
+struct LengthCase
+{
+    std::string name;
+    int contentSize;
+    std::optional<quint64> recordSize; // none: the content's own size
+    G::Padding padding;
+    // The last bytes of unpadded contents, which then stand where padding
+    // would: what they say of a length must not be believed.
+    QByteArray ending;
+    int copied; // bytes of the contents in the copy
+};
+
+void PrintTo(const LengthCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BackupExtractionLength : public ::testing::TestWithParam<LengthCase>
+{
+};
+
+std::vector<LengthCase> lengthCases()
+{
+    using P = G::Padding;
+    std::vector<LengthCase> cases;
+    // Every padding length, the record's size agreeing or not.
+    for (int n = 1; n <= 16; ++n) {
+        cases.push_back({"Padding" + std::to_string(n), 64 - n, std::nullopt, P::Pkcs7, {}, 64 - n});
+        cases.push_back({"Padding" + std::to_string(n) + "RecordSaysLess", 64 - n, 10, P::Pkcs7, {}, 64 - n});
+    }
+    const std::vector<LengthCase> more = {
+        // A real phone's sms.db: 43 pages of 4096, catalogued when it held 29,
+        // stored whole with a block of padding.
+        {"RecordOfAnOlderSmallerFile", 176128, 118784, P::Pkcs7, {}, 176128},
+        {"RecordShortByLessThanABlock", 100, 90, P::Pkcs7, {}, 100},
+        {"RecordLongerThanTheFile", 20000, 20017, P::Pkcs7, {}, 20000},
+        {"RecordLongerThanTheStoredFile", 3 * 4096, 10 * 4096, P::Pkcs7, {}, 3 * 4096},
+        {"RecordOfZeroOverContents", 5000, 0, P::Pkcs7, {}, 5000},
+        {"PaddingBlockAloneInTheLastRead", 8192, 4096, P::Pkcs7, {}, 8192},
+        // Without valid padding the record's size is all there is.
+        {"LastByteZero", 4096, 4000, P::None, QByteArray(1, '\0'), 4000},
+        {"LastByteAboveSixteen", 4096, 4000, P::None, QByteArray(1, '\x11'), 4000},
+        {"PaddingBytesThatDiffer", 4096, 4090, P::None, QByteArray("\x05\x05\x04\x05\x05", 5), 4090},
+        {"LastBlockAllSeventeens", 4096, 4090, P::None, QByteArray(16, '\x11'), 4090},
+        {"RecordAsLongAsTheStoredFile", 4096, 4096, P::None, QByteArray(1, '\0'), 4096},
+        {"RecordCutAcrossTheReads", 8192 + 16, 8200, P::None, QByteArray(1, '\xff'), 8200},
+    };
+    cases.insert(cases.end(), more.begin(), more.end());
+    return cases;
+}
+
+} // namespace
+
+// The copy ends where the stored file's padding says: a catalogue's record
+// can hold the size of an older, shorter or longer, version of the file,
+// while the stored file holds the whole newer one.
+TEST_P(BackupExtractionLength, EndsWhereThePaddingSays)
+{
+    const LengthCase &c = GetParam();
+    QByteArray content = randomBytes(c.contentSize, quint32(c.contentSize) + 11);
+    if (!c.ending.isEmpty())
+        content.replace(content.size() - c.ending.size(), c.ending.size(), c.ending);
     G::File sms = smsFile(content);
-    sms.recordSize = 50;
+    sms.recordSize = c.recordSize;
+    sms.padding = c.padding;
     Backup b;
     b.write(sms, true);
     b.open();
-    b.manifest->extractFile(b.sms(), b.target());
-    EXPECT_TRUE(readAll(b.target()) == content.left(50));
+    ASSERT_NE(b.sms(), nullptr);
+
+    EXPECT_EQ(b.extractError(), "(no error)");
+    const QByteArray copy = readAll(b.target());
+    EXPECT_EQ(copy.size(), c.copied);
+    EXPECT_TRUE(copy == content.left(c.copied));
+    EXPECT_EQ(QFileInfo(b.target()).lastModified().toSecsSinceEpoch(), kMtime);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BackupExtractionLength, ::testing::ValuesIn(lengthCases()), CaseName());
 
 TEST(BackupExtraction, PlainFileIsCopiedAsStored)
 {
@@ -233,9 +305,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "cannot be unwrapped"},
         FailureCase{"StoredLengthNotWholeBlocks", nullptr, [](Backup &b) { resizeStored(b, -1); }, true,
                     "POLARSSL_ERR_AES_INVALID_INPUT_LENGTH."},
-        FailureCase{"StoredFileShorterThanTheFile",
-                    [](G::File &f, QList<G::KeyClass> &) { f.recordSize = f.content.size() + 17; }, nullptr, true,
-                    "fewer than the 20017 bytes"},
+        // Without padding to go by, a record larger than the stored file
+        // names bytes that are not there.
+        FailureCase{"UnpaddedStoredFileShorterThanItsRecord",
+                    [](G::File &f, QList<G::KeyClass> &) {
+                        f.padding = G::Padding::None;
+                        f.content[f.content.size() - 1] = '\0';
+                        f.recordSize = f.content.size() + 17;
+                    },
+                    nullptr, true, "fewer than the 20017 bytes"},
+        FailureCase{"NothingStoredOfAFileWithContents", nullptr, [](Backup &b) { resizeStored(b, -20000 - 16); },
+                    true, "fewer than the 20000 bytes"},
         FailureCase{"StoredFileMissing", nullptr, [](Backup &b) { QFile::remove(b.storedSms()); }, true,
                     "No such file"}),
     CaseName());

@@ -221,6 +221,31 @@ INSTANTIATE_TEST_SUITE_P(
         BadPlistCase{"DeviceIdDot", withDeviceId("."), "Invalid device identifier"}),
     CaseName());
 
+// A Manifest.plist larger than any real one is refused by its size, before
+// anything of it is read, and what was read before stays.
+TEST(BackupManifestInfo, AManifestPlistOverTheBoundIsRefusedUnread)
+{
+    QTemporaryDir dir;
+    G::Options o;
+    G::write(dir.path(), {}, o);
+    BackupManifest m(dir.path());
+    m.loadInfo();
+    const QString displayName = m.displayName;
+
+    // A valid list followed by zeros, the file 1 byte over 256 MiB; sparse,
+    // so the test writes next to nothing.
+    QFile plist(dir.filePath("Manifest.plist"));
+    ASSERT_TRUE(plist.resize((qint64(256) << 20) + 1));
+    const QString path = QDir::toNativeSeparators(dir.filePath("Manifest.plist"));
+    EXPECT_EQ(loadInfoError(m), (path + " is too large to be read.").toStdString());
+    EXPECT_EQ(m.info.uniqueDeviceId, o.uniqueId);
+    EXPECT_EQ(m.displayName, displayName);
+
+    // A list of a real size is read again.
+    G::write(dir.path(), {}, o);
+    EXPECT_EQ(loadInfoError(m), "(no error)");
+}
+
 // Nothing needs the device's identifier: a backup without one is listed
 // under its device's name.
 TEST(BackupManifestInfo, ABackupWithoutDeviceIdentifierIsStillRead)

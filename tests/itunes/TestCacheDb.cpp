@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -28,6 +29,39 @@ QMap<QString, qint64> committedRows(const QString &path)
     return readCacheRows(path);
 }
 
+// "name type notnull pk" of each column of the manifest table.
+QStringList manifestColumns(const QString &path)
+{
+    QStringList columns;
+    sqlite3 *raw = nullptr;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(raw,
+                               "select name, type, \"notnull\", pk from pragma_table_info('manifest') order by cid",
+                               -1, &stmt, nullptr)
+            == SQLITE_OK) {
+            while (sqlite3_step(stmt) == SQLITE_ROW)
+                columns << QStringLiteral("%1 %2 %3 %4")
+                               .arg(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))),
+                                    QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1))))
+                               .arg(sqlite3_column_int(stmt, 2))
+                               .arg(sqlite3_column_int(stmt, 3));
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(raw);
+    return columns;
+}
+
+const QStringList kColumns = {"file_name VARCHAR 0 1", "last_date INTEGER 1 0", "record_size INTEGER 0 0",
+                              "copy_size INTEGER 0 0"};
+
+std::string describe(const CacheDb::Entry &e)
+{
+    auto size = [](const std::optional<qint64> &s) { return s ? std::to_string(*s) : std::string("none"); };
+    return std::to_string(e.lastDate) + " " + size(e.recordSize) + " " + size(e.copySize);
+}
+
 class CacheDbTest : public ::testing::Test
 {
 protected:
@@ -46,6 +80,7 @@ TEST_F(CacheDbTest, NothingIsCreatedBeforeTheFirstQuery)
     EXPECT_FALSE(QFile::exists(dbPath()));
 }
 
+// The script's table, and the sizes of the copies, which came after it.
 TEST_F(CacheDbTest, NewFileGetsTheTableOfTheScript)
 {
     {
@@ -53,22 +88,7 @@ TEST_F(CacheDbTest, NewFileGetsTheTableOfTheScript)
         EXPECT_EQ(db.lastDate(kIdA), 0);
         EXPECT_TRUE(db.isOpen());
     }
-    sqlite3 *raw = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(dbPath().toUtf8().constData(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt *stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(raw, "select name, type, \"notnull\", pk from pragma_table_info('manifest') order by cid",
-                                 -1, &stmt, nullptr),
-              SQLITE_OK);
-    QStringList columns;
-    while (sqlite3_step(stmt) == SQLITE_ROW)
-        columns << QStringLiteral("%1 %2 %3 %4")
-                       .arg(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))),
-                            QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1))))
-                       .arg(sqlite3_column_int(stmt, 2))
-                       .arg(sqlite3_column_int(stmt, 3));
-    sqlite3_finalize(stmt);
-    sqlite3_close(raw);
-    EXPECT_EQ(columns, QStringList({"file_name VARCHAR 0 1", "last_date INTEGER 1 0"}));
+    EXPECT_EQ(manifestColumns(dbPath()), kColumns);
 }
 
 TEST_F(CacheDbTest, DatesAreKeptPerFileAndReachTheFileWhenDestroyed)
@@ -96,6 +116,56 @@ TEST_F(CacheDbTest, DatesAreKeptPerFileAndReachTheFileWhenDestroyed)
     }
     const QMap<QString, qint64> updated{{kIdA, 1400000000}, {kIdB, 4294967295LL}};
     EXPECT_EQ(committedRows(dbPath()), updated);
+}
+
+TEST_F(CacheDbTest, SizesAreKeptWithTheDatesAndWhatWasNotRecordedStaysNone)
+{
+    CacheDb::Entry whole;
+    whole.lastDate = 1357000000;
+    whole.recordSize = 118784;
+    whole.copySize = 176128;
+    CacheDb::Entry bare;
+    bare.lastDate = 1357000001;
+    {
+        CacheDb db(dbPath());
+        db.setEntry(kIdA, whole);
+        db.setEntry(kIdB, bare);
+        EXPECT_EQ(describe(db.entry(kIdA)), "1357000000 118784 176128");
+        EXPECT_EQ(describe(db.entry(kIdB)), "1357000001 none none");
+        EXPECT_EQ(describe(db.entry(QStringLiteral("0000000000000000000000000000000000000000"))), "0 none none");
+    }
+    {
+        CacheDb db(dbPath());
+        EXPECT_EQ(describe(db.entry(kIdA)), "1357000000 118784 176128");
+        // A date alone says nothing of the sizes: it does not keep the old ones.
+        db.setLastDate(kIdA, 1400000000);
+        EXPECT_EQ(describe(db.entry(kIdA)), "1400000000 none none");
+        whole.copySize = 0;
+        db.setEntry(kIdB, whole);
+        EXPECT_EQ(describe(db.entry(kIdB)), "1357000000 118784 0");
+    }
+    const QMap<QString, qint64> expected{{kIdA, 1400000000}, {kIdB, 1357000000}};
+    EXPECT_EQ(committedRows(dbPath()), expected);
+}
+
+// A cache of an earlier version keeps its rows, which say nothing of sizes,
+// and gains the columns for them.
+TEST_F(CacheDbTest, ADatabaseOfAnEarlierVersionGainsTheSizes)
+{
+    writeEarlierCacheDb(dbPath(), {{kIdA, 1357000000}, {kIdB, 1357000002}});
+    {
+        CacheDb db(dbPath());
+        EXPECT_EQ(describe(db.entry(kIdA)), "1357000000 none none");
+        CacheDb::Entry e;
+        e.lastDate = 1357000002;
+        e.recordSize = 307200;
+        e.copySize = 307200;
+        db.setEntry(kIdB, e);
+    }
+    EXPECT_EQ(manifestColumns(dbPath()), kColumns);
+    CacheDb db(dbPath());
+    EXPECT_EQ(describe(db.entry(kIdA)), "1357000000 none none");
+    EXPECT_EQ(describe(db.entry(kIdB)), "1357000002 307200 307200");
 }
 
 TEST_F(CacheDbTest, DiscardDropsOnlyTheRowsOfThisRun)

@@ -12,16 +12,20 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "AppFolders.h"
 #include "BackupGenerator.h"
 #include "BackupManifest.h"
+#include "CacheDb.h"
 #include "CacheRows.h"
 #include "CaseName.h"
 #include "FileNodeLookup.h"
 #include "ITunesCacheSMSThread.h"
+#include "PrivateFiles.h"
+#include "PrivateModes.h"
 #include "RandomBytes.h"
 #include "RecordingProgress.h"
 
@@ -59,6 +63,41 @@ QMap<QString, QByteArray> listing(const QString &root)
         const QString path = it.next();
         const QFileInfo info(path);
         out.insert(base.relativeFilePath(path), info.isDir() ? kDir : readAll(path));
+    }
+    return out;
+}
+
+// A time no copy is given: a copy that still has it was not written again.
+constexpr qint64 kMarkTime = 1000000000;
+
+// Overwrites every copied file of cached (relative to library) with bytes of
+// its own size and gives it kMarkTime, so that a copy written again shows
+// while one left alone still looks as it was made. What the cache then holds.
+QMap<QString, QByteArray> markCopies(const QString &library, const QMap<QString, QByteArray> &cached)
+{
+    QMap<QString, QByteArray> marked = cached;
+    for (auto it = marked.begin(); it != marked.end(); ++it) {
+        if (it.value() == kDir)
+            continue;
+        it.value() = QByteArray(it.value().size(), 'm');
+        const QString path = QDir(library).filePath(it.key());
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+        f.write(it.value());
+        EXPECT_TRUE(f.setFileTime(QDateTime::fromSecsSinceEpoch(kMarkTime), QFileDevice::FileModificationTime));
+    }
+    return marked;
+}
+
+// The modification time of every file below root, by relative path.
+QMap<QString, qint64> fileTimes(const QString &root)
+{
+    QMap<QString, qint64> out;
+    const QDir base(root);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        out.insert(base.relativeFilePath(path), QFileInfo(path).lastModified().toSecsSinceEpoch());
     }
     return out;
 }
@@ -304,19 +343,15 @@ TEST_P(CacheThreadKindTest, ASecondRunCopiesNothingButAnnouncesEveryNode)
     const QMap<QString, qint64> rows = readCacheRows(dbPath());
 
     // Marked copies show whether anything was written again.
-    QMap<QString, QByteArray> marked = m_sample.cached();
-    for (auto it = marked.begin(); it != marked.end(); ++it) {
-        if (it.value() != kDir) {
-            it.value() = "marker " + it.key().toUtf8();
-            writeAll(QDir(cacheLibrary()).filePath(it.key()), it.value());
-        }
-    }
+    const QMap<QString, QByteArray> marked = markCopies(cacheLibrary(), m_sample.cached());
+    const QMap<QString, qint64> times = fileTimes(cacheLibrary());
 
     openBackup();
     const auto progress = run();
     EXPECT_EQ(progress->result(), 1);
     EXPECT_EQ(savedNames(*progress), Sample::announced());
     EXPECT_EQ(listing(cacheLibrary()), marked);
+    EXPECT_EQ(fileTimes(cacheLibrary()), times);
     EXPECT_EQ(readCacheRows(dbPath()), rows);
 }
 
@@ -353,21 +388,18 @@ TEST_P(CacheThreadRecopyTest, OnlyTheChangedOrMissingCopyIsWrittenAgain)
     writeBackup(files);
     ASSERT_EQ(run()->result(), 1);
 
-    QMap<QString, QByteArray> expected = m_sample.cached();
-    for (auto it = expected.begin(); it != expected.end(); ++it) {
-        if (it.value() != kDir) {
-            it.value() = "marker";
-            writeAll(QDir(cacheLibrary()).filePath(it.key()), it.value());
-        }
-    }
+    QMap<QString, QByteArray> expected = markCopies(cacheLibrary(), m_sample.cached());
+    QMap<QString, qint64> times = fileTimes(cacheLibrary());
     const QString recopied = GetParam().change(files, cacheLibrary());
     expected[recopied] = m_sample.cached().value(recopied);
+    times[recopied] = GetParam().newTime;
     m_result = G::write(backupFolder(), files, m_options);
     openBackup();
 
     const auto progress = run();
     EXPECT_EQ(progress->result(), 1);
     EXPECT_EQ(listing(cacheLibrary()), expected);
+    EXPECT_EQ(fileTimes(cacheLibrary()), times);
     EXPECT_EQ(readCacheRows(dbPath()).value(GetParam().copiedId), GetParam().newTime);
 }
 
@@ -387,8 +419,76 @@ INSTANTIATE_TEST_SUITE_P(
                        QFile::remove(library + "/SMS/Attachments/0a/IMG_0001.JPG");
                        return QStringLiteral("SMS/Attachments/0a/IMG_0001.JPG");
                    },
-                   G::storedName("MediaDomain", "Library/SMS/Attachments/0a/IMG_0001.JPG"), 1357000002}),
+                   G::storedName("MediaDomain", "Library/SMS/Attachments/0a/IMG_0001.JPG"), 1357000002},
+        RecopyCase{"CopyOfAnotherSizeThanItWasMade",
+                   [](QList<G::File> &, const QString &library) {
+                       QFile copy(library + "/AddressBook/AddressBook.sqlitedb");
+                       EXPECT_TRUE(copy.resize(1000));
+                       return QStringLiteral("AddressBook/AddressBook.sqlitedb");
+                   },
+                   G::storedName("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb"), 1357000000},
+        // The time alone may stay while the catalogue's size moves.
+        RecopyCase{"RecordSizeChangedButNotItsTime",
+                   [](QList<G::File> &files, const QString &) {
+                       for (G::File &f : files)
+                           if (f.path == QLatin1String("Library/SMS/sms.db"))
+                               f.recordSize = quint64(f.content.size()) + 4096;
+                       return QStringLiteral("SMS/sms.db");
+                   },
+                   G::storedName("HomeDomain", "Library/SMS/sms.db"), 1357000001}),
     CaseName());
+
+// An earlier version cut every decrypted file to its record's size, and a
+// real backup's catalogue can give the size of an older version of a file:
+// the next run makes those cut copies whole, and the run after that leaves
+// them alone.
+TEST_F(CacheThreadTest, CopiesCutToAStaleRecordSizeAreMadeWholeByTheNextRun)
+{
+    // As a real iPhone's encrypted backup has them: its sms.db catalogued
+    // at 29 pages of 4096 while it holds 43, its address book at 69 of 75.
+    const QByteArray smsDb = randomBytes(43 * 4096, 21);
+    const QByteArray addressBook = randomBytes(75 * 4096, 22);
+    G::File sms = G::file("HomeDomain", "Library/SMS/sms.db", smsDb, 4);
+    sms.recordSize = 29 * 4096;
+    sms.mtime = 1357000001;
+    G::File book = G::file("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", addressBook, 3);
+    book.recordSize = 69 * 4096;
+    writeBackup({G::folder("HomeDomain", "Library"), G::folder("HomeDomain", "Library/SMS"), sms,
+                 G::folder("HomeDomain", "Library/AddressBook"), book},
+                true);
+    const QString smsId = G::storedName("HomeDomain", "Library/SMS/sms.db");
+    const QString bookId = G::storedName("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb");
+
+    // What the earlier version left: the cut copies, and rows of their
+    // catalogue times alone.
+    ASSERT_TRUE(QDir().mkpath(cacheLibrary() + "/SMS"));
+    ASSERT_TRUE(QDir().mkpath(cacheLibrary() + "/AddressBook"));
+    writeAll(cacheLibrary() + "/SMS/sms.db", smsDb.left(29 * 4096));
+    writeAll(cacheLibrary() + "/AddressBook/AddressBook.sqlitedb", addressBook.left(69 * 4096));
+    writeEarlierCacheDb(dbPath(), {{smsId, 1357000001}, {bookId, 1357000000}});
+
+    ASSERT_EQ(run()->result(), 1);
+    const QMap<QString, QByteArray> whole{
+        {"SMS", kDir}, {"SMS/sms.db", smsDb}, {"AddressBook", kDir}, {"AddressBook/AddressBook.sqlitedb", addressBook}};
+    EXPECT_EQ(listing(cacheLibrary()), whole);
+    {
+        CacheDb db(dbPath());
+        const CacheDb::Entry s = db.entry(smsId);
+        EXPECT_EQ(s.lastDate, 1357000001);
+        EXPECT_EQ(s.recordSize, std::optional<qint64>(29 * 4096));
+        EXPECT_EQ(s.copySize, std::optional<qint64>(43 * 4096));
+        const CacheDb::Entry b = db.entry(bookId);
+        EXPECT_EQ(b.recordSize, std::optional<qint64>(69 * 4096));
+        EXPECT_EQ(b.copySize, std::optional<qint64>(75 * 4096));
+    }
+
+    const QMap<QString, QByteArray> marked = markCopies(cacheLibrary(), whole);
+    openBackup();
+    ASSERT_EQ(run()->result(), 1);
+    EXPECT_EQ(listing(cacheLibrary()), marked);
+    EXPECT_EQ(fileTimes(cacheLibrary()),
+              (QMap<QString, qint64>{{"SMS/sms.db", kMarkTime}, {"AddressBook/AddressBook.sqlitedb", kMarkTime}}));
+}
 
 TEST_F(CacheThreadTest, ARecordTimeOfZeroNeverCountsAsCurrent)
 {
@@ -608,6 +708,39 @@ TEST_F(CacheThreadTest, ACancelInADeviceFolderKeepsWhatTheCacheDidNotMake)
     const auto progress = run(5);
     EXPECT_EQ(progress->endings(), 0);
     EXPECT_EQ(listing(cacheFolder()), before);
+}
+
+TEST_F(CacheThreadTest, TheDecryptedCopiesAreForTheUserAlone)
+{
+    writeBackup(m_sample.files(), true);
+    ASSERT_EQ(run()->result(), 1);
+    EXPECT_EQ(listing(cacheLibrary()), m_sample.cached());
+    EXPECT_EQ(notPrivateEntries(cacheFolder()), "");
+
+    // Copies an earlier version left open to others are narrowed too, also
+    // those that are current and not copied again.
+    for (const char *path : {"/SMS/sms.db", "/AddressBook/AddressBook.sqlitedb", "/SMS/Attachments"})
+        ASSERT_TRUE(QFile::setPermissions(cacheLibrary() + QLatin1String(path), QFileDevice::Permissions(0x7755)));
+    ASSERT_TRUE(QFile::setPermissions(cacheFolder(), QFileDevice::Permissions(0x7755)));
+    ASSERT_EQ(run()->result(), 1);
+    EXPECT_EQ(notPrivateEntries(cacheFolder()), "");
+}
+
+TEST_F(CacheThreadTest, ACancelledRunLeavesNothingOpenToOthers)
+{
+    // A device's folder keeps what the cache did not make; it stays, made
+    // private as the run began.
+    ASSERT_TRUE(QDir().mkpath(cacheFolder()));
+    writeAll(cacheFolder() + "/file-relay.cpio", "archive");
+    writeBackup(m_sample.files(), true);
+    for (int cancelAfter : {0, 4, 9}) {
+        SCOPED_TRACE(cancelAfter);
+        ASSERT_TRUE(QFile::setPermissions(cacheFolder(), QFileDevice::Permissions(0x7755)));
+        const auto progress = run(cancelAfter);
+        EXPECT_EQ(progress->endings(), 0);
+        EXPECT_EQ(listing(cacheFolder()).keys(), QStringList{"file-relay.cpio"});
+        EXPECT_EQ(permissionBits(cacheFolder()), 0700);
+    }
 }
 
 namespace

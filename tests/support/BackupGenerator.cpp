@@ -205,14 +205,22 @@ QByteArray BackupGenerator::rfc3394Wrap(const QByteArray &kek, const QByteArray 
 QByteArray BackupGenerator::encryptContents(const QByteArray &key, const QByteArray &plain)
 {
     const int pad = 16 - plain.size() % 16;
-    QByteArray padded = plain + QByteArray(pad, char(pad));
-    QByteArray out(padded.size(), '\0');
+    return encryptBlocks(key, plain + QByteArray(pad, char(pad)));
+}
+
+QByteArray BackupGenerator::encryptBlocks(const QByteArray &key, const QByteArray &plain)
+{
+    if (plain.size() % 16 != 0)
+        throw std::invalid_argument("unpadded contents must be whole cipher blocks");
+    QByteArray out(plain.size(), '\0');
+    if (plain.isEmpty())
+        return out;
     unsigned char iv[16] = {};
     mbedtls_aes_context ctx;
     mbedtls_aes_init(&ctx);
     mbedtls_aes_setkey_enc(&ctx, reinterpret_cast<const unsigned char *>(key.constData()), 256);
-    mbedtls_aes_crypt_cbc(&ctx, MBEDTLS_AES_ENCRYPT, size_t(padded.size()), iv,
-                          reinterpret_cast<const unsigned char *>(padded.constData()),
+    mbedtls_aes_crypt_cbc(&ctx, MBEDTLS_AES_ENCRYPT, size_t(plain.size()), iv,
+                          reinterpret_cast<const unsigned char *>(plain.constData()),
                           reinterpret_cast<unsigned char *>(out.data()));
     mbedtls_aes_free(&ctx);
     return out;
@@ -330,8 +338,13 @@ BackupGenerator::Result BackupGenerator::write(const QString &folder, const QLis
         result.fileKeys.append(fileKey);
         mbdb += mbdbRecord(e);
 
-        if (stored)
-            writeWholeFile(dir.filePath(id), options.encrypted ? encryptContents(fileKey, f.content) : f.content);
+        if (stored) {
+            QByteArray bytes = f.content;
+            if (options.encrypted)
+                bytes = f.padding == Padding::Pkcs7 ? encryptContents(fileKey, f.content)
+                                                    : encryptBlocks(fileKey, f.content);
+            writeWholeFile(dir.filePath(id), bytes);
+        }
     }
     result.mbdb = mbdb;
     writeWholeFile(dir.filePath(QStringLiteral("Manifest.mbdb")), mbdb);

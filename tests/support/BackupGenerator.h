@@ -28,6 +28,13 @@ public:
         WithoutPrefix, // the 40-byte wrapped key alone
     };
 
+    // How the contents of an encrypted file are stored.
+    enum class Padding
+    {
+        Pkcs7, // followed by 1 to 16 bytes of PKCS#7 padding, as the backup program writes them
+        None,  // the contents alone, which must be whole cipher blocks: nothing at its end tells its length
+    };
+
     // One entry of the backup. Folders (mode 0x4xxx) and links have no
     // stored file; regular files are stored under their file id.
     struct File
@@ -40,9 +47,12 @@ public:
         quint32 mtime = 1357000000;
         QByteArray linkTarget;
         QList<QPair<QByteArray, QByteArray>> properties;
-        // The size the record gives, when it should not be the content's.
+        // The size the record gives, when it should not be the content's:
+        // the record of a file the phone changed after it was catalogued
+        // keeps the old size, while the stored file holds all of it.
         std::optional<quint64> recordSize;
         KeyForm keyForm = KeyForm::Wrapped;
+        Padding padding = Padding::Pkcs7;
     };
 
     // A protection class of the keybag. wrap 2 means the class key is
@@ -122,6 +132,8 @@ public:
     // AES-256-CBC with a zero IV and PKCS#7 padding: the stored form of an
     // encrypted file, always 1 to 16 bytes longer than the contents.
     static QByteArray encryptContents(const QByteArray &key, const QByteArray &plain);
+    // The same without padding; plain must be whole 16-byte blocks.
+    static QByteArray encryptBlocks(const QByteArray &key, const QByteArray &plain);
     static QString storedName(const QString &domain, const QString &path);
     static QByteArray mbdbHeader();
     static QByteArray mbdbString(const std::optional<QByteArray> &s);

@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <stdexcept>
+
 QMap<QString, qint64> readCacheRows(const QString &dbPath)
 {
     QMap<QString, qint64> rows;
@@ -21,4 +23,28 @@ QMap<QString, qint64> readCacheRows(const QString &dbPath)
     }
     sqlite3_close(db);
     return rows;
+}
+
+void writeEarlierCacheDb(const QString &dbPath, const QMap<QString, qint64> &rows)
+{
+    static const char schema[] = "CREATE TABLE manifest(\n    file_name VARCHAR PRIMARY KEY,\n"
+                                 "    last_date INTEGER NOT NULL\n);";
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open(dbPath.toUtf8().constData(), &db) == SQLITE_OK
+        && sqlite3_exec(db, schema, nullptr, nullptr, nullptr) == SQLITE_OK;
+    for (auto it = rows.cbegin(); ok && it != rows.cend(); ++it) {
+        sqlite3_stmt *stmt = nullptr;
+        ok = sqlite3_prepare_v2(db, "insert into manifest(file_name,last_date) values(?,?)", -1, &stmt, nullptr)
+            == SQLITE_OK;
+        if (ok) {
+            const QByteArray id = it.key().toUtf8();
+            sqlite3_bind_text(stmt, 1, id.constData(), int(id.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int64(stmt, 2, it.value());
+            ok = sqlite3_step(stmt) == SQLITE_DONE;
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    if (!ok)
+        throw std::runtime_error("cannot write the cache database " + dbPath.toStdString());
 }

@@ -162,7 +162,10 @@ ReleaseSmsDbWriter::ReleaseSmsDbWriter(const QString &sourceFolder, Release rele
     QFile::remove(m_path + QStringLiteral("-journal"));
     m_db->openThrow(m_path, Sqlite3DB::ReadWriteCreate);
     exec(QStringLiteral("PRAGMA page_size=%1").arg(pageSize));
-    exec(QStringLiteral("PRAGMA auto_vacuum=NONE"));
+    // An iOS 5 phone's sms.db vacuums itself at every commit: freed pages
+    // leave the file, so deleted rows stay only in pages still in use and
+    // in the log.
+    exec(isIOS5() ? QStringLiteral("PRAGMA auto_vacuum=FULL") : QStringLiteral("PRAGMA auto_vacuum=NONE"));
     exec(QStringLiteral("PRAGMA secure_delete=OFF"));
     exec(mode == Wal ? QStringLiteral("PRAGMA journal_mode=WAL") : QStringLiteral("PRAGMA journal_mode=DELETE"));
     // What stands on disk is what matters here, not that it is durable.
@@ -236,7 +239,9 @@ qint64 ReleaseSmsDbWriter::addMessage(const Message &m)
         if (!m.iMessage) {
             sql = Sqlite3Sql("INSERT INTO message (ROWID, address, date, text, flags, replace, svc_center, group_id, "
                              "association_id, height, UIFlags, version, subject, country, headers, recipients, read, "
-                             "is_madrid) VALUES (?, ?, ?, ?, ?, 0, NULL, 1, 0, 0, 4, 0, NULL, 'in', NULL, NULL, 1, 0)");
+                             "madrid_version, madrid_type, madrid_error, is_madrid, madrid_date_read, "
+                             "madrid_date_delivered) VALUES (?, ?, ?, ?, ?, 0, NULL, 1, 0, 0, 4, 0, NULL, 'in', NULL, "
+                             "NULL, 1, 0, 0, 0, 0, 0, 0)");
             if (m.rowid > 0)
                 sql.addInt64Param(m.rowid);
             else

@@ -14,7 +14,11 @@ class Sqlite3DB;
 // iOS 6 with 38, and the later one with 51), rows filled column by column as
 // the phone fills them, each message in a transaction of its own, in
 // rollback-journal or write-ahead-log mode, with deleted bytes left where
-// the engine leaves them (secure_delete off, no auto-vacuum). Plain SQL,
+// the engine leaves them (secure_delete off; auto-vacuum as the phones have
+// it: full on iOS 5, as a real 5.1 phone's file has it, none on the later
+// ones). SMS rows of iOS 5 hold 0, as a phone writes them, in the madrid
+// numbers (version, type, error, dates) and NULL in the other madrid
+// columns. Plain SQL,
 // sharing nothing with the program's readers or its scans' column lists.
 //
 // Used by the tests and by the benchmark, so it must not depend on the test

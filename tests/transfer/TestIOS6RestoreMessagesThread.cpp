@@ -135,6 +135,7 @@ struct Outcome
     QStringList statuses;
     QList<int> progress;
     int merged = 0;
+    int written = 0;
     int noChat = 0;
     int cancelChecks = 0;
 };
@@ -176,6 +177,7 @@ protected:
         o.statuses = progress.statuses();
         o.progress = progress.progressValues();
         o.merged = worker.mergedCount();
+        o.written = worker.writtenCount();
         o.noChat = worker.noChatCount();
         o.cancelChecks = progress.cancelChecks();
         EXPECT_FALSE(source.isOpen()) << "the worker leaves the source closed";
@@ -234,6 +236,7 @@ TEST_F(IOS6RestoreMessagesThreadTest, MergesTheChosenMessagesInDateOrderWithTheB
         ASSERT_EQ(o.result, 1) << o.error.toStdString();
         EXPECT_EQ(o.endings, 1);
         EXPECT_EQ(o.merged, c.picks.size());
+        EXPECT_EQ(o.written, c.picks.size());
         EXPECT_EQ(storedRows(*fx, "select guid from message order by rowid"), c.order);
         // Fresh rowids from 1, each message in the conversation once.
         EXPECT_EQ(storedRows(*fx, "select min(rowid), max(rowid), count(*) from message"),
@@ -391,6 +394,7 @@ TEST_F(IOS6RestoreMessagesThreadTest, AMessageTheBackupHoldsAlreadyIsWrittenOnce
             const Outcome o = merge(*fx, chosen.list);
             ASSERT_EQ(o.result, 1) << o.error.toStdString();
             EXPECT_EQ(o.merged, c.twice ? 3 : 2);
+            EXPECT_EQ(o.written, 1) << "C1 alone is new";
             EXPECT_EQ(storedRows(*fx, "select count(*) from message"), QStringList({"4"}));
             EXPECT_EQ(storedRows(*fx, "select count(*) from message where guid='B2'"), QStringList({"1"}));
             EXPECT_EQ(storedRows(*fx, "select count(*) from chat_message_join j join message m on m.rowid=j.message_id "
@@ -649,6 +653,57 @@ struct Snapshots
     QMap<QString, QByteArray> backup;
     QMap<QString, QByteArray> cache;
 };
+
+TEST_F(IOS6RestoreMessagesThreadTest, AMergeThatWritesNoMessageLeavesEveryByteAsItWas)
+{
+    // Every chosen message is in the backup already, under its guid; filed
+    // under the backup's conversation, or under one the backup does not
+    // have, which alone would have made an empty conversation there.
+    // The chosen copies either far from the backup's rows in key, so that
+    // the backup's rows go first, or just before them in key and date, so
+    // that the chosen copies do.
+    const struct
+    {
+        const char *name;
+        const char *chatGuid;
+        const char *service;
+        bool chosenFirst;
+    } cases[] = {
+        {"the backup's conversation", "SMS;-;+15550000001", "SMS", false},
+        {"a conversation the backup does not have", "iMessage;-;+15550000001", "iMessage", false},
+        {"the backup's conversation, chosen copies first", "SMS;-;+15550000001", "SMS", true},
+        {"another conversation, chosen copies first", "iMessage;-;+15550000001", "iMessage", true},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto fx = backup(QByteArray("known").append(QByteArray::number(++n)).constData());
+        fx->writeBackup();
+        Chosen chosen;
+        chosen.chat->guid = QLatin1String(c.chatGuid);
+        chosen.chat->service_name = QLatin1String(c.service);
+        chosen.ann->service = QLatin1String(c.service);
+        qint64 backupRowid = 0;
+        for (const auto &row : kBackupRows) {
+            ++backupRowid;
+            if (c.chosenFirst)
+                chosen.add(backupRowid - 1, row.second - 10, row.first);
+            else
+                chosen.add(100 + row.second, row.second, row.first);
+        }
+        const Snapshots before(*fx);
+
+        const Outcome o = merge(*fx, chosen.list);
+
+        ASSERT_EQ(o.result, 1) << o.error.toStdString();
+        EXPECT_EQ(o.endings, 1);
+        EXPECT_EQ(o.success, QString());
+        // Counted as taken into the merge, as any message found there.
+        EXPECT_EQ(o.merged, 3);
+        EXPECT_EQ(o.written, 0);
+        before.expectUnchanged(*fx);
+    }
+}
 
 TEST_F(IOS6RestoreMessagesThreadTest, ACancelAnywhereLeavesEveryByteAsItWas)
 {

@@ -10,6 +10,7 @@
 #include "BackupFolderUpdate.h"
 #include "FolderSnapshot.h"
 #include "MbdbFile.h"
+#include "PrivateFiles.h"
 
 namespace
 {
@@ -82,6 +83,37 @@ TEST_F(BackupFolderUpdateTest, CommitPlacesEverythingAndKeepsWhatItReplaced)
     EXPECT_EQ(readMbdb(folder.filePath(QStringLiteral("Manifest.mbdb"))).size(), 1);
     EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden, QDir::Name),
               QStringList({"Manifest.mbdb", "Manifest.mbdb-1000", "a", "a-1000", "b", "other"}));
+}
+
+TEST_F(BackupFolderUpdateTest, NewContentsAreNoMoreOpenThanWhatTheyReplaceOrTheirFolder)
+{
+    // A backup of the user's alone, whose sms.db the user made readable to
+    // the group: each keeps what it had.
+    ASSERT_TRUE(QFile::setPermissions(folder.path(), QFileDevice::Permissions(0x7700)));
+    ASSERT_TRUE(QFile::setPermissions(folder.filePath(QStringLiteral("a")), QFileDevice::Permissions(0x6640)));
+    ASSERT_TRUE(QFile::setPermissions(folder.filePath(QStringLiteral("Manifest.mbdb")), QFileDevice::Permissions(0x6600)));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath(QStringLiteral("new-b")), QFileDevice::Permissions(0x6644)));
+    {
+        BackupFolderUpdate update(folder);
+        stageAll(update);
+        update.commit(1000);
+    }
+    EXPECT_EQ(permissionBits(folder.filePath(QStringLiteral("a"))), 0640);
+    EXPECT_EQ(permissionBits(folder.filePath(QStringLiteral("Manifest.mbdb"))), 0600);
+    EXPECT_EQ(permissionBits(folder.filePath(QStringLiteral("b"))), 0600) << "new in a private folder";
+    // The kept copies are the files they were.
+    EXPECT_EQ(permissionBits(folder.filePath(QStringLiteral("a-1000"))), 0640);
+
+    // A folder others may read gets new files as the copy came.
+    const QDir open(dir.filePath(QStringLiteral("open")));
+    ASSERT_TRUE(open.mkpath(QStringLiteral(".")));
+    ASSERT_TRUE(QFile::setPermissions(open.path(), QFileDevice::Permissions(0x7755)));
+    {
+        BackupFolderUpdate update(open);
+        update.stageCopy(dir.filePath(QStringLiteral("new-b")), QStringLiteral("b"));
+        update.commit(1000);
+    }
+    EXPECT_EQ(permissionBits(open.filePath(QStringLiteral("b"))), 0644);
 }
 
 TEST_F(BackupFolderUpdateTest, AKeptNameInUseMovesOnToTheNextSecond)

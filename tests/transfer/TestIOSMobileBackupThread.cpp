@@ -20,6 +20,8 @@
 #include "BackupManifest.h"
 #include "IOSDevice.h"
 #include "IOSMobileBackupThread.h"
+#include "PrivateFiles.h"
+#include "PrivateModes.h"
 #include "RecordingProgress.h"
 #include "AppHomeFixture.h"
 #include "TempBackupRoot.h"
@@ -143,6 +145,33 @@ TEST_F(IOSMobileBackupThreadTest, ABackupLandsInTheTemporaryRoot)
     EXPECT_NO_THROW(manifest.loadFiles());
 }
 
+TEST_F(IOSMobileBackupThreadTest, TheBackupOfAPhoneIsTheUsersAlone)
+{
+    // Whatever the tool writes, and an earlier backup it brings up to date
+    // that an earlier version left open to others.
+    IOSDevice d = device(QStringLiteral("phone"));
+    earlierBackup(QStringLiteral("phone"), statusPlist("finished"), manifestPlist("8.1"));
+    ASSERT_TRUE(QFile::setPermissions(root(), QFileDevice::Permissions(0x7755)));
+    ASSERT_TRUE(QFile::setPermissions(folderOf(QStringLiteral("phone")) + QStringLiteral("/marker"),
+                                      QFileDevice::Permissions(0x6644)));
+    RecordingProgress progress;
+    IOSMobileBackupThread worker(&d, &progress);
+    ASSERT_TRUE(progress.runWorker(worker));
+    ASSERT_EQ(progress.result(), 1) << progress.errorText().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(folderOf(QStringLiteral("phone")) + QStringLiteral("/marker")));
+    EXPECT_EQ(notPrivateEntries(root()), "");
+    // The volume the folder lies on is not the program's.
+    EXPECT_EQ(permissionBits(volume.path()), 0700) << "as the test made it";
+
+    // A first backup into a root that is not there yet.
+    ASSERT_TRUE(QDir(root()).removeRecursively());
+    RecordingProgress again;
+    IOSMobileBackupThread first(&d, &again);
+    ASSERT_TRUE(again.runWorker(first));
+    ASSERT_EQ(again.result(), 1) << again.errorText().toStdString();
+    EXPECT_EQ(notPrivateEntries(root()), "");
+}
+
 TEST_F(IOSMobileBackupThreadTest, OnlyACompleteBackupOfThisVersionIsBroughtUpToDate)
 {
     const QByteArray finished = statusPlist("finished");
@@ -259,6 +288,8 @@ TEST_F(IOSMobileBackupThreadTest, CancelStopsTheToolAndPostsNothing)
     EXPECT_EQ(progress.result(), 0);
     EXPECT_EQ(progress.endings(), 0);
     EXPECT_EQ(progress.postsAfterEnd(), 0);
+    // Made for the user alone before the tool began.
+    EXPECT_EQ(permissionBits(root()), 0700);
 }
 
 TEST_F(IOSMobileBackupThreadTest, TheToolsProgressReachesTheDialog)

@@ -138,6 +138,19 @@ TEST_F(TempBackupRootTest, WithoutAUsableVolumeTheFallbackIsTakenAndRemembered)
     EXPECT_EQ(AppHomeFixture::readFile(pathFile()).toStdString(), fallback.toStdString());
 }
 
+TEST_F(TempBackupRootTest, TheExistingRootIsOnlyOneRememberedAndThere)
+{
+    // Nothing remembered: nothing is chosen either.
+    EXPECT_EQ(existingTempBackupRoot(), QString());
+    EXPECT_FALSE(QFileInfo::exists(pathFile()));
+
+    writePathFile(volumes.filePath(QStringLiteral("first")).toUtf8());
+    EXPECT_EQ(existingTempBackupRoot(), QString()) << "remembered, but no backup was taken there";
+    ASSERT_TRUE(QDir().mkpath(backupRootIn("first")));
+    EXPECT_EQ(existingTempBackupRoot(), backupRootIn("first"));
+    EXPECT_EQ(AppHomeFixture::readFile(pathFile()), volumes.filePath(QStringLiteral("first")).toUtf8());
+}
+
 TEST_F(TempBackupRootTest, ClearingRemovesTheRootAndThePathFile)
 {
     writePathFile(volumes.filePath(QStringLiteral("first")).toUtf8());

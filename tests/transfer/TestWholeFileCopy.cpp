@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "PrivateFiles.h"
 #include "WholeFileCopy.h"
 
 namespace
@@ -48,6 +50,22 @@ TEST(WholeFileCopyTest, CopiesEveryByteOfFilesOfAnySize)
         ASSERT_TRUE(copyWholeFile(from, to));
         EXPECT_EQ(readFile(to), bytes);
         EXPECT_EQ(readFile(from), bytes);
+    }
+}
+
+TEST(WholeFileCopyTest, TheCopyHasTheModeOfItsSource)
+{
+    // A private file stays private in its copy, whatever the umask allows.
+    QTemporaryDir dir;
+    for (const int mode : {0600, 0640, 0644}) {
+        SCOPED_TRACE(mode);
+        const QString from = dir.filePath(QStringLiteral("from-%1").arg(mode));
+        const QString to = dir.filePath(QStringLiteral("to-%1").arg(mode));
+        writeFile(from, "bytes");
+        ASSERT_EQ(::chmod(QFile::encodeName(from).constData(), mode_t(mode)), 0);
+        ASSERT_EQ(permissionBits(from), mode);
+        ASSERT_TRUE(copyWholeFile(from, to));
+        EXPECT_EQ(permissionBits(to), mode);
     }
 }
 

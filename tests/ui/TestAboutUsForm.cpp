@@ -3,6 +3,7 @@
 #include <QGraphicsView>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -14,6 +15,7 @@
 
 #include "AboutUsForm.h"
 #include "AppStyleSheet.h"
+#include "MessageBoxAnswerer.h"
 #include "RecordingShellOpener.h"
 #include "TestClock.h"
 
@@ -101,6 +103,19 @@ TEST_F(AboutUsFormTest, TheHomePageLinkOpensInTheBrowserAndTheBoxStays)
     QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(6, link->height() / 2));
     EXPECT_EQ(desktop.urls(), QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/"))});
     EXPECT_TRUE(form.isVisible());
+}
+
+TEST_F(AboutUsFormTest, AHomePageNothingOpensIsToldWithItsAddress)
+{
+    RecordingShellOpener desktop(false);
+    MessageBoxAnswerer boxes;
+    boxes.click(QMessageBox::Ok);
+    AboutUsForm form;
+    emit label(form, "lbHomePage")->linkActivated(QStringLiteral("http://127.0.0.1:9/"));
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QLatin1String("<br/>Could not open http://127.0.0.1:9/.<br/>")))
+        << boxes.shown()[0].text.toStdString();
 }
 
 TEST_F(AboutUsFormTest, OkClosesTheBox)

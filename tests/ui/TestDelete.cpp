@@ -178,6 +178,56 @@ TEST_F(DeleteTest, DeleteSmsWithRowsSelectedDeletesOnlyThemEvenInAConversation)
     EXPECT_EQ(sessionNames().size(), 2);
 }
 
+TEST_F(DeleteTest, SelectedRowsThatEmptyAConversationTakeItsNodeAway)
+{
+    // The file drops a conversation with its last message; the tree follows.
+    const struct
+    {
+        const char *name;
+        bool fromWeekend; // the rows selected in the Weekend conversation, else in the database
+        QStringList selected;
+        QStringList sessionsLeft;
+        QStringList shownAfter;
+    } cases[] = {
+        {"every message of the database", false, kAll, {}, {}},
+        {"every message of one conversation, from the database", false, {"MSG-4", "MSG-5", "MSG-6"},
+         {"Ann"}, {"MSG-1", "MSG-2", "MSG-3"}},
+        {"every message of the conversation on show", true, {"MSG-4", "MSG-5", "MSG-6"}, {"Ann"},
+         {"MSG-1", "MSG-2", "MSG-3"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        window.reset();
+        ASSERT_TRUE(QDir(localDatabasesDir().filePath(kArchive)).removeRecursively());
+        SampleLocalDb::write(kArchive);
+        window = std::make_unique<OpenMainWindow>();
+        model = window->mainModel();
+        sms = window->smsModel();
+        window->makeCurrent(archive());
+        if (c.fromWeekend)
+            window->makeCurrent(weekend());
+        selectGuids(c.selected);
+        boxes.click(QMessageBox::Yes).click(QMessageBox::Ok);
+        window->miDel();
+
+        EXPECT_EQ(boxTexts().value(boxTexts().size() - 1),
+                  QStringLiteral("Successfully Deleted %1 SMS.").arg(c.selected.size()));
+        EXPECT_EQ(sessionNames().join(',').toStdString(), c.sessionsLeft.join(',').toStdString());
+        EXPECT_EQ(archive()->dataSet.data()->chats.size(), c.sessionsLeft.size());
+        // The database shows what is left of it.
+        EXPECT_EQ(window->currentNode(), archive());
+        EXPECT_EQ(shownGuids(), c.shownAfter);
+        EXPECT_EQ(window->countLabel()->text(), QStringLiteral("SMS: %1").arg(c.shownAfter.size()));
+        // As the window would read the file afresh.
+        window.reset();
+        window = std::make_unique<OpenMainWindow>();
+        model = window->mainModel();
+        sms = window->smsModel();
+        window->makeCurrent(archive());
+        EXPECT_EQ(sessionNames().join(',').toStdString(), c.sessionsLeft.join(',').toStdString());
+    }
+}
+
 TEST_F(DeleteTest, DeletingAConversationRemovesItsNodeAndEmptiesTheList)
 {
     window->makeCurrent(weekend());

@@ -306,7 +306,7 @@ TEST_F(DeviceArrivalTest, TheSystemVersionChoosesTheWay)
     } cases[] = {
         {"four", "4.3.5", false}, {"five", "5.0", true},    {"seven", "7.1.2", true},
         {"eight", "8.1", false},  {"none", "", true},       {"beta", "beta", true},
-        {"ten", "10.0.2", false},
+        {"nine", "9.3.5", false},
     };
     QList<PhoneSetup> devices;
     for (const auto &c : cases) {
@@ -332,6 +332,25 @@ TEST_F(DeviceArrivalTest, TheSystemVersionChoosesTheWay)
     EXPECT_EQ(deviceNames(), expectedNames);
     EXPECT_EQ(passcodeNotes(), int(std::size(cases)));
     EXPECT_TRUE(boxTexts(QMessageBox::Critical).isEmpty());
+}
+
+TEST_F(DeviceArrivalTest, APhoneOnIOS10OrLaterIsRefusedBeforeAnyBackup)
+{
+    giveIOS6Db(QStringLiteral("ten"), 1);
+    giveIOS6Db(QStringLiteral("after"), 1);
+    PhoneSetup ten = phone(QStringLiteral("ten"));
+    ten.version = QStringLiteral("10.3.3");
+    PhoneSetup after = phone(QStringLiteral("after"));
+    start({ten, after});
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return nodeOf(QStringLiteral("after")) != nullptr; }, 60000));
+
+    // The error names the phone's system before anything is backed up.
+    const QStringList errors = boxTexts(QMessageBox::Critical);
+    ASSERT_EQ(errors.size(), 1) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(errors.first().contains(QLatin1String("iOS 10.3.3"))) << errors.first().toStdString();
+    EXPECT_FALSE(usedBackupTool(QStringLiteral("ten")));
+    EXPECT_FALSE(usedFileRelay(QStringLiteral("ten")));
+    EXPECT_EQ(deviceNames(), QStringList{QStringLiteral("Phone after")});
 }
 
 TEST_F(DeviceArrivalTest, AnUnknownCountryIsAskedFor)
@@ -575,6 +594,29 @@ TEST_F(DeviceArrivalTest, APhoneThatLeavesOnTheWayGetsNoNode)
     EXPECT_TRUE(deviceNodes().isEmpty());
     EXPECT_TRUE(boxTexts(QMessageBox::Critical).isEmpty());
     EXPECT_FALSE(usedFileRelay(QStringLiteral("fleeting")));
+}
+
+TEST_F(DeviceArrivalTest, APhoneThatLeavesDuringItsBackupEndsItAtOnceAndQuietly)
+{
+    giveIOS6Db(QStringLiteral("gone"), 1);
+    PhoneSetup gone = phone(QStringLiteral("gone"));
+    gone.version = QStringLiteral("8.1");
+    gone.backup = QJsonObject{{"duration_ms", 30000}};
+    // Unplugged while its backup runs: the backup stage starts as soon as the
+    // passcode note is answered.
+    bool backupRunning = false;
+    ModalWatcher watcher("ProgressForm", [&](QWidget *) { backupRunning = true; });
+    QElapsedTimer clock;
+    clock.start();
+    start({gone}, QJsonArray{QJsonObject{{"after_ms", 0}, {"device", "gone"}, {"message", 1}},
+                             QJsonObject{{"after_ms", 3000}, {"device", "gone"}, {"message", 2}}});
+    ASSERT_TRUE(waitForRoads(1));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return backupRunning && !QApplication::activeModalWidget(); }, 20000));
+    // Not the tool's thirty seconds: the stage ended when the phone went.
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_TRUE(deviceNodes().isEmpty());
+    EXPECT_TRUE(boxTexts(QMessageBox::Critical).isEmpty());
+    EXPECT_TRUE(usedBackupTool(QStringLiteral("gone")));
 }
 
 // Removal and unmounting, on nodes put into the tree directly.

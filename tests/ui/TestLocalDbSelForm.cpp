@@ -1,5 +1,6 @@
 #include <functional>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,8 @@
 
 #include "AppStyleSheet.h"
 #include "CaseName.h"
+#include "DataSourceItem.h"
+#include "DataSourceSelForm.h"
 #include "LocalDbSelForm.h"
 #include "MessageBoxAnswerer.h"
 
@@ -212,6 +215,54 @@ TEST_F(LocalDbSelFormTest, AFixedNameGetsThroughAfterARefusal)
     });
     EXPECT_EQ(result, QStringLiteral("a-b"));
     EXPECT_EQ(boxes.shown().size(), 1);
+}
+
+// What the user sees of a drop-down when it opens: where it stands against
+// its box, how its rows are drawn and how tall they are.
+struct OpenedDropDown
+{
+    bool coversTheBox = false;
+    QString rowPainter;
+    int rowHeight = 0;
+};
+
+OpenedDropDown openDropDown(QComboBox *box)
+{
+    box->showPopup();
+    OpenedDropDown seen;
+    const QRect boxRect(box->mapToGlobal(QPoint(0, 0)), box->size());
+    const QWidget *popup = box->view()->window();
+    seen.coversTheBox = popup->isVisible() && popup->frameGeometry().contains(boxRect.center());
+    seen.rowPainter = QString::fromLatin1(box->view()->itemDelegate()->metaObject()->className());
+    seen.rowHeight = box->view()->visualRect(box->model()->index(box->count() - 1, 0)).height();
+    box->hidePopup();
+    return seen;
+}
+
+TEST_F(LocalDbSelFormTest, TheDropDownOpensInPlaceLikeThePhonePickers)
+{
+    DataSourceSelForm picker;
+    picker.move(200, 200);
+    OpenedDropDown phones;
+    QTimer::singleShot(0, &picker, [&]() {
+        phones = openDropDown(picker.findChild<QComboBox *>(QStringLiteral("cbDevice")));
+        picker.reject();
+    });
+    picker.setDataSources(QStringLiteral("Please select an iPhone:"),
+                          {DataSourceItem{QStringLiteral(":res/iphone.png"), QStringLiteral("Phone one"), nullptr},
+                           DataSourceItem{QStringLiteral(":res/iphone.png"), QStringLiteral("Phone two"), nullptr}});
+    ASSERT_TRUE(phones.coversTheBox) << "the picker itself";
+
+    LocalDbSelForm form(existing, QStringLiteral("iPhone_Backup"));
+    form.move(200, 200);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const OpenedDropDown databases = openDropDown(names(form));
+    EXPECT_TRUE(databases.coversTheBox) << "opens over its box, not apart from it";
+    EXPECT_EQ(databases.rowPainter.toStdString(), phones.rowPainter.toStdString());
+    EXPECT_EQ(databases.rowHeight, phones.rowHeight);
+    // Typing a new name stays possible.
+    EXPECT_TRUE(names(form)->isEditable());
 }
 
 } // namespace

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
 #include <memory>
 
 #include "AboutUsForm.h"
@@ -613,6 +615,52 @@ TEST_F(CommandsTest, PagesAndFoldersOpenOnTheDesktop)
                                           QUrl(QStringLiteral("http://service.test/base/support.html")),
                                           QUrl::fromLocalFile(localDatabasesDir().absolutePath()),
                                           QUrl::fromLocalFile(phone.absolutePath())}));
+}
+
+TEST_F(CommandsTest, APageOrFolderNothingOpensIsToldWithItsAddress)
+{
+    // A desktop without a browser or a file manager.
+    const QDir phone = AppHomeFixture::addStoredDevice(QStringLiteral("Desk Phone"), 1);
+    build();
+    ServiceUrlScope service(QStringLiteral("http://service.test/base"));
+    desktop.setResult(false);
+    const QString picture = QDir::temp().filePath(QStringLiteral("a <b> picture.jpg"));
+
+    const struct
+    {
+        const char *name;
+        std::function<void()> command;
+        QString address;
+    } cases[] = {
+        {"Help", [&] { window->miHelp(); }, QStringLiteral("http://service.test/base/larkspan/help.html")},
+        {"Feedback and Support", [&] { window->miFeedback(); }, QStringLiteral("http://service.test/base/support.html")},
+        {"Check for Update", [&] { ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "miCheckUpdate")); },
+         QStringLiteral("http://service.test/base/sms_check_update.php?pid=7A31C09E55D24fb8B1E6D0934C2AF7B1&ver=40")},
+        {"Open Database Folder", [&] { window->miOpenDbFolder(); }, localDatabasesDir().absolutePath()},
+        {"View Cache",
+         [&] {
+             window->makeCurrent(model->deviceRoot()->children.value(0));
+             window->miViewCache();
+         },
+         phone.absolutePath()},
+        {"an attachment in the conversation",
+         [&] { emit window->conversationView()->anchorClicked(QUrl::fromLocalFile(picture)); }, picture},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype before = boxes.shown().size();
+        boxes.click(QMessageBox::Ok);
+        c.command();
+        ASSERT_EQ(boxes.shown().size(), before + 1);
+        EXPECT_EQ(boxes.shown().last().icon, QMessageBox::Critical);
+        // In the error box's own wording.
+        const QString told = QStringLiteral("Could not open %1.").arg(c.address);
+        EXPECT_TRUE(boxTexts().last().contains(QLatin1Char('\n') + told + QLatin1Char('\n')))
+            << boxTexts().last().toStdString();
+    }
+    // Nothing to open is nothing to tell.
+    window->miHome();
+    EXPECT_EQ(boxes.shown().size(), std::size(cases));
 }
 
 TEST_F(CommandsTest, ViewCacheOfAConnectedDeviceOpensItsCacheFolder)

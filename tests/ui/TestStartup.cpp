@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -25,8 +26,10 @@
 #include "MessageBoxAnswerer.h"
 #include "MessageBoxes.h"
 #include "MobileDeviceFramework.h"
+#include "PrivateFiles.h"
 #include "ServiceUrlScope.h"
 #include "Startup.h"
+#include "TempBackupRoot.h"
 
 // Each test runs the whole start-up in a process of its own (the log and the
 // device framework are set up once per process).
@@ -157,6 +160,46 @@ TEST_F(StartupTest, StartsTheLogInQlogsKeepingTheTenNewest)
     QFile today(logs.filePath(QStringLiteral("log-%1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))));
     ASSERT_TRUE(today.open(QIODevice::ReadOnly));
     EXPECT_TRUE(today.readAll().contains(") probe line"));
+}
+
+TEST_F(StartupTest, FoldersLeftOpenToOthersAreMadePrivateAndTheLogSaysSo)
+{
+    // As an earlier version left them: the data folder and the temporary
+    // backup folder readable by everyone.
+    const QString data = resolveAppDataDir();
+    ASSERT_TRUE(QDir().mkpath(data));
+    ASSERT_TRUE(QFile::setPermissions(data, QFileDevice::Permissions(0x7755)));
+    QTemporaryDir volume;
+    ASSERT_TRUE(volume.isValid());
+    AppHomeFixture::rememberTempBackupRoot(volume.path());
+    const QString backups = QDir(volume.path()).filePath(QLatin1String(kTempBackupFolderName));
+    ASSERT_TRUE(QDir().mkpath(backups));
+    ASSERT_TRUE(QFile::setPermissions(backups, QFileDevice::Permissions(0x7755)));
+    ASSERT_EQ(permissionBits(data), 0755);
+    boxes.setDefaultAnswer(QMessageBox::Ok);
+
+    EXPECT_EQ(runUntilShown(kSqliteWrapperVersion), 0);
+
+    EXPECT_EQ(permissionBits(data), 0700);
+    EXPECT_EQ(permissionBits(backups), 0700);
+    QFile today(QDir(data).filePath(
+        QStringLiteral("qlogs/log-%1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))));
+    ASSERT_TRUE(today.open(QIODevice::ReadOnly));
+    const QString log = QString::fromUtf8(today.readAll());
+    for (const QString &folder : {data, backups}) {
+        EXPECT_TRUE(log.contains(
+            QStringLiteral("The folder %1 was open to other users (mode 755); it is now private (mode 700).").arg(folder)))
+            << log.toStdString();
+    }
+}
+
+TEST_F(StartupTest, AStartWithoutABackupFolderChoosesNone)
+{
+    boxes.setDefaultAnswer(QMessageBox::Ok);
+    EXPECT_EQ(runUntilShown(kSqliteWrapperVersion), 0);
+    EXPECT_EQ(permissionBits(resolveAppDataDir()), 0700);
+    // Where device backups go is chosen when the first one is taken.
+    EXPECT_FALSE(QFileInfo::exists(QDir(resolveAppDataDir()).filePath(QLatin1String(kTempBackupPathFileName))));
 }
 
 TEST_F(StartupTest, ARedirectToAPlainFileIsReportedAndNothingStarts)

@@ -1,10 +1,13 @@
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTranslator>
 
@@ -30,6 +33,7 @@
 #include "LoadItunesBackupDlg.h"
 #include "MainWindowProbe.h"
 #include "MessageBoxAnswerer.h"
+#include "PrivateModes.h"
 #include "ModalDialogDriver.h"
 #include "SampleBackups.h"
 #include "SampleLocalDb.h"
@@ -121,6 +125,8 @@ struct Phone
     bool ios5 = false;
     bool cloudBackup = false;
     int conversations = 1;
+    QString tag; // of the guids of its messages; the id when empty
+    int toolMs = 0; // how long each backup and restore of it takes
 };
 
 Phone phone(const QString &id)
@@ -162,7 +168,8 @@ protected:
         QJsonArray devices;
         for (const Phone &p : phones) {
             const QString home = p.id + QStringLiteral("-home");
-            writePhoneDb(scenario.path(home + QStringLiteral("/Library/SMS/sms.db")), p.id, p.conversations);
+            writePhoneDb(scenario.path(home + QStringLiteral("/Library/SMS/sms.db")), p.tag.isEmpty() ? p.id : p.tag,
+                         p.conversations);
             devices.append(QJsonObject{
                 {"id", p.id},
                 {"values",
@@ -174,7 +181,8 @@ protected:
                              {"com.apple.mobile.backup",
                               QJsonObject{{"CloudBackupEnabled", p.cloudBackup}, {"WillEncrypt", false}}}}},
                 {"backup", QJsonObject{{"domains", QJsonObject{{"HomeDomain", home}}},
-                                       {"restore_into", p.id + QStringLiteral("-restored")}}},
+                                       {"restore_into", p.id + QStringLiteral("-restored")},
+                                       {"duration_ms", p.toolMs}}},
             });
         }
         scenario.write(QJsonObject{{"devices", devices}});
@@ -285,7 +293,151 @@ TEST_F(TransferToPhoneTest, APhonesMessagesReachAnotherPhoneThroughItsRestoredBa
     // The source phone is not written to; nothing is reloaded.
     EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("src"))));
     EXPECT_EQ(window->mainModel()->deviceRoot()->children.size(), 2);
+    // What is left of the phone on the computer, its whole backup merged and
+    // the messages taken from it, is the user's alone.
+    EXPECT_EQ(notPrivateEntries(QDir(volume.path()).filePath(QStringLiteral("__quenmarvile_iosbk_temp"))), "");
+    EXPECT_EQ(notPrivateEntries(appDataDir().filePath(QStringLiteral("itunes_cache"))), "");
 }
+
+TEST_F(TransferToPhoneTest, MessagesThePhoneHasAlreadyLeaveItsBackupAsItWasAndItIsNotRestored)
+{
+    // Two phones with the same messages.
+    Phone source = phone(QStringLiteral("src"));
+    source.tag = QStringLiteral("same");
+    Phone target = phone(QStringLiteral("dst"));
+    target.tag = QStringLiteral("same");
+    start({source, target});
+    window->makeCurrent(phoneNode(QStringLiteral("src")));
+
+    driver.then<DataSourceSelForm>(chooseSource(nullptr, QStringLiteral("Phone dst")));
+    boxes.click(QMessageBox::Yes).click(QMessageBox::Ok);
+    window->invoke("miI2IAll");
+
+    EXPECT_EQ(boxTexts(), (QStringList{kTips, recovered(2)}));
+    // Backed up, found to hold every message, and left alone.
+    const QStringList runs = toolRuns();
+    ASSERT_EQ(runs.size(), 1) << runs.join('\n').toStdString();
+    EXPECT_TRUE(runs[0].contains(QStringLiteral("-u dst --backup")));
+    EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("dst"))));
+    const QString backupFolder = QDir(volume.path()).filePath(QStringLiteral("__quenmarvile_iosbk_temp/dst"));
+    EXPECT_EQ(QDir(backupFolder).entryList({QStringLiteral("*-*")}, QDir::Files), QStringList())
+        << "no file was replaced and kept";
+}
+
+TEST_F(TransferToPhoneTest, MessagesAnITunesBackupHasAlreadyLeaveItAsItWas)
+{
+    SampleLocalDb::write(QStringLiteral("Archive"));
+    const QString folder = SampleBackups::writeItunesBackup(
+        QStringLiteral("b1"), SampleBackups::smsDbFiles(SampleBackups::ios6SmsDb(1)));
+    start({});
+    window->makeCurrent(localDb(QStringLiteral("Archive")));
+    driver.then<LoadItunesBackupDlg>(loadBackup(folder));
+    boxes.click(QMessageBox::Ok);
+    window->invoke("miExport2iTunesAll");
+    ASSERT_EQ(boxTexts(), QStringList{recovered(5)});
+    const QStringList merged = folderDigest(folder);
+
+    // The same messages again: they are all there.
+    driver.then<LoadItunesBackupDlg>(loadBackup(folder));
+    boxes.click(QMessageBox::Ok);
+    window->invoke("miExport2iTunesAll");
+    EXPECT_EQ(boxTexts(), (QStringList{recovered(5), recovered(5)}));
+    EXPECT_EQ(folderDigest(folder), merged);
+}
+
+// Tells the window that a phone has left as the stage dialog of the given
+// number (1 for the first) comes up: queued, as the device framework's
+// notices come, so that the window hears it inside that dialog's loop.
+class LeavesAtStage : public QObject
+{
+public:
+    LeavesAtStage(QObject *window, void *device, int stage)
+        : m_window(window)
+        , m_device(device)
+        , m_stage(stage)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~LeavesAtStage() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->inherits("ProgressForm") && ++m_shown == m_stage)
+            QMetaObject::invokeMethod(m_window, "iosDeviceDisconnected", Qt::QueuedConnection,
+                                      Q_ARG(void *, m_device));
+        return false;
+    }
+
+private:
+    QObject *m_window;
+    void *m_device;
+    int m_stage;
+    int m_shown = 0;
+};
+
+struct LeavingCase
+{
+    const char *name;
+    int stage;        // the stage during which the phone leaves; 0: while the notes are read
+    bool slowTool;    // the phone's backup and restore take long enough to be left in the middle
+};
+
+void PrintTo(const LeavingCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class TransferLeavingTest : public TransferToPhoneTest, public ::testing::WithParamInterface<LeavingCase>
+{
+};
+
+TEST_P(TransferLeavingTest, APhoneThatLeavesEndsTheTransferWithAnErrorNamingIt)
+{
+    const LeavingCase &c = GetParam();
+    Phone target = phone(QStringLiteral("dst"));
+    if (c.slowTool)
+        target.toolMs = 2000;
+    start({phone(QStringLiteral("src")), target});
+    void *handle = phoneNode(QStringLiteral("dst"))->device->handle;
+    window->makeCurrent(phoneNode(QStringLiteral("src")));
+    driver.then<DataSourceSelForm>(chooseSource(nullptr, QStringLiteral("Phone dst")));
+    boxes.click(QMessageBox::Yes).click(QMessageBox::Ok);
+    if (c.stage == 0) {
+        boxes.setInspector([&](QMessageBox &box) {
+            if (box.text() == kTips)
+                QMetaObject::invokeMethod(window.get(), "iosDeviceDisconnected", Q_ARG(void *, handle));
+        });
+    }
+    LeavesAtStage leaves(window.get(), handle, c.stage);
+
+    window->invoke("miI2IAll");
+
+    // No success, and the phone named in the one error.
+    ASSERT_EQ(boxes.shown().size(), 2) << boxTexts().join('\n').toStdString();
+    EXPECT_EQ(boxes.shown()[0].text, kTips);
+    EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.shown()[1].text.contains(
+        QStringLiteral("\"Phone dst\" was disconnected, so the transfer to it was not finished.")))
+        << boxes.shown()[1].text.toStdString();
+    // The tool may or may not have begun the stage that was left; no later
+    // one began.
+    const QStringList runs = toolRuns();
+    if (c.stage == 0)
+        EXPECT_TRUE(runs.isEmpty()) << runs.join('\n').toStdString();
+    if (c.stage < 4)
+        EXPECT_TRUE(runs.filter(QStringLiteral("--restore")).isEmpty()) << runs.join('\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("dst"))));
+    EXPECT_EQ(phoneNode(QStringLiteral("dst")), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TransferLeavingTest,
+                         ::testing::Values(LeavingCase{"WhileTheNotesAreRead", 0, false},
+                                           LeavingCase{"DuringTheBackup", 1, true},
+                                           LeavingCase{"DuringTheMessageCache", 2, false},
+                                           LeavingCase{"DuringTheMerge", 3, false},
+                                           LeavingCase{"DuringTheRestore", 4, true}),
+                         CaseName());
 
 TEST_F(TransferToPhoneTest, FromADatabaseEveryPhoneIsOfferedAndOneConversationGoes)
 {
@@ -490,6 +642,70 @@ TEST_F(TransferToPhoneTest, AnEncryptedOrUnchosenBackupIsLeftAsItWas)
     window->invoke("miExport2iTunesAll");
     EXPECT_EQ(boxes.shown().size(), 1);
     EXPECT_EQ(folderDigest(folder), before);
+}
+
+// A phone's iOS 5 sms.db, as its backup stores it.
+QByteArray ios5SmsDb(const QString &scratch)
+{
+    {
+        IOS5DbFixture fx(scratch);
+        fx.addGroup(1, 1, 1);
+        fx.addMember(1, 1, QStringLiteral("+4915100000001"), QStringLiteral("de"));
+        IOS5DbFixture::Sms sms;
+        sms.rowid = 1;
+        sms.groupId = 1;
+        sms.address = QStringLiteral("+4915100000001");
+        sms.text = QStringLiteral("Hallo");
+        sms.date = 1357000000;
+        fx.addSms(sms);
+    }
+    QFile f(IOS5DbFixture::smsDbPath(scratch));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST_F(TransferToPhoneTest, AnIOS5BackupIsRefusedAsAnIOS5PhoneIs)
+{
+    // The backup says which system it was made of; one that does not say is
+    // known by its sms.db, once that is cached.
+    const struct
+    {
+        const char *name;
+        const char *version;
+        bool cached;
+    } cases[] = {
+        {"made of iOS 5", "5.1.1", false},
+        {"of no stated system", "", true},
+    };
+    SampleLocalDb::write(QStringLiteral("Archive"));
+    QTemporaryDir scratch;
+    const QByteArray sms = ios5SmsDb(scratch.path());
+    ASSERT_FALSE(sms.isEmpty());
+    start({});
+    window->makeCurrent(localDb(QStringLiteral("Archive")));
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        BackupGenerator::Options options;
+        options.productVersion = QLatin1String(c.version);
+        const QString folder = SampleBackups::writeItunesBackup(QStringLiteral("five%1").arg(++n),
+                                                                SampleBackups::smsDbFiles(sms), options);
+        const QStringList before = folderDigest(folder);
+        const qsizetype shown = boxes.shown().size();
+
+        driver.then<LoadItunesBackupDlg>(loadBackup(folder));
+        boxes.click(QMessageBox::Ok);
+        window->invoke("miExport2iTunesAll");
+
+        ASSERT_EQ(boxes.shown().size(), shown + 1);
+        EXPECT_EQ(boxes.shown().last().text.toStdString(), kOnlyIOS6.toStdString());
+        EXPECT_EQ(boxes.shown().last().icon, QMessageBox::Warning);
+        EXPECT_EQ(folderDigest(folder), before);
+        const QString cache = appDataDir().filePath(QStringLiteral("itunes_cache/")
+                                                    + QString::fromLatin1(QCryptographicHash::hash(
+                                                          QDir(folder).absolutePath().toUtf8(), QCryptographicHash::Md5)
+                                                                              .toHex()));
+        EXPECT_EQ(QFileInfo::exists(cache), c.cached);
+    }
 }
 
 struct FamilyCase

@@ -305,6 +305,19 @@ TEST_F(UpdateCheckTest, YesOpensTheDownloadAndClosesTheWindow)
     EXPECT_EQ(readAppFile("last-check-version-time"), secs(kNow.toSecsSinceEpoch()));
 }
 
+TEST_F(UpdateCheckTest, ADownloadNothingOpensIsToldAndTheWindowStays)
+{
+    server.setResponse(200, "http://download.test/Setup-41.exe");
+    opener.setResult(false);
+    boxes.click(QMessageBox::Yes).click(QMessageBox::Ok);
+    checkAndWait();
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.shown()[1].text.contains(QLatin1String("<br/>Could not open http://download.test/Setup-41.exe.<br/>")))
+        << boxes.shown()[1].text.toStdString();
+    EXPECT_TRUE(window.isVisible());
+}
+
 TEST_F(UpdateCheckTest, NoLeavesEverythingAsItIs)
 {
     server.setResponse(200, "http://download.test/setup.exe");
@@ -435,6 +448,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, NewsLinkOpenTest,
         LinkCase{"Mail", QStringLiteral("mailto:someone@news.test"), false},
         LinkCase{"RelativePath", QStringLiteral("../../bin/sh"), false}, LinkCase{"Empty", QString(), false}),
     CaseName());
+
+TEST(NewsLinkOpen, ALinkNothingOpensIsToldWithItsAddress)
+{
+    RecordingShellOpener opener(false);
+    MessageBoxAnswerer boxes;
+    boxes.click(QMessageBox::Ok);
+    QLabel label;
+    UpdateChecker checker;
+    checker.attachNewsLabel(&label);
+    emit label.linkActivated(QStringLiteral("https://news.test/a?b=1&c=2"));
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QLatin1String("<br/>Could not open https://news.test/a?b=1&amp;c=2.<br/>")))
+        << boxes.shown()[0].text.toStdString();
+    // A link that is refused is not offered to the desktop, so nothing is told.
+    emit label.linkActivated(QStringLiteral("file:///usr/bin/xterm"));
+    EXPECT_EQ(boxes.shown().size(), 1);
+}
 
 TEST(UpdatePage, IsTheCheckWithoutQ)
 {

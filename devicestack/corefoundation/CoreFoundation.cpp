@@ -1,14 +1,16 @@
 // A small reference-counted value library with the calling interface of
 // CoreFoundation as the program uses it: null, boolean, number, string, data,
 // date, array, dictionary and time-zone values, and property lists in XML and
-// binary form (through libplist). It exists so that the device code can be run
-// and tested on a machine without the platform's own library.
+// binary form (through libplist). The program loads it at run time as
+// libCoreFoundation.so; the device layer over the platform's device stack
+// (devicestack/mobiledevice) and the simulated framework (devicesim) make
+// their values with it, so there is one value library, shipped.
 //
 // Values handed out by a "Create" function carry one reference, which
 // CFRelease gives back; values read out of a container are the container's.
 // Reference counts are atomic; a value itself is used by one thread at a time.
 
-#include "SimCoreFoundation.h"
+#include "CoreFoundationExports.h"
 
 #include "PlistBounds.h"
 
@@ -32,35 +34,35 @@
 #include <vector>
 
 // The exported functions must have exactly the types the program calls them with.
-#define SIM_CHECK_TYPE(name) static_assert(std::is_same_v<decltype(&name), name##Fn>, #name)
-SIM_CHECK_TYPE(CFGetTypeID);
-SIM_CHECK_TYPE(CFRelease);
-SIM_CHECK_TYPE(CFNumberCreate);
-SIM_CHECK_TYPE(CFNumberGetValue);
-SIM_CHECK_TYPE(CFNumberGetType);
-SIM_CHECK_TYPE(CFStringCreateWithBytes);
-SIM_CHECK_TYPE(CFStringGetBytes);
-SIM_CHECK_TYPE(CFStringGetLength);
-SIM_CHECK_TYPE(CFDataCreate);
-SIM_CHECK_TYPE(CFDataGetLength);
-SIM_CHECK_TYPE(CFDataGetBytes);
-SIM_CHECK_TYPE(CFDateCreate);
-SIM_CHECK_TYPE(CFDateGetAbsoluteTime);
-SIM_CHECK_TYPE(CFAbsoluteTimeGetGregorianDate);
-SIM_CHECK_TYPE(CFGregorianDateGetAbsoluteTime);
-SIM_CHECK_TYPE(CFTimeZoneCreateWithTimeIntervalFromGMT);
-SIM_CHECK_TYPE(CFTimeZoneCreateWithName);
-SIM_CHECK_TYPE(CFDictionaryCreateMutable);
-SIM_CHECK_TYPE(CFDictionaryGetValue);
-SIM_CHECK_TYPE(CFDictionarySetValue);
-SIM_CHECK_TYPE(CFDictionaryGetCount);
-SIM_CHECK_TYPE(CFDictionaryGetKeysAndValues);
-SIM_CHECK_TYPE(CFArrayCreateMutable);
-SIM_CHECK_TYPE(CFArrayAppendValue);
-SIM_CHECK_TYPE(CFArrayGetValueAtIndex);
-SIM_CHECK_TYPE(CFArrayGetCount);
-SIM_CHECK_TYPE(CFPropertyListCreateData);
-SIM_CHECK_TYPE(CFPropertyListCreateWithData);
+#define CF_CHECK_TYPE(name) static_assert(std::is_same_v<decltype(&name), name##Fn>, #name)
+CF_CHECK_TYPE(CFGetTypeID);
+CF_CHECK_TYPE(CFRelease);
+CF_CHECK_TYPE(CFNumberCreate);
+CF_CHECK_TYPE(CFNumberGetValue);
+CF_CHECK_TYPE(CFNumberGetType);
+CF_CHECK_TYPE(CFStringCreateWithBytes);
+CF_CHECK_TYPE(CFStringGetBytes);
+CF_CHECK_TYPE(CFStringGetLength);
+CF_CHECK_TYPE(CFDataCreate);
+CF_CHECK_TYPE(CFDataGetLength);
+CF_CHECK_TYPE(CFDataGetBytes);
+CF_CHECK_TYPE(CFDateCreate);
+CF_CHECK_TYPE(CFDateGetAbsoluteTime);
+CF_CHECK_TYPE(CFAbsoluteTimeGetGregorianDate);
+CF_CHECK_TYPE(CFGregorianDateGetAbsoluteTime);
+CF_CHECK_TYPE(CFTimeZoneCreateWithTimeIntervalFromGMT);
+CF_CHECK_TYPE(CFTimeZoneCreateWithName);
+CF_CHECK_TYPE(CFDictionaryCreateMutable);
+CF_CHECK_TYPE(CFDictionaryGetValue);
+CF_CHECK_TYPE(CFDictionarySetValue);
+CF_CHECK_TYPE(CFDictionaryGetCount);
+CF_CHECK_TYPE(CFDictionaryGetKeysAndValues);
+CF_CHECK_TYPE(CFArrayCreateMutable);
+CF_CHECK_TYPE(CFArrayAppendValue);
+CF_CHECK_TYPE(CFArrayGetValueAtIndex);
+CF_CHECK_TYPE(CFArrayGetCount);
+CF_CHECK_TYPE(CFPropertyListCreateData);
+CF_CHECK_TYPE(CFPropertyListCreateWithData);
 static_assert(std::is_same_v<decltype(&CFNullGetTypeID), CFTypeIDGetterFn>);
 
 namespace
@@ -692,9 +694,9 @@ extern "C" {
 
 const CFTypeRef kCFBooleanTrue = &g_true;
 const CFTypeRef kCFBooleanFalse = &g_false;
-const SimCallBacks kCFTypeArrayCallBacks = {0, "array values"};
-const SimCallBacks kCFTypeDictionaryKeyCallBacks = {0, "dictionary keys"};
-const SimCallBacks kCFTypeDictionaryValueCallBacks = {0, "dictionary values"};
+const CallBackObject kCFTypeArrayCallBacks = {0, "array values"};
+const CallBackObject kCFTypeDictionaryKeyCallBacks = {0, "dictionary keys"};
+const CallBackObject kCFTypeDictionaryValueCallBacks = {0, "dictionary values"};
 
 CFTypeID CFGetTypeID(CFTypeRef value)
 {

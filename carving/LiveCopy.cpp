@@ -1,0 +1,38 @@
+#include "LiveCopy.h"
+
+#include <QFile>
+
+#include <stdexcept>
+
+#include "Sqlite3DB.h"
+
+namespace
+{
+
+void writeFile(const QString &path, const char *bytes, qint64 size)
+{
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || (size > 0 && out.write(bytes, size) != size) || !out.flush())
+        throw std::runtime_error(
+            QStringLiteral("write %1 failed. %2").arg(path, out.errorString()).toStdString());
+}
+
+} // namespace
+
+LiveCopy::LiveCopy(const uchar *file, qint64 size, const QByteArray &log)
+    : m_db(std::make_unique<Sqlite3DB>())
+{
+    if (!m_folder.isValid())
+        throw std::runtime_error(
+            QStringLiteral("make a private folder failed. %1").arg(m_folder.errorString()).toStdString());
+    const QString path = m_folder.filePath(QStringLiteral("sms.db"));
+    writeFile(path, reinterpret_cast<const char *>(file), file ? size : 0);
+    if (!log.isEmpty())
+        writeFile(path + QStringLiteral("-wal"), log.constData(), log.size());
+    m_db->openThrow(path, Sqlite3DB::ReadWrite);
+}
+
+// The connection closes before the folder goes.
+LiveCopy::~LiveCopy() = default;
