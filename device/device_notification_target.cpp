@@ -1,6 +1,7 @@
 #include "device_notification_target.h"
 
 #include "MobileDeviceFramework.h"
+#include "ThreadHandOff.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -47,6 +48,8 @@ int mobiledevice_subscribe(device_notification_target *target)
 
 void device_notification_relay::deliver(void *context, int message, void *device) const
 {
+    // Posted by the library's thread through Qt's event queue.
+    acceptHandOff(this);
     const auto *target = static_cast<const device_notification_target *>(context);
     const char *slot = message == int(kDeviceArrived) ? target->arrivedSlot : target->leftSlot;
     if (QObject *receiver = target->receiver.data())
@@ -70,6 +73,7 @@ void device_notification_callback(const DeviceNotificationInfo *info, void *cont
     // is the guard looked at, right before the call.
     const Qt::ConnectionType type =
         QThread::currentThread() == relay->thread() ? Qt::DirectConnection : Qt::QueuedConnection;
+    announceHandOff(relay);
     QMetaObject::invokeMethod(relay, "deliver", type, Q_ARG(void *, const_cast<device_notification_target *>(target)),
                               Q_ARG(int, int(info->message)), Q_ARG(void *, info->device));
 }

@@ -53,22 +53,30 @@ public:
     Announcements(const Announcements &) = delete;
     Announcements &operator=(const Announcements &) = delete;
 
+    // Lists of their own, not shared copies: dropping a shared copy outside
+    // the lock would let the listener append in place with no order between
+    // the two that ThreadSanitizer could see.
     QStringList names() const
     {
         std::lock_guard<std::mutex> lock(m_heard->mutex);
-        return m_heard->names;
+        return QStringList(m_heard->names.cbegin(), m_heard->names.cend());
+    }
+    qsizetype count() const
+    {
+        std::lock_guard<std::mutex> lock(m_heard->mutex);
+        return m_heard->names.size();
     }
     QList<QThread *> threads() const
     {
         std::lock_guard<std::mutex> lock(m_heard->mutex);
-        return m_heard->threads;
+        return QList<QThread *>(m_heard->threads.cbegin(), m_heard->threads.cend());
     }
     bool waitFor(int n, int timeoutMs = 15000) const
     {
         const QDeadlineTimer deadline(timeoutMs);
-        while (names().size() < n && !deadline.hasExpired())
+        while (count() < n && !deadline.hasExpired())
             QThread::msleep(10);
-        return names().size() >= n;
+        return count() >= n;
     }
 
 private:

@@ -28,8 +28,8 @@ bool RecordingProgress::runWorker(QThread &worker, int timeoutMs)
             setCancelled(true);
         }
     }
-    disconnect(ended);
     acceptHandOff(&worker);
+    disconnect(ended);
     // Everything the worker posted is queued by now.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     return inTime;
@@ -116,8 +116,9 @@ void RecordingProgress::end(int result)
         m_cancelled.store(true);
 }
 
-void RecordingProgress::updateProgress(QString status, int curProgress, QString progressText)
+void RecordingProgress::updateProgress(const QString &status, int curProgress, const QString &progressText)
 {
+    acceptHandOff(this);
     record({QStringLiteral("updateProgress"), status, curProgress, progressText});
 }
 
@@ -130,18 +131,21 @@ void RecordingProgress::recordEnding(const QString &slot, const QString &text, i
     end(result);
 }
 
-void RecordingProgress::errorOccurred(QString err)
+void RecordingProgress::errorOccurred(const QString &err)
 {
+    acceptHandOff(this);
     recordEnding(QStringLiteral("errorOccurred"), err, 0);
 }
 
-void RecordingProgress::succeed(QString tipsStr)
+void RecordingProgress::succeed(const QString &tipsStr)
 {
+    acceptHandOff(this);
     recordEnding(QStringLiteral("succeed"), tipsStr, 1);
 }
 
-void RecordingProgress::tipsWait(QString info)
+void RecordingProgress::tipsWait(const QString &info)
 {
+    acceptHandOff(this);
     record({QStringLiteral("tipsWait"), info, 0, QString()});
     m_waiting.store(false);
 }

@@ -69,11 +69,11 @@ signals:
     void userCacel();
 
 private slots:
-    void updateProgress(QString status, int curProgress, QString progressText);
-    void errorOccurred(QString err);
-    void succeed(QString tipsStr);
+    void updateProgress(const QString &status, int curProgress, const QString &progressText);
+    void errorOccurred(const QString &err);
+    void succeed(const QString &tipsStr);
     // The note counts as read at once.
-    void tipsWait(QString info);
+    void tipsWait(const QString &info);
 
 private:
     Q_INVOKABLE void markWaiting();
