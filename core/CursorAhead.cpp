@@ -6,6 +6,9 @@
 #include <mutex>
 #include <utility>
 
+#include "Sqlite3DB.h"
+#include "Sqlite3Lease.h"
+
 namespace
 {
 constexpr int kKinds = 4;
@@ -52,11 +55,21 @@ struct CursorAhead::Shared
     // The stepping side's own; the plan is set before the first batch is
     // handed over and never changes after.
     Sqlite3Cursor cursor;
+    // The connection while another thread steps it: given back by that
+    // thread once the cursor is let go.
+    Sqlite3Lease lease;
     Fields fields;
     bool planned = false;
     std::vector<Field> plan;
     std::vector<Slot> fieldSlots;
     int counts[kKinds] = {};
+
+    // Lets the cursor's statement go and gives the connection back.
+    void letGo()
+    {
+        cursor = Sqlite3Cursor();
+        lease.giveBack();
+    }
 
     void makePlan()
     {
@@ -132,9 +145,9 @@ struct CursorAhead::Shared
             error = std::current_exception();
             more = false;
         }
-        // The connection is free again before the caller can learn the end.
+        // The connection is the caller's again before it can learn the end.
         if (!more)
-            cursor = Sqlite3Cursor();
+            letGo();
         const std::lock_guard<std::mutex> hold(lock);
         if (b->rows > 0)
             full.push_back(std::move(b));
@@ -142,20 +155,25 @@ struct CursorAhead::Shared
             spare.push_back(std::move(b));
         if (!more) {
             ended = true;
-            failure = error;
+            // Moved, not copied: the caller is the failure's only owner
+            // once the lock goes.
+            failure = std::move(error);
         }
         changed.notify_all();
         return more;
     }
 };
 
-CursorAhead::CursorAhead(Sqlite3Cursor cursor, Fields fields, Stepping stepping)
+CursorAhead::CursorAhead(Sqlite3DB &db, const Sqlite3Sql &sql, Fields fields, int pageCacheKiB, Stepping stepping)
     : m_shared(std::make_shared<Shared>())
 {
-    m_shared->cursor = std::move(cursor);
+    if (pageCacheKiB > 0)
+        m_cacheLimit.emplace(db, pageCacheKiB);
+    m_shared->cursor = db.queryThrow(sql);
     m_shared->fields = std::move(fields);
     if (stepping != Stepping::OwnThread)
         return;
+    m_shared->lease = db.lend();
     try {
         m_thread = std::thread([shared = m_shared] {
             try {
@@ -164,7 +182,7 @@ CursorAhead::CursorAhead(Sqlite3Cursor cursor, Fields fields, Stepping stepping)
             } catch (...) {
                 // Out of memory for the hand-over itself: the caller learns
                 // of it as of a failure of the cursor.
-                shared->cursor = Sqlite3Cursor();
+                shared->letGo();
                 const std::lock_guard<std::mutex> hold(shared->lock);
                 if (!shared->ended) {
                     shared->ended = true;
@@ -172,11 +190,13 @@ CursorAhead::CursorAhead(Sqlite3Cursor cursor, Fields fields, Stepping stepping)
                 }
                 shared->changed.notify_all();
             }
-            // Stopped early: the statement goes back all the same.
-            shared->cursor = Sqlite3Cursor();
+            // Stopped early: the statement and the connection go back all
+            // the same.
+            shared->letGo();
         });
     } catch (...) {
         // No thread: the rows are stepped on the calling thread.
+        m_shared->lease.giveBack();
     }
 }
 
@@ -190,7 +210,9 @@ CursorAhead::~CursorAhead()
         m_shared->changed.notify_all();
         m_thread.join();
     }
-    m_shared->cursor = Sqlite3Cursor();
+    m_shared->letGo();
+    // Only now, with the connection back on this thread.
+    m_cacheLimit.reset();
 }
 
 bool CursorAhead::next()

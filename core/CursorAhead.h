@@ -6,12 +6,17 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "PageCacheLimit.h"
 #include "Sqlite3Cursor.h"
 
-// The rows of a cursor, stepped on a thread of its own a few batches ahead of
+class Sqlite3DB;
+class Sqlite3Sql;
+
+// The rows of a query, stepped on a thread of its own a few batches ahead of
 // the caller, who works on the rows before them meanwhile: SQLite's decoding
 // of a row and the caller's use of the one before run side by side. Each row
 // carries the values of the fields it was told of, each read from the cursor
@@ -19,10 +24,17 @@
 // the cursor's moveNext() would, and the cursor's failure comes after every
 // row before it.
 //
-// While this lives, the cursor's connection belongs to the stepping thread:
-// the caller must not use the connection until next() has returned false or
-// thrown, or this is gone. When no thread can be started the rows are stepped
-// on the calling thread, a batch at a time, with the same results.
+// The connection is lent to the stepping thread (Sqlite3Lease) from the
+// start until the last row has been stepped: the caller must not use it until
+// next() has returned false or thrown, or this is gone, and in checked builds
+// a call that does ends the program. The stepping thread gives it back before
+// the caller can learn that the rows have ended. When no thread can be started
+// the rows are stepped on the calling thread, a batch at a time, with the
+// same results.
+//
+// A pass that reads each page once in the file's order can ask for a small
+// page cache: it is set before the query and put back when this goes, after
+// the connection has come back.
 class CursorAhead
 {
 public:
@@ -44,9 +56,12 @@ public:
 
     enum class Stepping { OwnThread, CallingThread };
 
-    // cursor: before its first row.
-    CursorAhead(Sqlite3Cursor cursor, Fields fields, Stepping stepping = Stepping::OwnThread);
-    // Stops the stepping and waits for it.
+    // Runs sql on db (a failure throws, with nothing lent); pageCacheKiB:
+    // the page cache while this lives (PageCacheLimit), 0 to leave it as is.
+    CursorAhead(Sqlite3DB &db, const Sqlite3Sql &sql, Fields fields, int pageCacheKiB = 0,
+                Stepping stepping = Stepping::OwnThread);
+    // Stops the stepping and waits for it; then the connection is the
+    // caller's again, and its page cache as it was.
     ~CursorAhead();
     CursorAhead(const CursorAhead &) = delete;
     CursorAhead &operator=(const CursorAhead &) = delete;
@@ -80,6 +95,7 @@ private:
     // of its kind; false for no row, no such field or another kind.
     bool place(int field, Kind kind, size_t *at) const;
 
+    std::optional<PageCacheLimit> m_cacheLimit;
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
     std::unique_ptr<Batch> m_batch;

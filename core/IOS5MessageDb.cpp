@@ -17,7 +17,6 @@
 
 #include "CursorAhead.h"
 #include "MessageIdentity.h"
-#include "PhoneNumber.h"
 #include "PlistNode.h"
 #include "SafePath.h"
 #include "TextPool.h"
@@ -217,31 +216,6 @@ void IOS5MessageDb::readPiecesColumns()
     m_piecesColumns = columns.join(QStringLiteral(", "));
 }
 
-const Country &IOS5MessageDb::countryOfCode(const QString &sn)
-{
-    auto it = m_countryByCode.constFind(sn);
-    if (it == m_countryByCode.constEnd())
-        it = m_countryByCode.insert(sn, m_countries.countryBySn(sn));
-    return *it;
-}
-
-QString IOS5MessageDb::normalizedFor(const QString &sn, const QString &address)
-{
-    const QPair<QString, QString> key(sn, address);
-    auto it = m_normalizedByCode.constFind(key);
-    if (it == m_normalizedByCode.constEnd())
-        it = m_normalizedByCode.insert(key, normalizePhoneNumber(countryOfCode(sn), address));
-    return *it;
-}
-
-QString IOS5MessageDb::normalizedCurrent(const QString &address)
-{
-    auto it = m_normalizedCurrent.constFind(address);
-    if (it == m_normalizedCurrent.constEnd())
-        it = m_normalizedCurrent.insert(address, normalizePhoneNumber(m_countries.currentCountry(), address));
-    return *it;
-}
-
 void IOS5MessageDb::fillContact(_MsgHandle *handle)
 {
     // Asking a closed contacts database would try to build it again for
@@ -333,7 +307,7 @@ void IOS5MessageDb::smsMembers(MsgDataSet::Data &d)
             made->rowid = hid;
             made->country = c.getText(QStringLiteral("country"));
             made->service = QStringLiteral("SMS");
-            made->id = normalizedFor(made->country, c.getText(QStringLiteral("address")));
+            made->id = m_countryCache.normalized(made->country, c.getText(QStringLiteral("address")));
             fillContact(made.get());
             handle = made.release();
             d.handles.insert(hid, handle);
@@ -383,7 +357,7 @@ void IOS5MessageDb::iMessageChats(MsgDataSet::Data &d)
                 // Anything but an address would make a handle without one.
                 if (!item.isString())
                     continue;
-                const QString participant = normalizedCurrent(item.toString());
+                const QString participant = m_countryCache.normalized(QString(), item.toString());
                 if (participant.isEmpty())
                     continue;
                 if (participants.size() == kMaxParticipants) {
@@ -399,7 +373,8 @@ void IOS5MessageDb::iMessageChats(MsgDataSet::Data &d)
             auto *chat = new _MsgChat;
             chat->rowid = id;
             d.chats.insert(id, chat);
-            chat->chat_identifier = normalizedCurrent(c.getText(QStringLiteral("chat_identifier")));
+            chat->chat_identifier =
+                m_countryCache.normalized(QString(), c.getText(QStringLiteral("chat_identifier")));
             chat->guid = (participants.size() < 2 ? QStringLiteral("iMessage;-;") : QStringLiteral("iMessage;+;"))
                          + chat->chat_identifier;
             chat->style = intAt(c, QStringLiteral("style"));
@@ -442,7 +417,8 @@ void IOS5MessageDb::iMessageChats(MsgDataSet::Data &d)
     for (int q = 0; q < 2; ++q) {
         Sqlite3Cursor c = queryThrow(Sqlite3Sql(lastDateQueries[q]));
         while (c.moveNext()) {
-            _MsgChat *chat = byIdentifier.value(normalizedCurrent(c.getText(QLatin1String(lastDateColumns[q]))));
+            const QString identifier = c.getText(QLatin1String(lastDateColumns[q]));
+            _MsgChat *chat = byIdentifier.value(m_countryCache.normalized(QString(), identifier));
             if (!chat)
                 continue;
             const int date = intAt(c, QStringLiteral("last_date"));
@@ -587,7 +563,7 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
         // The rows are stepped on a thread of their own, a few batches ahead
         // of the records made from them; until they end, the connection is
         // that thread's.
-        CursorAhead c(queryThrow(sql), fields);
+        CursorAhead c(*this, sql, fields);
         while (c.next()) {
             auto integer = [&c](Column column) { return c.int64(column); };
             auto number = [&c](Column column) { return clampToInt(c.int64(column)); };
@@ -639,8 +615,8 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 m->date_delivered = number(MadridDateDelivered);
                 m->is_from_me = m->date_delivered > 0 ? 1 : 0;
                 const QString room = text(MadridRoomname);
-                senderKey = normalizedCurrent(text(MadridHandle));
-                chat = iMessageChat(room.isEmpty() ? senderKey : normalizedCurrent(room));
+                senderKey = m_countryCache.normalized(QString(), text(MadridHandle));
+                chat = iMessageChat(room.isEmpty() ? senderKey : m_countryCache.normalized(QString(), room));
             } else {
                 m->guid = newGuid();
                 m->service = QStringLiteral("SMS");
@@ -659,7 +635,7 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 const qint64 gid = integer(GroupId);
                 chat = gid > 0 ? d.chats.value(gid) : nullptr;
                 if (chat && chat->handles.size() >= 2 && !m->is_from_me)
-                    senderKey = normalizedFor(m->country, text(Address));
+                    senderKey = m_countryCache.normalized(m->country, text(Address));
             }
 
             _MsgMessage *message = m.release();

@@ -8,6 +8,7 @@
 
 #include "AbsIOSMessageDb.h"
 #include "Country.h"
+#include "CountryCache.h"
 #include "CountryLibDb.h"
 #include "IOSContactsMemDb.h"
 #include "MessageRecycleDb.h"
@@ -107,11 +108,6 @@ private:
     // empty when it holds none.
     QString partFile(qint64 messageId, qint64 partId);
     void fillContact(_MsgHandle *handle);
-    // The country of a two-letter code as the country library answers it,
-    // asked once per code.
-    const Country &countryOfCode(const QString &sn);
-    QString normalizedFor(const QString &sn, const QString &address);
-    QString normalizedCurrent(const QString &address);
 
     QDir m_root;
     IOSContactsMemDb m_contacts;
@@ -134,9 +130,7 @@ private:
     QHash<QString, QString> m_partFiles;
     bool m_partFilesRead = false;
 
-    QHash<QString, Country> m_countryByCode;
     // Addresses repeat in every message; normalising each once keeps long
     // loads from spending their time in pattern matching.
-    QHash<QPair<QString, QString>, QString> m_normalizedByCode;
-    QHash<QString, QString> m_normalizedCurrent;
+    CountryCache m_countryCache{m_countries};
 };

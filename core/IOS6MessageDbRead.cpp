@@ -1,18 +1,18 @@
 #include "IOS6MessageDb.h"
 
 #include "CursorAhead.h"
-#include "PageCacheLimit.h"
 #include "ParallelSlices.h"
 
 #include <QDebug>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
-#include "PhoneNumber.h"
+#include "CountryCache.h"
 #include "TextPool.h"
 
 namespace
@@ -183,11 +183,20 @@ void insertChatRows(ChatRows &pending, const std::function<void()> &alongside = 
     for (const Rows &rows : std::as_const(pending))
         total += qint64(rows.size());
     if (total < kThreadedChatRows || pending.size() < 2) {
-        if (alongside)
-            alongside();
+        // The hashes are filled whatever alongside does, as they are when
+        // it runs beside them on threads: one outcome for every size.
+        std::exception_ptr failure;
+        try {
+            if (alongside)
+                alongside();
+        } catch (...) {
+            failure = std::current_exception();
+        }
         for (auto it = pending.begin(); it != pending.end(); ++it)
             fill(it.key(), it.value());
         pending.clear();
+        if (failure)
+            std::rethrow_exception(failure);
         return;
     }
     // Each conversation's hash is its own, and gets the same inserts in the
@@ -287,7 +296,7 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
     }
 
     // Countries by two-letter code, looked up once per load.
-    QHash<QString, Country> countries;
+    CountryCache countries(m_countries);
     TextPool texts;
     Sqlite3Cursor c = queryThrow(
         Sqlite3Sql("select j.chat_id, h.* from chat_handle_join as j inner join handle as h on j.handle_id = h.rowid"));
@@ -304,16 +313,10 @@ void IOS6MessageDb::readChats(MsgDataSet &set, bool lastDates)
             h->uncanonicalized_id = c.getText(QStringLiteral("uncanonicalized_id"));
             h->_ct_name = c.getText(QStringLiteral("_ct_name"));
             h->_photo = c.getBlob(QStringLiteral("_photo"));
-            if (h->country.isEmpty()) {
-                const Country &current = m_countries.currentCountry();
-                h->country = current.sn.toLower();
-                h->id = normalizePhoneNumber(current, h->id);
-            } else {
-                auto it = countries.constFind(h->country);
-                if (it == countries.constEnd())
-                    it = countries.insert(h->country, m_countries.countryBySn(h->country));
-                h->id = normalizePhoneNumber(it.value(), h->id);
-            }
+            // An empty country is the current one's.
+            h->id = countries.normalized(h->country, h->id);
+            if (h->country.isEmpty())
+                h->country = m_countries.currentCountry().sn.toLower();
             if (m_contacts.isOpen()) {
                 try {
                     const IOSContactsMemDb::_Person person = m_contacts.findPerson(h->id);
@@ -380,7 +383,6 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // Service names, accounts and country codes repeat from message to
     // message; the records share one copy of each.
     TextPool texts;
-    const PageCacheLimit limit(*this, kReadCacheKiB);
     // Rows come in the file's order, which is seldom that of the
     // conversations: each conversation's messages are gathered first and
     // put into its hash afterwards, conversation by conversation, made as
@@ -404,7 +406,7 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
     // A failure half way leaves what was read linked, as it was read.
     try {
         // Until the rows end, the connection is the stepping thread's.
-        CursorAhead c(queryThrow(sql), fields);
+        CursorAhead c(*this, sql, fields, kReadCacheKiB);
         while (c.next()) {
             auto num = [&c](C::Column column) { return int(c.int64(kFirstColumnField + column)); };
             auto date = [&c](C::Column column) { return secondsSince2001(c.int64(kFirstColumnField + column)); };

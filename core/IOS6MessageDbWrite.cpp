@@ -8,7 +8,6 @@
 #include "CursorAhead.h"
 #include "IOS6MessageColumns.h"
 #include "MessageIdentity.h"
-#include "PageCacheLimit.h"
 
 namespace
 {
@@ -207,10 +206,12 @@ void IOS6MessageDb::visitRowidTexts(const Sqlite3Sql &sql, const std::function<v
     // Its pages are read once each, in order: the cache is kept small, so
     // that the stepping thread does not take memory the writes after would
     // have found free.
-    const PageCacheLimit limit(*this, kVisitCacheKiB);
-    CursorAhead c(queryThrow(sql), [](const Sqlite3Cursor &) {
-        return std::vector<CursorAhead::Field>{{0, CursorAhead::Kind::Int64}, {1, CursorAhead::Kind::Utf8}};
-    });
+    CursorAhead c(
+        *this, sql,
+        [](const Sqlite3Cursor &) {
+            return std::vector<CursorAhead::Field>{{0, CursorAhead::Kind::Int64}, {1, CursorAhead::Kind::Utf8}};
+        },
+        kVisitCacheKiB);
     while (c.next())
         visit(c.int64(0), c.utf8(1));
 }

@@ -3,7 +3,11 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
+
 #include "MobileDeviceCalls.h"
+
+class device_notification_relay;
 
 // Whom the device library's notifications reach: the slots named here are
 // invoked on the receiver by name, with the device handle as their one
@@ -17,10 +21,15 @@ struct device_notification_target
     device_notification_target(QObject *receiver, const char *arrivedSlot, const char *leftSlot);
 
     // Guarded: a receiver that is destroyed before the process ends is no
-    // longer called.
+    // longer called. Read on the receiver's thread only, where it can be
+    // destroyed: the library's thread never looks at it.
     QPointer<QObject> receiver;
     const char *arrivedSlot = "";
     const char *leftSlot = "";
+    // An object of the receiver's thread, made with the record and living as
+    // long as it: the library's thread only posts the call to it, and it
+    // finds the receiver, if still there, when the call arrives.
+    std::shared_ptr<device_notification_relay> relay;
 };
 
 // Loads the framework when it is not loaded yet (a failure throws

@@ -2,6 +2,7 @@
 
 #include "NotificationProxy.h"
 #include "ServiceSocket.h"
+#include "ThreadHandOff.h"
 
 #include <QDebug>
 
@@ -33,6 +34,7 @@ mobiledevice_notification_thread::~mobiledevice_notification_thread()
 {
     stop();
     wait();
+    acceptHandOff(this);
 }
 
 void mobiledevice_notification_thread::observe(const QStringList &names)
@@ -86,6 +88,11 @@ void mobiledevice_notification_thread::pause(int ms)
 
 void mobiledevice_notification_thread::run()
 {
+    // The destructor's wait() sees the end under Qt's own locks.
+    struct AnnounceEnd {
+        const void *thread;
+        ~AnnounceEnd() { announceHandOff(thread); }
+    } announceEnd{this};
     // Socket 0 is no relay here: on this system it is the standard input.
     if (m_socket == 0) {
         logFailure(QStringLiteral("mobiledevice_notification_thread::run, start service first."));

@@ -1,5 +1,6 @@
 #include "Sqlite3Cursor.h"
 
+#include "Sqlite3Holder.h"
 #include "Sqlite3Stmt.h"
 
 // Holds the statement for the cursor and its copies; releases it for reuse
@@ -10,11 +11,13 @@ struct Sqlite3Cursor::Lease
         : stmt(s)
     {
         stmt->busy = true;
+        stmt->holder().cursorOpened();
     }
     ~Lease()
     {
         stmt->reset();
         stmt->busy = false;
+        stmt->holder().cursorClosed();
     }
     QSharedPointer<Sqlite3Stmt> stmt;
 };

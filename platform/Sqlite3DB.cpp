@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "Sqlite3Holder.h"
 #include "Sqlite3Stmt.h"
 
 namespace
@@ -26,15 +27,43 @@ void configureLibrary()
 }
 } // namespace
 
-Sqlite3DB::Sqlite3DB() = default;
+Sqlite3DB::Sqlite3DB()
+    : m_holder(std::make_shared<Sqlite3Holder>())
+{
+}
 
 Sqlite3DB::~Sqlite3DB()
 {
     close();
 }
 
+bool Sqlite3DB::isOpen() const
+{
+    m_holder->check("Sqlite3DB::isOpen");
+    return m_db != nullptr;
+}
+
+sqlite3 *Sqlite3DB::handle() const
+{
+    m_holder->check("Sqlite3DB::handle");
+    return m_db;
+}
+
+const QString &Sqlite3DB::dbPath() const
+{
+    m_holder->check("Sqlite3DB::dbPath");
+    return m_path;
+}
+
+Sqlite3Lease Sqlite3DB::lend()
+{
+    m_holder->lend("Sqlite3DB::lend");
+    return Sqlite3Lease(m_holder);
+}
+
 void Sqlite3DB::openThrow(const QString &path, int flags)
 {
+    const Sqlite3Holder::Call call(*m_holder, "Sqlite3DB::openThrow");
     close();
     int sqliteFlags = 0;
     if (flags & ReadWrite)
@@ -65,6 +94,7 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
 
 void Sqlite3DB::close()
 {
+    const Sqlite3Holder::Call call(*m_holder, "Sqlite3DB::close");
     // Cursors may still hold statements; close_v2 keeps the connection as a
     // zombie until the last of them is finalized.
     m_cache.clear();
@@ -93,6 +123,7 @@ void Sqlite3DB::rollbackTran()
 
 QSharedPointer<Sqlite3Stmt> Sqlite3DB::prepared(const Sqlite3Sql &sql)
 {
+    const Sqlite3Holder::Call call(*m_holder, "Sqlite3DB::prepared");
     if (!m_db)
         throw std::runtime_error("database is not open");
     const QString &text = sql.sql();
@@ -108,7 +139,7 @@ QSharedPointer<Sqlite3Stmt> Sqlite3DB::prepared(const Sqlite3Sql &sql)
         recent = it.value();
         return it.value();
     }
-    auto stmt = QSharedPointer<Sqlite3Stmt>::create(m_db, sql.sql());
+    auto stmt = QSharedPointer<Sqlite3Stmt>::create(m_db, sql.sql(), m_holder);
     stmt->bind(sql);
     if (it == m_cache.end()) {
         if (m_cache.size() >= kMaxCachedStatements) {
@@ -128,11 +159,13 @@ QSharedPointer<Sqlite3Stmt> Sqlite3DB::prepared(const Sqlite3Sql &sql)
 
 Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql &sql)
 {
+    const Sqlite3Holder::Call call(*m_holder, "Sqlite3DB::queryThrow");
     return Sqlite3Cursor(prepared(sql));
 }
 
 void Sqlite3DB::executeThrow(const Sqlite3Sql &sql)
 {
+    const Sqlite3Holder::Call call(*m_holder, "Sqlite3DB::executeThrow");
     Sqlite3Cursor cursor(prepared(sql));
     while (cursor.moveNext()) {
     }
@@ -140,16 +173,19 @@ void Sqlite3DB::executeThrow(const Sqlite3Sql &sql)
 
 qint64 Sqlite3DB::lastInsertId() const
 {
+    m_holder->check("Sqlite3DB::lastInsertId");
     return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
 }
 
 int Sqlite3DB::changes() const
 {
+    m_holder->check("Sqlite3DB::changes");
     return m_db ? sqlite3_changes(m_db) : 0;
 }
 
 int Sqlite3DB::exec(const QString &sql, QString &error)
 {
+    const Sqlite3Holder::Call call(*m_holder, "Sqlite3DB::exec");
     error.clear();
     if (!m_db) {
         error = QStringLiteral("database is not open");
@@ -165,6 +201,7 @@ int Sqlite3DB::exec(const QString &sql, QString &error)
 
 QHash<QString, _SqliteCol> Sqlite3DB::tbInfo(const QString &table)
 {
+    const Sqlite3Holder::Call call(*m_holder, "Sqlite3DB::tbInfo");
     QHash<QString, _SqliteCol> cols;
     QString quoted = table;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));

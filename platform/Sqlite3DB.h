@@ -5,11 +5,15 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <memory>
+
 #include "Sqlite3Cursor.h"
+#include "Sqlite3Lease.h"
 #include "Sqlite3Sql.h"
 #include "_SqliteCol.h"
 
 struct sqlite3;
+class Sqlite3Holder;
 class Sqlite3Stmt;
 
 // One SQLite connection. Constructed closed. Every failing operation but
@@ -21,7 +25,8 @@ class Sqlite3Stmt;
 //
 // A connection, its statements and cursors are used by one thread at a time:
 // a worker thread takes a connection over while the window waits for it. The
-// connection takes no lock of its own.
+// connection takes no lock of its own; which thread holds it is checked on
+// every call in the test and sanitizer builds (Sqlite3Holder).
 class Sqlite3DB
 {
 public:
@@ -39,10 +44,16 @@ public:
     void openThrow(const QString &path, int flags);
     // Releases the file; a transaction still open is discarded.
     void close();
-    bool isOpen() const { return m_db != nullptr; }
-    // The raw connection; null while closed.
-    sqlite3 *handle() const { return m_db; }
-    const QString &dbPath() const { return m_path; }
+    bool isOpen() const;
+    // The raw connection; null while closed. What is done with it is the
+    // calling thread's use of the connection.
+    sqlite3 *handle() const;
+    const QString &dbPath() const;
+
+    // Lends the connection to another thread, which holds it from its first
+    // call until the lease is given back; this thread may not use it
+    // meanwhile (Sqlite3Lease).
+    Sqlite3Lease lend();
 
     void beginTran();
     void commitTran();
@@ -63,6 +74,7 @@ public:
 private:
     QSharedPointer<Sqlite3Stmt> prepared(const Sqlite3Sql &sql);
 
+    std::shared_ptr<Sqlite3Holder> m_holder;
     sqlite3 *m_db = nullptr;
     QString m_path;
     QHash<QString, QSharedPointer<Sqlite3Stmt>> m_cache;

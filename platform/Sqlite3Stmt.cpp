@@ -3,13 +3,17 @@
 #include <sqlite3.h>
 
 #include <stdexcept>
+#include <utility>
 
+#include "Sqlite3Holder.h"
 #include "Sqlite3Sql.h"
 
-Sqlite3Stmt::Sqlite3Stmt(sqlite3 *db, const QString &sql)
-    : m_db(db)
+Sqlite3Stmt::Sqlite3Stmt(sqlite3 *db, const QString &sql, std::shared_ptr<Sqlite3Holder> holder)
+    : m_holder(std::move(holder))
+    , m_db(db)
     , m_sql(sql)
 {
+    m_holder->check("Sqlite3Stmt::Sqlite3Stmt");
     if (!db)
         throw std::runtime_error("database is not open");
     const QByteArray utf8 = sql.toUtf8();
@@ -33,6 +37,7 @@ Sqlite3Stmt::Sqlite3Stmt(sqlite3 *db, const QString &sql)
 
 Sqlite3Stmt::~Sqlite3Stmt()
 {
+    m_holder->check("Sqlite3Stmt::~Sqlite3Stmt");
     sqlite3_finalize(m_stmt);
 }
 
@@ -44,6 +49,7 @@ void Sqlite3Stmt::fail(const char *what) const
 
 void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
 {
+    m_holder->check("Sqlite3Stmt::bind");
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
     m_bound.clear();
@@ -104,6 +110,7 @@ void Sqlite3Stmt::bind(const Sqlite3Sql &sql)
 
 bool Sqlite3Stmt::step()
 {
+    m_holder->check("Sqlite3Stmt::step");
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) {
         hasRow = true;
@@ -122,6 +129,7 @@ bool Sqlite3Stmt::step()
 
 void Sqlite3Stmt::reset()
 {
+    m_holder->check("Sqlite3Stmt::reset");
     hasRow = false;
     m_rowColumns = 0;
     sqlite3_reset(m_stmt);
@@ -131,11 +139,13 @@ void Sqlite3Stmt::reset()
 
 int Sqlite3Stmt::columnCount() const
 {
+    m_holder->check("Sqlite3Stmt::columnCount");
     return sqlite3_column_count(m_stmt);
 }
 
 int Sqlite3Stmt::columnIndex(const QString &name) const
 {
+    m_holder->check("Sqlite3Stmt::columnIndex");
     // The slot follows from where the characters lie; only the same
     // characters give the kept index.
     RecentName &recent = m_recent[(quintptr(name.constData()) >> 3) % kRecentNames];
@@ -158,26 +168,31 @@ int Sqlite3Stmt::columnIndex(const QString &name) const
 
 QString Sqlite3Stmt::columnName(int index) const
 {
+    m_holder->check("Sqlite3Stmt::columnName");
     return QString::fromUtf8(sqlite3_column_name(m_stmt, index));
 }
 
 bool Sqlite3Stmt::isNull(int index) const
 {
+    m_holder->check("Sqlite3Stmt::isNull");
     return sqlite3_column_type(m_stmt, index) == SQLITE_NULL;
 }
 
 qint64 Sqlite3Stmt::int64At(int index) const
 {
+    m_holder->check("Sqlite3Stmt::int64At");
     return sqlite3_column_int64(m_stmt, index);
 }
 
 double Sqlite3Stmt::doubleAt(int index) const
 {
+    m_holder->check("Sqlite3Stmt::doubleAt");
     return sqlite3_column_double(m_stmt, index);
 }
 
 QString Sqlite3Stmt::textAt(int index) const
 {
+    m_holder->check("Sqlite3Stmt::textAt");
     const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index));
     if (!text)
         return QString();
@@ -186,6 +201,7 @@ QString Sqlite3Stmt::textAt(int index) const
 
 QByteArrayView Sqlite3Stmt::utf8At(int index) const
 {
+    m_holder->check("Sqlite3Stmt::utf8At");
     const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, index));
     if (!text)
         return QByteArrayView();
@@ -194,6 +210,7 @@ QByteArrayView Sqlite3Stmt::utf8At(int index) const
 
 QByteArray Sqlite3Stmt::blobAt(int index) const
 {
+    m_holder->check("Sqlite3Stmt::blobAt");
     const void *data = sqlite3_column_blob(m_stmt, index);
     const int size = sqlite3_column_bytes(m_stmt, index);
     if (!data || size <= 0)
@@ -203,6 +220,7 @@ QByteArray Sqlite3Stmt::blobAt(int index) const
 
 QVariant Sqlite3Stmt::valueAt(int index) const
 {
+    m_holder->check("Sqlite3Stmt::valueAt");
     switch (sqlite3_column_type(m_stmt, index)) {
     case SQLITE_INTEGER:
         return QVariant(static_cast<qlonglong>(int64At(index)));

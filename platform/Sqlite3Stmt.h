@@ -6,18 +6,22 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
+
 struct sqlite3;
+class Sqlite3Holder;
 struct sqlite3_stmt;
 class Sqlite3Sql;
 
 // One prepared statement. Owns the SQLite statement and finalizes it when
 // destroyed. Column names are indexed once per preparation so that getters
-// by name cost a hash look-up.
+// by name cost a hash look-up. Every call is its connection's use, checked
+// against the thread that holds it (Sqlite3Holder).
 class Sqlite3Stmt
 {
 public:
     // Prepares the statement; throws std::runtime_error with SQLite's message.
-    Sqlite3Stmt(sqlite3 *db, const QString &sql);
+    Sqlite3Stmt(sqlite3 *db, const QString &sql, std::shared_ptr<Sqlite3Holder> holder);
     ~Sqlite3Stmt();
     Sqlite3Stmt(const Sqlite3Stmt &) = delete;
     Sqlite3Stmt &operator=(const Sqlite3Stmt &) = delete;
@@ -48,6 +52,8 @@ public:
 
     const QString &sql() const { return m_sql; }
     sqlite3_stmt *handle() const { return m_stmt; }
+    // Which thread holds the connection.
+    Sqlite3Holder &holder() const { return *m_holder; }
 
     // Set while a cursor uses the statement, so that the connection's
     // statement cache does not hand it out twice.
@@ -58,6 +64,7 @@ public:
 private:
     [[noreturn]] void fail(const char *what) const;
 
+    std::shared_ptr<Sqlite3Holder> m_holder;
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     QString m_sql;

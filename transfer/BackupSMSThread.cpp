@@ -1,5 +1,6 @@
 #include "BackupSMSThread.h"
 
+#include "Errors.h"
 #include "MessageOrder.h"
 #include "ProgressForm.h"
 #include "WorkerProgress.h"
@@ -49,7 +50,7 @@ void BackupSMSThread::run()
         m_export.expectMessages(m_messages);
         for (const _MsgMessage *message : std::as_const(m_messages)) {
             if (ProgressForm::isCancelled(m_form))
-                throw -1;
+                throw kWorkerCancelled;
             ++n;
             if (progress.due(n))
                 ProgressForm::postUpdateProgress(m_form, tr("IDS_BACKING_UP_SMS"), WorkerProgress::percent(n, total),

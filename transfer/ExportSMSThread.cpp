@@ -27,6 +27,7 @@
 #include "FileUtils.h"
 #include "MessageDateFormat.h"
 #include "MessageOrder.h"
+#include "ThreadHandOff.h"
 #include "ProgressForm.h"
 #include "WorkerProgress.h"
 #include "WrappedText.h"
@@ -144,7 +145,11 @@ public:
         , m_conversations(conversations)
     {
         for (int i = 0; i < threads; ++i) {
-            std::unique_ptr<QThread> thread(QThread::create([this] { work(); }));
+            std::unique_ptr<QThread> thread(QThread::create([this] {
+                work();
+                // QThread::wait() sees the end under Qt's own locks.
+                announceHandOff(this);
+            }));
             thread->setObjectName(QStringLiteral("ExportWriter"));
             thread->start();
             // A thread that could not be started takes no work.
@@ -166,6 +171,7 @@ public:
         m_work.notify_all();
         for (const std::unique_ptr<QThread> &thread : m_threads)
             thread->wait();
+        acceptHandOff(this);
     }
 
     ConversationWriters(const ConversationWriters &) = delete;

@@ -12,6 +12,7 @@
 #include "PlistNode.h"
 #include "PrivateFiles.h"
 #include "ProgressForm.h"
+#include "ScopedConnection.h"
 #include "SafePath.h"
 #include "TempBackupRoot.h"
 #include "backup2tool.h"
@@ -114,9 +115,12 @@ void IOSMobileBackupThread::run()
         if (!makePrivateDir(m_backupDir.absolutePath()))
             qWarning("Could not make %s private", qUtf8Printable(m_backupDir.absolutePath()));
 
-        connect(tool, SIGNAL(update(double, QString, QString)), this, SLOT(backupUpdate(double, QString, QString)),
-                Qt::UniqueConnection);
-        connect(form, SIGNAL(userCacel()), tool, SLOT(cancel()), Qt::UniqueConnection);
+        // Both connections end with this block: none outlives the run, and
+        // progress is heard on this thread while the tool runs, so nothing
+        // is left queued to reach the dialog after it.
+        const ScopedConnection progress(
+            connect(tool, &backup2tool::update, this, &IOSMobileBackupThread::backupUpdate, Qt::DirectConnection));
+        const ScopedConnection cancel(connect(form, SIGNAL(userCacel()), tool, SLOT(cancel())));
         if (ProgressForm::isCancelled(form))
             throw kCancelled;
 

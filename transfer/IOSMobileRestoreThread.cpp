@@ -8,6 +8,7 @@
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
 #include "ProgressForm.h"
+#include "ScopedConnection.h"
 #include "ServiceUrl.h"
 #include "backup2tool.h"
 
@@ -71,9 +72,12 @@ void IOSMobileRestoreThread::run()
 {
     ProgressForm::postUpdateProgress(form, tr("IDS_RESTORING_BACKUP_TO_IOS"), 0, QString());
     try {
-        connect(tool, SIGNAL(update(double, QString, QString)), this, SLOT(backupUpdate(double, QString, QString)),
-                Qt::UniqueConnection);
-        connect(form, SIGNAL(userCacel()), tool, SLOT(cancel()), Qt::UniqueConnection);
+        // Both connections end with this block: none outlives the run, and
+        // progress is heard on this thread while the tool runs, so nothing
+        // is left queued to reach the dialog after it.
+        const ScopedConnection progress(
+            connect(tool, &backup2tool::update, this, &IOSMobileRestoreThread::backupUpdate, Qt::DirectConnection));
+        const ScopedConnection cancel(connect(form, SIGNAL(userCacel()), tool, SLOT(cancel())));
         if (ProgressForm::isCancelled(form))
             throw kCancelled;
 

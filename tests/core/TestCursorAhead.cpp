@@ -78,10 +78,14 @@ TEST_F(CursorAheadTest, RowsAcrossBatchEdgesReadAsTheCursorReadsThem)
         filled = count;
         const Sqlite3Sql sql("select n, s, b, u from t order by rowid");
         for (const Stepping stepping : kSteppings) {
-            Sqlite3Cursor expected = db.queryThrow(Sqlite3Sql("select n, s, b, u from t order by rowid"));
+            // From a connection of its own: the other is the stepping
+            // thread's while it steps.
+            Sqlite3DB other;
+            other.openThrow(db.dbPath(), Sqlite3DB::ReadOnly);
+            Sqlite3Cursor expected = other.queryThrow(sql);
             int rows = 0;
             {
-                CursorAhead ahead(db.queryThrow(sql), &CursorAheadTest::fields, stepping);
+                CursorAhead ahead(db, sql, &CursorAheadTest::fields, 0, stepping);
                 while (ahead.next()) {
                     ASSERT_TRUE(expected.moveNext()) << count << " row " << rows;
                     EXPECT_EQ(ahead.int64(0), expected.getInt64(0));
@@ -114,7 +118,7 @@ TEST_F(CursorAheadTest, FieldsOfAnotherKindOrNoneReadAsNothing)
 {
     fill(3);
     for (const Stepping stepping : kSteppings) {
-        CursorAhead ahead(db.queryThrow(Sqlite3Sql("select n, s, b, u from t order by rowid")), &CursorAheadTest::fields,
+        CursorAhead ahead(db, Sqlite3Sql("select n, s, b, u from t order by rowid"), &CursorAheadTest::fields, 0,
                           stepping);
         // Before the first row nothing is current.
         EXPECT_EQ(ahead.int64(0), 0);
@@ -161,7 +165,7 @@ TEST_F(CursorAheadTest, FailureComesAfterTheRowsBeforeIt)
         ASSERT_FALSE(expectedError.empty()) << at;
         for (const Stepping stepping : kSteppings) {
             CursorAhead ahead(
-                db.queryThrow(sql), [](const Sqlite3Cursor &) { return std::vector<CursorAhead::Field>{{0, Kind::Int64}}; },
+                db, sql, [](const Sqlite3Cursor &) { return std::vector<CursorAhead::Field>{{0, Kind::Int64}}; }, 0,
                 stepping);
             int rows = 0;
             std::string error;
@@ -194,8 +198,8 @@ TEST_F(CursorAheadTest, LeftEarlyFreesTheStatement)
         for (const int read : {0, 1, CursorAhead::kBatchRows + 3}) {
             {
                 CursorAhead ahead(
-                    db.queryThrow(sql),
-                    [](const Sqlite3Cursor &) { return std::vector<CursorAhead::Field>{{0, Kind::Int64}}; }, stepping);
+                    db, sql, [](const Sqlite3Cursor &) { return std::vector<CursorAhead::Field>{{0, Kind::Int64}}; },
+                    0, stepping);
                 for (int i = 0; i < read; ++i)
                     ASSERT_TRUE(ahead.next());
             }
@@ -216,13 +220,13 @@ TEST_F(CursorAheadTest, FieldsAreAskedOnceWithTheFirstRow)
             int asked = 0;
             QStringList names;
             CursorAhead ahead(
-                db.queryThrow(Sqlite3Sql("select n as first, s from t")),
+                db, Sqlite3Sql("select n as first, s from t"),
                 [&](const Sqlite3Cursor &first) {
                     ++asked;
                     names = first.getRow().columns();
                     return std::vector<CursorAhead::Field>{{first.columnIndex(QStringLiteral("FIRST")), Kind::Int64}};
                 },
-                stepping);
+                0, stepping);
             int rows = 0;
             while (ahead.next())
                 ++rows;
@@ -233,6 +237,71 @@ TEST_F(CursorAheadTest, FieldsAreAskedOnceWithTheFirstRow)
             }
         }
     }
+}
+
+qint64 cacheSize(Sqlite3DB &db)
+{
+    Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("PRAGMA cache_size"));
+    return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+// The page cache is small while the rows are stepped and as it was once the
+// stepping has gone, however it ended; a query that fails lends nothing.
+TEST_F(CursorAheadTest, APassOfItsOwnPageCache)
+{
+    fill(CursorAhead::kBatchRows * 3);
+    db.executeThrow(Sqlite3Sql("PRAGMA cache_size=-65536"));
+    for (const Stepping stepping : kSteppings) {
+        for (const int read : {0, 2, CursorAhead::kBatchRows * 3 + 1}) {
+            qint64 whileStepping = 0;
+            {
+                CursorAhead ahead(
+                    db, Sqlite3Sql("select n from t"),
+                    [&](const Sqlite3Cursor &) {
+                        // On the thread that holds the connection now.
+                        whileStepping = cacheSize(db);
+                        return std::vector<CursorAhead::Field>{{0, Kind::Int64}};
+                    },
+                    4096, stepping);
+                for (int i = 0; i < read && ahead.next(); ++i) {
+                }
+            }
+            // Rows not asked for may have been stepped all the same.
+            if (read > 0)
+                EXPECT_EQ(whileStepping, -4096) << read;
+            EXPECT_EQ(cacheSize(db), -65536) << read;
+        }
+        EXPECT_THROW(CursorAhead(db, Sqlite3Sql("select nothing from nowhere"),
+                                 [](const Sqlite3Cursor &) { return std::vector<CursorAhead::Field>{}; }, 4096, stepping),
+                     std::runtime_error);
+        EXPECT_EQ(cacheSize(db), -65536);
+    }
+}
+
+// While the rows are stepped on a thread of their own, the connection is
+// that thread's: the caller's own use of it is a fault the checks catch.
+TEST_F(CursorAheadTest, TheCallerMayNotUseTheConnectionWhileItIsLent)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    fill(CursorAhead::kBatchRows * CursorAhead::kBatches * 4);
+    EXPECT_DEATH(
+        {
+            CursorAhead ahead(
+                db, Sqlite3Sql("select n from t"),
+                [](const Sqlite3Cursor &) { return std::vector<CursorAhead::Field>{{0, Kind::Int64}}; });
+            ahead.next();
+            db.queryThrow(Sqlite3Sql("select count(*) from t"));
+        },
+        "SQLite connection used from the wrong thread: Sqlite3DB::queryThrow");
+    // Stepped in place, the rows leave the connection with the caller.
+    CursorAhead ahead(
+        db, Sqlite3Sql("select n from t"),
+        [](const Sqlite3Cursor &) { return std::vector<CursorAhead::Field>{{0, Kind::Int64}}; }, 0,
+        Stepping::CallingThread);
+    ASSERT_TRUE(ahead.next());
+    Sqlite3Cursor count = db.queryThrow(Sqlite3Sql("select count(*) from t"));
+    ASSERT_TRUE(count.moveNext());
+    EXPECT_EQ(count.getInt64(0), CursorAhead::kBatchRows * CursorAhead::kBatches * 4);
 }
 
 } // namespace

@@ -347,6 +347,60 @@ TEST_F(IOS6MessageDbReadTest, ADamagedPageHalfWayKeepsTheMessagesBeforeIt)
     EXPECT_EQ(chats.getInt64(0), 1);
 }
 
+// A file whose attachment table is damaged: the read fails with SQLite's own
+// message once the messages are in, and every message read is linked into its
+// conversation as it would be without the failure, however many there are
+// (many are put into their conversations on several threads).
+TEST_F(IOS6MessageDbReadTest, AFailureOfTheAttachmentsLeavesTheMessagesLinked)
+{
+    for (const int count : {10, 20010}) {
+        SCOPED_TRACE(count);
+        QFile::remove(smsDb());
+        qint64 chats[2] = {};
+        {
+            IOS6SmsDbFixture sms(smsDb(), IOS6SmsDbFixture::Device, true);
+            sms.begin();
+            const qint64 handle = sms.addHandle(QStringLiteral("+15550000001"));
+            for (int c = 0; c < 2; ++c) {
+                chats[c] = sms.addChat(QStringLiteral("SMS;-;+1555000000%1").arg(c), QStringLiteral("+1555000000%1").arg(c));
+                sms.joinChatHandle(chats[c], handle);
+            }
+            for (int i = 0; i < count; ++i) {
+                const qint64 m = sms.addMessage(chats[i % 2], handle, QStringLiteral("G%1").arg(i), QStringLiteral("t"),
+                                                1000 + i, i % 2);
+                if (i % 5 == 0)
+                    sms.addAttachment(m, QStringLiteral("A%1").arg(i),
+                                      QStringLiteral("~/Library/SMS/Attachments/damaged-%1.jpg").arg(i),
+                                      QStringLiteral("image/jpeg"));
+            }
+            sms.commit();
+        }
+        QByteArray page;
+        ASSERT_TRUE(damagePageHolding(smsDb(), "damaged-0.jpg", &page));
+
+        IOS6MessageDb db(root(), QString(), false);
+        MsgDataSet set = MsgDataSet::create();
+        std::string error;
+        try {
+            db.messages(set, 0);
+        } catch (const std::exception &e) {
+            error = e.what();
+        }
+        EXPECT_NE(error.find("malformed"), std::string::npos) << error;
+        const auto &messages = set.data()->messages;
+        ASSERT_EQ(messages.size(), count);
+        for (int c = 0; c < 2; ++c) {
+            const _MsgChat *chat = set.data()->chats.value(chats[c]);
+            ASSERT_TRUE(chat);
+            EXPECT_EQ(chat->messages.size(), count / 2) << c;
+            for (auto it = chat->messages.cbegin(); it != chat->messages.cend(); ++it) {
+                ASSERT_EQ(it.value(), messages.value(it.key().toLongLong()));
+                ASSERT_EQ(it.value()->chat, chat);
+            }
+        }
+    }
+}
+
 // Rowids close together, far apart and at the ends of the 64-bit range: each
 // message is one record under its rowid, in every conversation it is joined
 // to, and a second read into the same set finds the records of the first.

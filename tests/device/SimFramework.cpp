@@ -13,6 +13,8 @@
 #include "MobileDeviceFramework.h"
 #include "device_notification_target.h"
 
+#include <list>
+
 QString simFrameworkDir()
 {
     return QStringLiteral(LARKSPAN_SIM_DIR);
@@ -98,10 +100,12 @@ void DeviceReceiver::iosDeviceDisconnected(void *device)
 
 QList<void *> subscribeAndWait(DeviceReceiver &receiver, int n)
 {
-    static device_notification_target target;
-    target = device_notification_target(&receiver, "iosDeviceConnected", "iosDeviceDisconnected");
+    // The library keeps every target it was given and may call it at any
+    // time: none is changed or freed.
+    static auto *targets = new std::list<device_notification_target>();
+    targets->emplace_back(&receiver, "iosDeviceConnected", "iosDeviceDisconnected");
     QList<void *> handles;
-    EXPECT_EQ(mobiledevice_subscribe(&target), 0);
+    EXPECT_EQ(mobiledevice_subscribe(&targets->back()), 0);
     EXPECT_TRUE(receiver.waitForEvents(n)) << "only " << receiver.events().size() << " of " << n << " events";
     for (const DeviceReceiver::Event &e : receiver.events()) {
         if (e.arrived)

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <stdexcept>
 
 #include "Lockdown.h"
@@ -118,6 +120,36 @@ TEST(DeviceNotificationTest, ATargetWithoutReceiverOrSlotsInvokesNothing)
     device_notification_target stale(gone.get(), "iosDeviceConnected", "iosDeviceDisconnected");
     gone.reset();
     device_notification_callback(&arrived, &stale);
+}
+
+TEST(DeviceNotificationTest, AReceiverMayGoWhileTheLibraryCalls)
+{
+    // The library calls from a thread of its own, whenever a device comes or
+    // goes; the window may be destroyed on its thread meanwhile. Calls that
+    // arrive before it goes reach it, the others nobody.
+    auto receiver = std::make_unique<DeviceReceiver>();
+    const device_notification_target target(receiver.get(), "iosDeviceConnected", "iosDeviceDisconnected");
+    int device = 0;
+    const DeviceNotificationInfo arrived{&device, 1};
+    constexpr int kCalls = 2000;
+    std::atomic<int> calls{0};
+    std::thread library([&] {
+        for (int i = 0; i < kCalls; ++i) {
+            device_notification_callback(&arrived, const_cast<device_notification_target *>(&target));
+            ++calls;
+        }
+    });
+    while (calls.load() < kCalls / 2)
+        std::this_thread::yield();
+    QCoreApplication::sendPostedEvents();
+    const qsizetype heard = receiver->events().size();
+    receiver.reset();
+    library.join();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_GE(heard, 1);
+    EXPECT_LE(heard, kCalls);
+    EXPECT_EQ(target.receiver, nullptr);
 }
 
 TEST(DeviceNotificationTest, SubscribingWithoutTheFrameworkThrowsTheLoadersMessage)

@@ -17,6 +17,7 @@
 #include "ServicePeer.h"
 #include "ServiceSocket.h"
 #include "SimFramework.h"
+#include "ThreadHandOff.h"
 #include "ThrownText.h"
 #include "mobiledevice_notification_thread.h"
 
@@ -25,44 +26,68 @@ namespace
 
 using Step = ServicePeer::Step;
 
-// What the listener announced, and on which thread.
+const char kConnected = 0;
+
+// What the listener announced, and on which thread. The listener's thread
+// may still announce while this goes: what it records lives with the
+// connection, not with this object, and the connection goes with this.
 class Announcements
 {
 public:
     explicit Announcements(mobiledevice_notification_thread &listener)
+        : m_heard(std::make_shared<Heard>())
     {
-        QObject::connect(
+        m_connection = QObject::connect(
             &listener, &mobiledevice_notification_thread::recNotification, &listener,
-            [this](const QString &name) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_names << name;
-                m_threads << QThread::currentThread();
+            [heard = m_heard](const QString &name) {
+                // Connected while the listener may run already.
+                acceptHandOff(&kConnected);
+                std::lock_guard<std::mutex> lock(heard->mutex);
+                heard->names << name;
+                heard->threads << QThread::currentThread();
             },
             Qt::DirectConnection);
+        announceHandOff(&kConnected);
     }
+    ~Announcements() { QObject::disconnect(m_connection); }
+    Announcements(const Announcements &) = delete;
+    Announcements &operator=(const Announcements &) = delete;
 
+    // Lists of their own, not shared copies: dropping a shared copy outside
+    // the lock would let the listener append in place with no order between
+    // the two that ThreadSanitizer could see.
     QStringList names() const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_names;
+        std::lock_guard<std::mutex> lock(m_heard->mutex);
+        return QStringList(m_heard->names.cbegin(), m_heard->names.cend());
+    }
+    qsizetype count() const
+    {
+        std::lock_guard<std::mutex> lock(m_heard->mutex);
+        return m_heard->names.size();
     }
     QList<QThread *> threads() const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_threads;
+        std::lock_guard<std::mutex> lock(m_heard->mutex);
+        return QList<QThread *>(m_heard->threads.cbegin(), m_heard->threads.cend());
     }
     bool waitFor(int n, int timeoutMs = 15000) const
     {
         const QDeadlineTimer deadline(timeoutMs);
-        while (names().size() < n && !deadline.hasExpired())
+        while (count() < n && !deadline.hasExpired())
             QThread::msleep(10);
-        return names().size() >= n;
+        return count() >= n;
     }
 
 private:
-    mutable std::mutex m_mutex;
-    QStringList m_names;
-    QList<QThread *> m_threads;
+    struct Heard
+    {
+        std::mutex mutex;
+        QStringList names;
+        QList<QThread *> threads;
+    };
+    std::shared_ptr<Heard> m_heard;
+    QMetaObject::Connection m_connection;
 };
 
 Step relay(const char *command, const char *name = nullptr)
@@ -221,6 +246,22 @@ TEST_F(NotificationThreadTest, ARunningListenerCanBeDestroyed)
     listener.reset(); // in its pause after the notification
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_EQ(mobiledevice_closesocket(socket), 0);
+}
+
+TEST_F(NotificationThreadTest, AListenerGoesOnAfterWhoeverHeardItLeft)
+{
+    ServicePeer peer(proxyPath(), {ServicePeer::receive(), ServicePeer::receive(), relay("RelayNotification", "first"),
+                                   relay("RelayNotification", "second"), ServicePeer::receive()});
+    mobiledevice_notification_thread listener(phone);
+    listener.observe({"first", "second"});
+    auto early = std::make_unique<Announcements>(listener);
+    listener.start();
+    ASSERT_TRUE(early->waitFor(1));
+    early.reset(); // in the pause before the second notification
+    Announcements late(listener);
+    ASSERT_TRUE(late.waitFor(1));
+    EXPECT_EQ(late.names(), QStringList("second"));
+    stopAndClose(listener);
 }
 
 TEST_F(NotificationThreadTest, ObservingIsForAListenerAtRest)

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "ThreadHandOff.h"
+
 RecordingProgress::RecordingProgress(QObject *parent)
     : QObject(parent)
 {
@@ -14,15 +16,20 @@ bool RecordingProgress::runWorker(QThread &worker, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
+    // The worker's end is seen by QThread::wait under Qt's own locks.
+    const QMetaObject::Connection ended = connect(
+        &worker, &QThread::finished, &worker, [&worker] { announceHandOff(&worker); }, Qt::DirectConnection);
     worker.start();
     bool inTime = true;
     while (!worker.wait(QDeadlineTimer(5))) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (inTime && clock.elapsed() > timeoutMs) {
+        if (inTime && timeoutMs >= 0 && clock.elapsed() > timeoutMs) {
             inTime = false;
             setCancelled(true);
         }
     }
+    acceptHandOff(&worker);
+    disconnect(ended);
     // Everything the worker posted is queued by now.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     return inTime;
@@ -109,8 +116,9 @@ void RecordingProgress::end(int result)
         m_cancelled.store(true);
 }
 
-void RecordingProgress::updateProgress(QString status, int curProgress, QString progressText)
+void RecordingProgress::updateProgress(const QString &status, int curProgress, const QString &progressText)
 {
+    acceptHandOff(this);
     record({QStringLiteral("updateProgress"), status, curProgress, progressText});
 }
 
@@ -123,18 +131,21 @@ void RecordingProgress::recordEnding(const QString &slot, const QString &text, i
     end(result);
 }
 
-void RecordingProgress::errorOccurred(QString err)
+void RecordingProgress::errorOccurred(const QString &err)
 {
+    acceptHandOff(this);
     recordEnding(QStringLiteral("errorOccurred"), err, 0);
 }
 
-void RecordingProgress::succeed(QString tipsStr)
+void RecordingProgress::succeed(const QString &tipsStr)
 {
+    acceptHandOff(this);
     recordEnding(QStringLiteral("succeed"), tipsStr, 1);
 }
 
-void RecordingProgress::tipsWait(QString info)
+void RecordingProgress::tipsWait(const QString &info)
 {
+    acceptHandOff(this);
     record({QStringLiteral("tipsWait"), info, 0, QString()});
     m_waiting.store(false);
 }

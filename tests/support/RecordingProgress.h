@@ -29,9 +29,11 @@ public:
     explicit RecordingProgress(QObject *parent = nullptr);
 
     // Starts the worker, delivers its posts while it runs and those still
-    // queued when it ends. When it runs longer than timeoutMs it is asked to
-    // cancel, waited for, and false is returned.
-    bool runWorker(QThread &worker, int timeoutMs = 60000);
+    // queued when it ends. With a timeoutMs of 0 or more, a worker that runs
+    // longer is asked to cancel, waited for, and false is returned; by
+    // default it is given whatever time it takes (a worker that hangs is the
+    // test runner's time-out), as a busy machine may make any run slow.
+    bool runWorker(QThread &worker, int timeoutMs = -1);
 
     // Everything that arrived, in order.
     const QList<Post> &posts() const { return m_posts; }
@@ -67,11 +69,11 @@ signals:
     void userCacel();
 
 private slots:
-    void updateProgress(QString status, int curProgress, QString progressText);
-    void errorOccurred(QString err);
-    void succeed(QString tipsStr);
+    void updateProgress(const QString &status, int curProgress, const QString &progressText);
+    void errorOccurred(const QString &err);
+    void succeed(const QString &tipsStr);
     // The note counts as read at once.
-    void tipsWait(QString info);
+    void tipsWait(const QString &info);
 
 private:
     Q_INVOKABLE void markWaiting();

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "../device/SimFramework.h"
 #include "AppFolders.h"
@@ -325,6 +326,21 @@ TEST_F(IOSMobileBackupThreadTest, TheToolsProgressReachesTheDialog)
         EXPECT_EQ(direct.updates().first().text, QString());
         EXPECT_EQ(direct.updates().first().progressText, QString());
     }
+}
+
+TEST_F(IOSMobileBackupThreadTest, TheDialogMayGoBeforeTheWorker)
+{
+    // Whichever of the two its caller declares first, nothing of a finished
+    // run is left to reach a dialog that is gone.
+    IOSDevice d = device(QStringLiteral("ticking"));
+    auto progress = std::make_unique<RecordingProgress>();
+    IOSMobileBackupThread worker(&d, progress.get());
+    worker.start();
+    worker.wait();
+    progress.reset();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(worker.isFinished());
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "../device/SimFramework.h"
 #include "IOSDevice.h"
 #include "IOSMobileRestoreThread.h"
@@ -46,12 +48,14 @@ protected:
                                                    "(2147483648 bytes free of 3221225472)"},
                                         {"exit_code", 1}}),
                  restoreDevice("slow", {{"domains", domains}, {"duration_ms", 20000}}),
+                 restoreDevice("ticking", {{"domains", domains}, {"duration_ms", 1200}}),
              }}});
         QString error;
         ASSERT_TRUE(loadSimFramework(&error)) << error.toStdString();
-        const QList<void *> arrived = subscribeAndWait(receiver, 4);
-        ASSERT_EQ(arrived.size(), 4);
-        handles = {{"phone", arrived[0]}, {"findmy", arrived[1]}, {"full", arrived[2]}, {"slow", arrived[3]}};
+        const QList<void *> arrived = subscribeAndWait(receiver, 5);
+        ASSERT_EQ(arrived.size(), 5);
+        handles = {{"phone", arrived[0]}, {"findmy", arrived[1]}, {"full", arrived[2]}, {"slow", arrived[3]},
+                   {"ticking", arrived[4]}};
         ASSERT_TRUE(root.isValid());
     }
     void TearDown() override { QCoreApplication::removeTranslator(&translator); }
@@ -176,6 +180,22 @@ TEST_F(IOSMobileRestoreThreadTest, CancelStopsTheToolAndPostsNothing)
     EXPECT_EQ(progress.endings(), 0);
     EXPECT_EQ(progress.postsAfterEnd(), 0);
     EXPECT_TRUE(QFileInfo::exists(root.filePath(QStringLiteral("slow/Manifest.plist"))));
+}
+
+TEST_F(IOSMobileRestoreThreadTest, TheDialogMayGoBeforeTheWorker)
+{
+    // Whichever of the two its caller declares first, nothing of a finished
+    // run is left to reach a dialog that is gone.
+    backUp(QStringLiteral("ticking"));
+    IOSDevice d = device(QStringLiteral("ticking"));
+    auto progress = std::make_unique<RecordingProgress>();
+    IOSMobileRestoreThread worker(&d, QDir(root.path()), progress.get());
+    worker.start();
+    worker.wait();
+    progress.reset();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(worker.isFinished());
 }
 
 } // namespace

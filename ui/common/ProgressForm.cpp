@@ -7,6 +7,7 @@
 
 #include "AppStyleSheet.h"
 #include "MessageBoxes.h"
+#include "ThreadHandOff.h"
 #include "WinMovable.h"
 
 ProgressForm::ProgressForm(const QString &title, QWidget *parent)
@@ -49,21 +50,27 @@ void ProgressForm::markWaiting()
 
 void ProgressForm::postUpdateProgress(QObject *form, const QString &status, int curProgress, const QString &progressText)
 {
-    if (form)
-        QMetaObject::invokeMethod(form, "updateProgress", Qt::AutoConnection, Q_ARG(QString, status),
+    if (!form)
+        return;
+    announceHandOff(form);
+    QMetaObject::invokeMethod(form, "updateProgress", Qt::AutoConnection, Q_ARG(QString, status),
             Q_ARG(int, curProgress), Q_ARG(QString, progressText));
 }
 
 void ProgressForm::postErrorOccurred(QObject *form, const QString &err)
 {
-    if (form)
-        QMetaObject::invokeMethod(form, "errorOccurred", Qt::AutoConnection, Q_ARG(QString, err));
+    if (!form)
+        return;
+    announceHandOff(form);
+    QMetaObject::invokeMethod(form, "errorOccurred", Qt::AutoConnection, Q_ARG(QString, err));
 }
 
 void ProgressForm::postSucceed(QObject *form, const QString &tipsStr)
 {
-    if (form)
-        QMetaObject::invokeMethod(form, "succeed", Qt::AutoConnection, Q_ARG(QString, tipsStr));
+    if (!form)
+        return;
+    announceHandOff(form);
+    QMetaObject::invokeMethod(form, "succeed", Qt::AutoConnection, Q_ARG(QString, tipsStr));
 }
 
 void ProgressForm::postTipsWait(QObject *form, const QString &info)
@@ -71,6 +78,7 @@ void ProgressForm::postTipsWait(QObject *form, const QString &info)
     if (!form)
         return;
     QMetaObject::invokeMethod(form, "markWaiting", Qt::DirectConnection);
+    announceHandOff(form);
     QMetaObject::invokeMethod(form, "tipsWait", Qt::AutoConnection, Q_ARG(QString, info));
 }
 

@@ -39,7 +39,9 @@ public:
     Q_INVOKABLE bool isCancelled() const;
     Q_INVOKABLE bool isWaiting() const;
 
-    // Worker side; any thread. A null form is ignored.
+    // Worker side; any thread. A null form is ignored. Each post announces a
+    // hand-off to the form (ThreadHandOff.h), which a receiver taking the
+    // texts by reference accepts before it reads them.
     static void postUpdateProgress(QObject *form, const QString &status, int curProgress, const QString &progressText);
     static void postErrorOccurred(QObject *form, const QString &err);
     static void postSucceed(QObject *form, const QString &tipsStr);

@@ -10,9 +10,9 @@
 
 class CountryLibDb;
 
-// The country library's answers for the rows of one scan. Country codes and
-// addresses repeat from row to row, so each code is looked up and each
-// address normalised once.
+// The country library's answers for the rows of one read or scan. Country
+// codes and addresses repeat from row to row, so each code is looked up and
+// each address normalised once.
 class CountryCache
 {
 public:
@@ -22,8 +22,10 @@ public:
     // country for an empty code; nothing for a code the library lacks.
     // Library errors throw.
     const std::optional<Country> &countryOf(const QString &code);
-    // normalizePhoneNumber of the address for the country of code, which
-    // countryOf must have found.
+    // The same, with the current country for a code the library lacks (as
+    // CountryLibDb::countryBySn answers).
+    const Country &countryOrCurrent(const QString &code);
+    // normalizePhoneNumber of the address for countryOrCurrent of code.
     QString normalized(const QString &code, const QString &address);
 
 private:

@@ -26,13 +26,17 @@ const std::optional<Country> &CountryCache::countryOf(const QString &code)
     return *it;
 }
 
+const Country &CountryCache::countryOrCurrent(const QString &code)
+{
+    const std::optional<Country> &country = countryOf(code);
+    return country ? *country : m_library.currentCountry();
+}
+
 QString CountryCache::normalized(const QString &code, const QString &address)
 {
     const QPair<QString, QString> key(code, address);
     auto it = m_numbers.find(key);
-    if (it == m_numbers.end()) {
-        const std::optional<Country> &country = countryOf(code);
-        it = m_numbers.insert(key, normalizePhoneNumber(country ? *country : Country(), address));
-    }
+    if (it == m_numbers.end())
+        it = m_numbers.insert(key, normalizePhoneNumber(countryOrCurrent(code), address));
     return *it;
 }
