@@ -18,8 +18,7 @@ constexpr qsizetype kMinSlice = 1024;
 
 size_t guidDigest(QByteArrayView utf8)
 {
-    const size_t digest = qHash(utf8, qGlobalQHashSeed());
-    return digest == 0 ? 1 : digest;
+    return qHash(utf8, qGlobalQHashSeed());
 }
 
 size_t guidDigest(const QString &guid)
@@ -60,16 +59,13 @@ void FingerprintsAhead::computeBlock(qsizetype from)
     });
 }
 
-const FingerprintsAhead::Coming *FingerprintsAhead::take(const _MsgMessage *message, const Coming **next)
+const FingerprintsAhead::Coming *FingerprintsAhead::take(const _MsgMessage *message)
 {
-    *next = nullptr;
     if (!message || m_next >= m_messages.size() || m_messages.at(m_next) != message)
         return nullptr;
     if (m_block.empty() || m_next >= m_blockFrom + qsizetype(m_block.size()))
         computeBlock(m_next);
     const Coming *digest = &m_block[size_t(m_next - m_blockFrom)];
     ++m_next;
-    if (m_next < m_blockFrom + qsizetype(m_block.size()))
-        *next = &m_block[size_t(m_next - m_blockFrom)];
     return digest;
 }

@@ -3,28 +3,26 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QMetaMethod>
-#include <QPair>
-#include <QRegularExpression>
-#include <QSet>
 
 #include <algorithm>
 #include <future>
 #include <memory>
-#include <string>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include <sqlite3.h>
 
 #include "BackupFolderUpdate.h"
+#include "ChatRowCache.h"
 #include "Clock.h"
+#include "EmptyingTriggers.h"
 #include "IOS6MessageDb.h"
 #include "MbdbFile.h"
 #include "MergeEntry.h"
+#include "MessageJoins.h"
 #include "PlistNode.h"
 #include "ProgressForm.h"
+#include "RowStatement.h"
 #include "SafePath.h"
 #include "WholeFileCopy.h"
 #include "_MsgMessage.h"
@@ -79,269 +77,6 @@ bool backupIsEncrypted(const QDir &backup, const QHash<QString, MbdbRecord> &rec
     return PlistNode::fromData(info.readAll()).dictItem(QStringLiteral("IsEncrypted")).toBool();
 }
 
-// The (message rowid, other rowid) pairs of a join query, sorted by message
-// rowid, so that the joins of one message are found by a binary search: a
-// hundred thousand messages cost two vectors of pairs, not a hash of lists.
-using JoinList = std::vector<std::pair<qint64, qint64>>;
-
-JoinList readJoins(IOS6MessageDb &db, const char *sql)
-{
-    JoinList joins;
-    Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(sql));
-    while (c.moveNext())
-        joins.emplace_back(c.getInt64(0), c.getInt64(1));
-    std::stable_sort(joins.begin(), joins.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    return joins;
-}
-
-auto joinsOf(const JoinList &joins, qint64 messageRowid)
-{
-    return std::equal_range(joins.begin(), joins.end(), std::make_pair(messageRowid, qint64(0)),
-                            [](const auto &a, const auto &b) { return a.first < b.first; });
-}
-
-// The tables the merge empties before it writes them again.
-bool isEmptiedTable(const QString &table)
-{
-    static const char *const tables[] = {"attachment",        "chat",           "handle",          "message",
-                                         "message_attachment_join", "chat_message_join", "chat_handle_join"};
-    return std::any_of(std::begin(tables), std::end(tables), [&](const char *name) {
-        return table.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-    });
-}
-
-// Whether a trigger, whenever it fires, does nothing but remove or change
-// rows of the emptied tables and call the functions the database class
-// registers as no-ops (with the number of arguments they take). Anything
-// else (an insert, another table, RAISE, a function that is not known, a
-// text the reading below does not follow) counts as doing more.
-bool triggerOnlyEmpties(const QString &sql)
-{
-    // Quotes, brackets and comments could hide a ';' or a keyword.
-    for (const char *hiding : {"'", "\"", "`", "[", "--", "/*"}) {
-        if (sql.contains(QLatin1String(hiding)))
-            return false;
-    }
-    static const QRegularExpression shape(QStringLiteral(R"(^\s*CREATE\s+TRIGGER\s(.*?)\bBEGIN\b(.*)\bEND\s*;?\s*$)"),
-                                          QRegularExpression::CaseInsensitiveOption
-                                              | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression call(QStringLiteral(R"((\w+)\s*\()"));
-    static const QRegularExpression removal(QStringLiteral(R"(^(?:DELETE\s+FROM|UPDATE)\s+(\w+)\b)"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression noOp(QStringLiteral(R"(^SELECT\s+(\w+)\s*\(([\w\s.,]*)\)$)"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch trigger = shape.match(sql);
-    if (!trigger.hasMatch())
-        return false;
-    // Words before an opening parenthesis may only be the keywords of
-    // conditions and subqueries.
-    const auto onlyKeywordCalls = [](const QString &text) {
-        static const QStringList keywords = {QStringLiteral("WHEN"), QStringLiteral("WHERE"), QStringLiteral("AND"),
-                                             QStringLiteral("OR"),   QStringLiteral("NOT"),   QStringLiteral("IN"),
-                                             QStringLiteral("EXISTS"), QStringLiteral("SELECT")};
-        for (auto it = call.globalMatch(text); it.hasNext();) {
-            if (!keywords.contains(it.next().captured(1), Qt::CaseInsensitive))
-                return false;
-        }
-        return true;
-    };
-    if (!onlyKeywordCalls(trigger.captured(1)))
-        return false;
-    const QStringList statements = trigger.captured(2).split(QLatin1Char(';'));
-    for (const QString &raw : statements) {
-        const QString statement = raw.simplified();
-        if (statement.isEmpty())
-            continue;
-        const QRegularExpressionMatch changes = removal.match(statement);
-        if (changes.hasMatch()) {
-            if (!isEmptiedTable(changes.captured(1)) || !onlyKeywordCalls(statement))
-                return false;
-            continue;
-        }
-        const QRegularExpressionMatch called = noOp.match(statement);
-        if (!called.hasMatch())
-            return false;
-        const QString name = called.captured(1);
-        const QString arguments = called.captured(2).trimmed();
-        const int args = arguments.isEmpty() ? 0 : int(arguments.count(QLatin1Char(','))) + 1;
-        const auto is = [&](const char *function, int count) {
-            return name.compare(QLatin1String(function), Qt::CaseInsensitive) == 0 && args == count;
-        };
-        const bool known = is("delete_attachment_path", 1) || is("before_delete_attachment_path", 2);
-        if (!known)
-            return false;
-    }
-    return true;
-}
-
-// The guids of the chosen messages, each with a slot number (0, 1, ... in
-// the order first seen): one array of their bytes and an open-addressed
-// table over it, as a hundred thousand small hash nodes of their own would
-// cost more than the look-ups do.
-class GuidSlots
-{
-public:
-    explicit GuidSlots(qsizetype expected)
-    {
-        qsizetype capacity = 16;
-        while (capacity < expected * 2)
-            capacity *= 2;
-        m_table.assign(size_t(capacity), -1);
-        m_keys.reserve(size_t(expected));
-    }
-
-    qint32 size() const { return qint32(m_keys.size()); }
-
-    // The slot of the guid, a new one when it has none yet.
-    qint32 add(QByteArrayView guid)
-    {
-        const quint64 h = hashOf(guid);
-        size_t at = find(guid, h);
-        if (m_table[at] >= 0)
-            return m_table[at];
-        if (size_t(m_keys.size() + 1) * 2 > m_table.size()) {
-            grow();
-            at = find(guid, h);
-        }
-        const qint32 slot = size();
-        m_keys.push_back(Key{qsizetype(m_bytes.size()), guid.size(), h});
-        m_bytes.append(guid.data(), guid.size());
-        m_table[at] = slot;
-        return slot;
-    }
-
-    // The slot of the guid; -1 when it has none.
-    qint32 slotOf(QByteArrayView guid) const { return m_keys.empty() ? -1 : m_table[find(guid, hashOf(guid))]; }
-
-private:
-    struct Key
-    {
-        qsizetype offset;
-        qsizetype size;
-        quint64 hash;
-    };
-
-    // FNV-1a: guids are short, and the table only needs them spread.
-    static quint64 hashOf(QByteArrayView bytes)
-    {
-        quint64 h = 14695981039346656037ULL;
-        for (const char c : bytes) {
-            h ^= quint8(c);
-            h *= 1099511628211ULL;
-        }
-        return h ^ (h >> 29);
-    }
-
-    // The place of the guid in the table, or the free place where it would go.
-    size_t find(QByteArrayView guid, quint64 h) const
-    {
-        const size_t mask = m_table.size() - 1;
-        for (size_t at = size_t(h) & mask;; at = (at + 1) & mask) {
-            const qint32 slot = m_table[at];
-            if (slot < 0)
-                return at;
-            const Key &k = m_keys[size_t(slot)];
-            if (k.hash == h && QByteArrayView(m_bytes.data() + k.offset, k.size) == guid)
-                return at;
-        }
-    }
-
-    void grow()
-    {
-        std::vector<qint32> table(m_table.size() * 2, -1);
-        const size_t mask = table.size() - 1;
-        for (size_t slot = 0; slot < m_keys.size(); ++slot) {
-            size_t at = size_t(m_keys[slot].hash) & mask;
-            while (table[at] >= 0)
-                at = (at + 1) & mask;
-            table[at] = qint32(slot);
-        }
-        m_table.swap(table);
-    }
-
-    std::string m_bytes;
-    std::vector<Key> m_keys;
-    std::vector<qint32> m_table;
-};
-
-// The UTF-8 bytes of a text into a buffer kept from one call to the next.
-QByteArrayView utf8Of(const QString &text, std::string &buffer)
-{
-    buffer.resize(size_t(text.size()));
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c >= 0x80) {
-            const QByteArray utf8 = text.toUtf8();
-            buffer.assign(utf8.constData(), size_t(utf8.size()));
-            break;
-        }
-        buffer[size_t(i)] = char(c);
-    }
-    return QByteArrayView(buffer.data(), qsizetype(buffer.size()));
-}
-
-// A statement of the merge's own on the merged copy's connection, prepared
-// once and run once per row: the inserts done for every message skip the
-// parameter lists and the statement look-up of the general query path.
-// Errors are SQLite's messages, as everywhere else.
-class RowStatement
-{
-public:
-    RowStatement() = default;
-    ~RowStatement() { sqlite3_finalize(m_stmt); }
-    RowStatement(const RowStatement &) = delete;
-    RowStatement &operator=(const RowStatement &) = delete;
-
-    void prepare(sqlite3 *db, const QString &sql)
-    {
-        finalize();
-        const QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr)
-            != SQLITE_OK) {
-            const std::string msg(sqlite3_errmsg(db));
-            finalize();
-            throw std::runtime_error(msg);
-        }
-        if (!m_stmt)
-            throw std::runtime_error("empty statement: " + sql.toStdString());
-        m_db = db;
-    }
-
-    void finalize()
-    {
-        sqlite3_finalize(m_stmt);
-        m_stmt = nullptr;
-    }
-
-    RowStatement &bind(int place, qint64 value)
-    {
-        if (sqlite3_bind_int64(m_stmt, place, value) != SQLITE_OK)
-            throw std::runtime_error(std::string(sqlite3_errmsg(m_db)));
-        return *this;
-    }
-
-    // Runs the statement to its end and readies it for the next row.
-    void run()
-    {
-        int rc;
-        do
-            rc = sqlite3_step(m_stmt);
-        while (rc == SQLITE_ROW);
-        if (rc != SQLITE_DONE) {
-            // The message before reset() replaces it.
-            const std::string msg(sqlite3_errmsg(m_db));
-            sqlite3_reset(m_stmt);
-            throw std::runtime_error(msg);
-        }
-        sqlite3_reset(m_stmt);
-    }
-
-private:
-    sqlite3 *m_db = nullptr;
-    sqlite3_stmt *m_stmt = nullptr;
-};
-
 void removeDatabaseFiles(const QString &path)
 {
     QFile::remove(path);
@@ -360,11 +95,6 @@ public:
         , m_source(*t.m_sourceDb)
         , m_smsId(mbdbFileId(kHomeDomain, kSmsDbPath))
     {
-        // The flag is read once per message: the reader is looked up once.
-        if (m_t.m_form) {
-            const QMetaObject *meta = m_t.m_form->metaObject();
-            m_isCancelled = meta->method(meta->indexOfMethod("isCancelled()"));
-        }
     }
 
     void run()
@@ -379,10 +109,10 @@ public:
         copyRows(QStringLiteral("handle"));
         copyRows(QStringLiteral("chat_handle_join"));
         copyRows(QStringLiteral("attachment"));
-        m_attachmentJoins = readJoins(*m_merged, "select ma.message_id, ma.attachment_id from "
+        m_attachmentJoins.read(*m_merged, "select ma.message_id, ma.attachment_id from "
                                                  "src.message_attachment_join as ma inner join src.message as m on "
                                                  "ma.message_id=m.rowid");
-        m_chatJoins = readJoins(*m_merged, "select cm.message_id, cm.chat_id from src.chat_message_join as cm inner "
+        m_chatJoins.read(*m_merged, "select cm.message_id, cm.chat_id from src.chat_message_join as cm inner "
                                            "join src.message as m on cm.message_id=m.rowid");
         buildEntries();
         std::stable_sort(m_entries.begin(), m_entries.end(), mergeEntryLess);
@@ -396,10 +126,11 @@ public:
             discardCopy();
             return;
         }
-        writeChatUpdates();
+        m_rows->writeChatUpdates();
         m_merged->endTransaction(true);
         finalizeRowStatements();
         m_merged->close();
+        m_rows.reset();
         m_merged.reset();
         updateBackup();
     }
@@ -411,7 +142,6 @@ public:
 private:
     void discardCopy()
     {
-        finalizeRowStatements();
         if (m_merged) {
             try {
                 m_merged->endTransaction(false);
@@ -420,6 +150,7 @@ private:
                 qWarning("IOS6RestoreMessagesThread rollback failed. %s", e.what());
             }
             m_merged->close();
+            m_rows.reset();
             m_merged.reset();
         }
         if (m_copyMade)
@@ -430,10 +161,7 @@ private:
 
     void checkCancel()
     {
-        bool cancelled = false;
-        if (m_isCancelled.isValid())
-            m_isCancelled.invoke(m_t.m_form, Qt::DirectConnection, Q_RETURN_ARG(bool, cancelled));
-        if (cancelled)
+        if (ProgressForm::isCancelled(m_t.m_form))
             throw -1;
     }
 
@@ -474,6 +202,7 @@ private:
         m_merged = std::make_unique<IOS6MessageDb>(m_source.rootDir(), m_t.m_country, false);
         m_merged->setDbPath(m_copyPath);
         m_merged->ensureOpen();
+        m_rows = std::make_unique<ChatRowCache>(*m_merged);
         // The copy is scratch until the very end: after a crash it is never
         // used, and what reaches the backup is a staged copy of it, which is
         // synced on its own. Waiting for the disk at each of its commits and
@@ -508,7 +237,7 @@ private:
         // of the same tables (all of which end empty) or call the no-op
         // functions, the vacuumed copy is the same without them, and they are
         // left out; a trigger that could do more keeps them all.
-        const bool quiet = emptyingTriggersAreUnused();
+        const bool quiet = EmptyingTriggers::doOnlyEmpty(*m_merged);
         m_merged->beginTransaction();
         if (quiet)
             enableTriggers(false);
@@ -519,19 +248,6 @@ private:
         m_merged->endTransaction(true);
         m_merged->executeThrow(Sqlite3Sql("vacuum"));
         checkCancel();
-    }
-
-    bool emptyingTriggersAreUnused()
-    {
-        // A temporary trigger of this connection could be on them as well.
-        Sqlite3Cursor c = m_merged->queryThrow(
-            Sqlite3Sql("select tbl_name, sql from main.sqlite_master where type='trigger' union all "
-                       "select tbl_name, sql from temp.sqlite_master where type='trigger'"));
-        while (c.moveNext()) {
-            if (isEmptiedTable(c.getText(0)) && !triggerOnlyEmpties(c.getText(1)))
-                return false;
-        }
-        return true;
     }
 
     void enableTriggers(bool on)
@@ -610,8 +326,7 @@ private:
         // guid: chosen messages of one guid share one, and a row of the
         // backup of that guid joins them below.
         const bool hasItemType = m_merged->hasItemType();
-        GuidSlots guidSlots(m_guidsInMemory ? m_t.m_messages.size() : 0);
-        std::string utf8;
+        QHash<QByteArray, qint32> guidSlots;
         std::vector<MergeEntry> chosen;
         chosen.reserve(size_t(m_t.m_messages.size()));
         for (const _MsgMessage *m : std::as_const(m_t.m_messages)) {
@@ -632,8 +347,14 @@ private:
             e.date = m->date;
             e.message = m;
             e.isExisting = false;
-            if (m_guidsInMemory)
-                e.guidSlot = guidSlots.add(utf8Of(m->guid, utf8));
+            if (m_guidsInMemory) {
+                // A guid seen first gets the next slot.
+                const QByteArray guid = m->guid.toUtf8();
+                auto it = guidSlots.find(guid);
+                if (it == guidSlots.end())
+                    it = guidSlots.insert(guid, qint32(guidSlots.size()));
+                e.guidSlot = it.value();
+            }
             chosen.push_back(e);
         }
 
@@ -650,7 +371,7 @@ private:
                 e.date = c.getInt64(1);
                 e.isExisting = true;
                 if (m_guidsInMemory && c.getInt64(2) != 0)
-                    e.guidSlot = guidSlots.slotOf(c.getUtf8(3));
+                    e.guidSlot = guidSlots.value(c.getUtf8(3).toByteArray(), -1);
                 m_entries.push_back(e);
             }
         }
@@ -723,8 +444,6 @@ private:
             db, QStringLiteral("replace into message_attachment_join(message_id,attachment_id) values(?,?)"));
     }
 
-    // Before the connection closes, which finishes only once no statement
-    // of it is left.
     void finalizeRowStatements()
     {
         m_copyExisting.finalize();
@@ -764,13 +483,6 @@ private:
         return c.moveNext() ? int(c.getInt64(0)) : 0;
     }
 
-    void joinChatMessage(qint64 chat, qint64 message) { m_joinChat.bind(1, chat).bind(2, message).run(); }
-
-    void joinMessageAttachment(qint64 message, qint64 attachment)
-    {
-        m_joinAttachment.bind(1, message).bind(2, attachment).run();
-    }
-
     void insertExisting(const MergeEntry &e)
     {
         const qint64 sourceRowid = e.key;
@@ -795,103 +507,38 @@ private:
             if (e.guidSlot >= 0)
                 m_slotRowids[size_t(e.guidSlot)] = rowid;
         }
-        const auto chats = joinsOf(m_chatJoins, sourceRowid);
+        const auto chats = m_chatJoins.of(sourceRowid);
         for (auto it = chats.first; it != chats.second; ++it)
-            joinChatMessage(it->second, rowid);
-        const auto attachments = joinsOf(m_attachmentJoins, sourceRowid);
+            m_joinChat.bind(1, it->second).bind(2, rowid).run();
+        const auto attachments = m_attachmentJoins.of(sourceRowid);
         for (auto it = attachments.first; it != attachments.second; ++it)
-            joinMessageAttachment(rowid, it->second);
-    }
-
-    qint64 chatId(const _MsgChat *chat)
-    {
-        // By record first: the messages of one conversation share it.
-        const auto known = m_chatByRecord.constFind(chat);
-        if (known != m_chatByRecord.constEnd())
-            return known.value();
-        qint64 id = m_chatIds.value(chat->guid);
-        if (id == 0) {
-            id = m_merged->chatRowid(chat->guid);
-            if (id == 0)
-                id = m_merged->insertChat(chat);
-            m_chatIds.insert(chat->guid, id);
-        }
-        m_chatByRecord.insert(chat, id);
-        return id;
-    }
-
-    // The handle's rowid in the merged copy, added and joined to the chat
-    // when missing. Only this run writes the copy, so what it has looked up
-    // stays true to the end.
-    qint64 chatHandleId(qint64 chat, const _MsgHandle *handle)
-    {
-        if (!handle)
-            return 0;
-        qint64 id = m_handleByRecord.value(handle);
-        if (id == 0) {
-            const QPair<QString, QString> key(handle->id, handle->service);
-            id = m_handleIds.value(key);
-            if (id == 0) {
-                id = m_merged->handleRowid(handle);
-                if (id == 0) {
-                    id = m_merged->insertHandle(handle);
-                    m_merged->addChatHandle(chat, id);
-                    m_chatHandles.insert(qMakePair(chat, id));
-                }
-                m_handleIds.insert(key, id);
-            }
-            m_handleByRecord.insert(handle, id);
-        }
-        const QPair<qint64, qint64> join(chat, id);
-        if (!m_chatHandles.contains(join)) {
-            if (!m_merged->hasChatHandle(chat, id))
-                m_merged->addChatHandle(chat, id);
-            m_chatHandles.insert(join);
-        }
-        return id;
+            m_joinAttachment.bind(1, rowid).bind(2, it->second).run();
     }
 
     void insertChosen(const MergeEntry &e)
     {
         const _MsgMessage *m = e.message;
-        const qint64 chat = chatId(m->chat);
-        const qint64 sender = chatHandleId(chat, m->sender);
+        const qint64 chat = m_rows->chatId(m->chat);
+        const qint64 sender = m_rows->chatHandleId(chat, m->sender);
         qint64 rowid = m_guidsInMemory ? m_slotRowids[size_t(e.guidSlot)] : m_merged->messageRowid(m->guid);
         if (rowid == 0) {
-            const qint64 other = chatHandleId(chat, m->other);
+            const qint64 other = m_rows->chatHandleId(chat, m->other);
             rowid = m_merged->insertMessage(m, sender, other, QString());
             if (m_guidsInMemory)
                 m_slotRowids[size_t(e.guidSlot)] = rowid;
-            joinChatMessage(chat, rowid);
-            auto last = m_chatLast.find(chat);
-            if (last == m_chatLast.end())
-                m_chatLast.insert(chat, m->date);
-            else if (m->date > last.value())
-                last.value() = m->date;
+            m_joinChat.bind(1, chat).bind(2, rowid).run();
+            m_rows->messageAdded(chat, m->date);
         }
         // Written once per conversation before the commit; the sender of the
         // last group message in merge order is the one that stays.
         if (m->chat->isGroup() && m->sender)
-            m_lastAddressed.insert(chat, m->sender->id);
+            m_rows->addressed(chat, m->sender->id);
         for (const _MsgAttachment *a : m->attachmentIds()) {
             qint64 attachment = m_merged->attachmentRowid(a);
             if (attachment == 0)
                 attachment = m_merged->insertAttachment(a);
-            joinMessageAttachment(rowid, attachment);
+            m_joinAttachment.bind(1, rowid).bind(2, attachment).run();
         }
-    }
-
-    void writeChatUpdates()
-    {
-        // In chat id order, so that the file comes out the same on every run.
-        QList<qint64> ids = m_chatLast.keys();
-        std::sort(ids.begin(), ids.end());
-        for (qint64 id : std::as_const(ids))
-            m_merged->updateChatLast(id, m_chatLast.value(id));
-        ids = m_lastAddressed.keys();
-        std::sort(ids.begin(), ids.end());
-        for (qint64 id : std::as_const(ids))
-            m_merged->setLastAddressedHandle(id, m_lastAddressed.value(id));
     }
 
     // Everything the backup gains is staged beside its target first; the
@@ -963,24 +610,17 @@ private:
     bool m_copyMade = false;
     std::unique_ptr<IOS6MessageDb> m_merged;
     QString m_copyMessage;
-    QMetaMethod m_isCancelled;
     RowStatement m_copyExisting;
     RowStatement m_joinChat;
     RowStatement m_joinAttachment;
     // Whether the guid slots below stand in for look-ups in the copy.
     bool m_guidsInMemory = false;
     std::vector<qint64> m_slotRowids; // by guid slot: the rowid in the copy, 0 until inserted
-    JoinList m_attachmentJoins;
-    JoinList m_chatJoins;
+    MessageJoins m_attachmentJoins;
+    MessageJoins m_chatJoins;
     std::vector<MergeEntry> m_entries;
     QList<const _MsgMessage *> m_withAttachments;
-    QHash<QString, qint64> m_chatIds;                   // chat guid
-    QHash<const _MsgChat *, qint64> m_chatByRecord;
-    QHash<QPair<QString, QString>, qint64> m_handleIds; // (id, service)
-    QHash<const _MsgHandle *, qint64> m_handleByRecord;
-    QSet<QPair<qint64, qint64>> m_chatHandles;          // joined (chat, handle)
-    QHash<qint64, int> m_chatLast;
-    QHash<qint64, QString> m_lastAddressed;
+    std::unique_ptr<ChatRowCache> m_rows; // of the merged copy
 };
 
 IOS6RestoreMessagesThread::IOS6RestoreMessagesThread(const QString &country, const QList<_MsgMessage *> &messages,
