@@ -26,8 +26,6 @@ const QString kSmsFolder = QStringLiteral("SMS");
 const QString kAddressBookFolder = QStringLiteral("AddressBook");
 const QString kMessageDatabase = QStringLiteral("sms.db");
 
-constexpr int kCancelled = -1;
-
 // A folder is what the record's mode says, whatever its size. The nodes the
 // tree makes up for itself (its root, "Applications") carry no record at all.
 bool isFolder(const Node *node)
@@ -174,7 +172,7 @@ void ITunesCacheSMSThread::cacheTree(const Node *top, const QString &targetDir, 
 
         ProgressForm::postUpdateProgress(m_form, QString(), -1, tr("IDS_CACHING_BACKUP_FILE_%1").arg(node->name));
         if (ProgressForm::isCancelled(m_form))
-            throw kCancelled;
+            throw kWorkerCancelled;
 
         const QString path = joined(item.dir, item.name.isEmpty() ? cacheName(node) : item.name);
         if (isFolder(node)) {

@@ -1,5 +1,6 @@
 #include "DeleteMessagesThread.h"
 
+#include "Errors.h"
 #include "IOS6MessageDb.h"
 #include "ProgressForm.h"
 #include "WorkerProgress.h"
@@ -39,7 +40,7 @@ void DeleteMessagesThread::run()
         m_db->beginDeletes();
         for (int n = 1; n <= total; ++n) {
             if (ProgressForm::isCancelled(m_form))
-                throw -1;
+                throw kWorkerCancelled;
             if (progress.due(n))
                 ProgressForm::postUpdateProgress(m_form, QString(), WorkerProgress::percent(n, total), QString());
             if (m_db->deleteMessage(m_messages->at(n - 1)))

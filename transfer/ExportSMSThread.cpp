@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "AbsFormatExport.h"
+#include "Errors.h"
 #include "ExportMessagesCsv.h"
 #include "ExportMessagesTxt.h"
 #include "ExportOutput.h"
@@ -255,7 +256,7 @@ private:
                 if (index > m_abandonAfter.load(std::memory_order_relaxed))
                     return false;
                 if (ProgressForm::isCancelled(m_form))
-                    throw -1;
+                    throw kWorkerCancelled;
                 if (!exporter) {
                     exporter = makeExporter(m_format, c.path);
                     exporter->begin();
@@ -435,7 +436,7 @@ void ExportSMSThread::run()
             WorkerProgress pacer(total);
             for (const _MsgMessage *message : std::as_const(m_messages)) {
                 if (ProgressForm::isCancelled(m_form))
-                    throw -1;
+                    throw kWorkerCancelled;
                 ++n;
                 if (pacer.due(n))
                     ProgressForm::postUpdateProgress(m_form, QString(), WorkerProgress::percent(n, total),
@@ -534,7 +535,7 @@ int ExportSMSThread::exportConversations(ExportOutput &output)
                 // As before the first message: a cancel comes before any
                 // trouble with the picture folders.
                 if (ProgressForm::isCancelled(m_form))
-                    throw -1;
+                    throw kWorkerCancelled;
                 addPictureFolders(output, outputDir);
             }
             Conversation &c = conversations[size_t(next)];

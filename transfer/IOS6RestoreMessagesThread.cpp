@@ -16,6 +16,7 @@
 #include "ChatRowCache.h"
 #include "Clock.h"
 #include "EmptyingTriggers.h"
+#include "Errors.h"
 #include "IOS6MessageDb.h"
 #include "MbdbFile.h"
 #include "MergeEntry.h"
@@ -162,7 +163,7 @@ private:
     void checkCancel()
     {
         if (ProgressForm::isCancelled(m_t.m_form))
-            throw -1;
+            throw kWorkerCancelled;
     }
 
     // Before any work: the backup has to be one this run can finish. Its

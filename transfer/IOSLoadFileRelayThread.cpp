@@ -25,7 +25,6 @@ namespace
 
 constexpr int kBufferSize = 0x80000;
 constexpr int kReceiveTimeoutMs = 60000;
-constexpr int kCancelled = -1;
 
 const QString kArchiveName = QStringLiteral("file-relay.cpio");
 const QString kOutputName = QStringLiteral("file-relay");
@@ -155,7 +154,7 @@ void IOSLoadFileRelayThread::receiveArchive(int socket, const QString &archivePa
         if (n < 1)
             break;
         if (ProgressForm::isCancelled(form))
-            throw kCancelled;
+            throw kWorkerCancelled;
         total += n;
         ProgressForm::postUpdateProgress(form, QString(), 99, tr("Received:%L1KB").arg(total / 1024));
         if (archive.write(buffer, n) != n)
@@ -188,7 +187,7 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
         if (header < ARCHIVE_WARN)
             throwError(tr("read %1 error. %2").arg(shown(archivePath), htmlEscape(archiveError(reader.get()))));
         if (ProgressForm::isCancelled(form))
-            throw kCancelled;
+            throw kWorkerCancelled;
 
         const char *rawName = archive_entry_pathname(entry);
         const QString entryName = rawName ? QString::fromUtf8(rawName) : QString();
@@ -234,7 +233,7 @@ void IOSLoadFileRelayThread::unpackArchive(const QString &archivePath, const QDi
         qint64 written = 0;
         for (;;) {
             if (ProgressForm::isCancelled(form))
-                throw kCancelled;
+                throw kWorkerCancelled;
             ProgressForm::postUpdateProgress(form, QString(), -1,
                                              tr("Extracted: %L1KB / %L2KB").arg(written / 1024).arg(size / 1024));
             const la_ssize_t n = archive_read_data(reader.get(), buffer, size_t(bufferSize));

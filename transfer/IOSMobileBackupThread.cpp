@@ -20,7 +20,6 @@
 namespace
 {
 
-constexpr int kCancelled = -1;
 // Status.plist is a few hundred bytes and Manifest.plist a few megabytes;
 // a bigger one is not a backup the tool can bring up to date.
 constexpr qint64 kMaxCataloguePlistSize = 64 * 1024 * 1024;
@@ -122,7 +121,7 @@ void IOSMobileBackupThread::run()
             connect(tool, &backup2tool::update, this, &IOSMobileBackupThread::backupUpdate, Qt::DirectConnection));
         const ScopedConnection cancel(connect(form, SIGNAL(userCacel()), tool, SLOT(cancel())));
         if (ProgressForm::isCancelled(form))
-            throw kCancelled;
+            throw kWorkerCancelled;
 
         backup2tool_param request;
         request.op = 0;
@@ -134,7 +133,7 @@ void IOSMobileBackupThread::run()
         // The tool returns normally when it was stopped; the dialog has
         // closed then and hears nothing more.
         if (ProgressForm::isCancelled(form))
-            throw kCancelled;
+            throw kWorkerCancelled;
         ProgressForm::postSucceed(form, QString());
     } catch (int) {
         // An interrupted backup stays: the next one checks whether it is

@@ -5,19 +5,13 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "Errors.h"
 #include "HtmlEscape.h"
 #include "IOSDevice.h"
 #include "ProgressForm.h"
 #include "ScopedConnection.h"
 #include "ServiceUrl.h"
 #include "backup2tool.h"
-
-namespace
-{
-
-constexpr int kCancelled = -1;
-
-} // namespace
 
 IOSMobileRestoreThread::IOSMobileRestoreThread(IOSDevice *device, const QDir &backupRoot, QObject *form,
                                                QObject *parent)
@@ -79,13 +73,13 @@ void IOSMobileRestoreThread::run()
             connect(tool, &backup2tool::update, this, &IOSMobileRestoreThread::backupUpdate, Qt::DirectConnection));
         const ScopedConnection cancel(connect(form, SIGNAL(userCacel()), tool, SLOT(cancel())));
         if (ProgressForm::isCancelled(form))
-            throw kCancelled;
+            throw kWorkerCancelled;
 
         backup2tool_param request;
         request.op = 1;
         tool->run(request);
         if (ProgressForm::isCancelled(form))
-            throw kCancelled;
+            throw kWorkerCancelled;
         ProgressForm::postSucceed(form, QString());
     } catch (int) {
         // The dialog has closed already.
