@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -491,15 +492,18 @@ bool rowidsNeverReused(const QString &createTable)
 // type, which a freed entry keeps as well. For each wanted key (id and
 // service as the file stores them, in UTF-8) the rowids that such bytes on
 // the index pages given name; a page of any other type is passed over.
-QHash<QByteArray, QSet<qint64>> rowidsOfIndexEntries(const QList<Sqlite3File::_Page> &pages,
-                                                     const QList<QByteArray> &keys, int usableSize)
+QHash<QByteArray, QSet<qint64>> rowidsOfIndexEntries(const Sqlite3File &file, const QList<Sqlite3File::_Page> &pages,
+                                                     const QList<QByteArray> &keys)
 {
     QHash<QByteArray, QSet<qint64>> out;
     for (const Sqlite3File::_Page &page : pages) {
         if (!page.page || !page.header || !page.isIndex())
             continue;
         const uchar *begin = page.page;
-        const uchar *end = page.page + usableSize;
+        const uchar *pageEnd = file.pageEndOf(begin);
+        if (!pageEnd)
+            continue;
+        const uchar *end = std::min(pageEnd, begin + file.usableSize());
         for (const QByteArray &key : keys) {
             const QByteArrayView bytes(reinterpret_cast<const char *>(begin), end - begin);
             for (qsizetype at = bytes.indexOf(key, 1); at > 0; at = bytes.indexOf(key, at + 1)) {
@@ -565,7 +569,7 @@ void giveRowidsFromIndex(Sqlite3DB &liveDb, const Sqlite3File &file, const QList
         pages.append(file.readImage(i));
     for (const quint32 n : file.replacedFilePages())
         pages.append(file.readFilePage(n));
-    QHash<QByteArray, QSet<qint64>> named = rowidsOfIndexEntries(pages, wanted.keys(), file.usableSize());
+    QHash<QByteArray, QSet<qint64>> named = rowidsOfIndexEntries(file, pages, wanted.keys());
     QHash<qint64, int> claims;
     for (auto it = named.begin(); it != named.end(); ++it) {
         it.value().subtract(taken);
