@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CursorAhead.h"
+#include "IOS5MessageDefaults.h"
 #include "MessageIdentity.h"
 #include "PlistNode.h"
 #include "SafePath.h"
@@ -575,31 +576,11 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
             auto m = std::make_unique<_MsgMessage>();
             m->rowid = r;
             m->_key = r;
+            IOS5MessageDefaults::apply(*m);
             m->text = text(Text);
-            m->replace = 0;
             m->service_center = shared(SvcCenter);
             m->subject = text(Subject);
             m->country = shared(Country);
-            m->version = 10;
-            m->type = 0;
-            m->is_delivered = 0;
-            m->is_finished = 1;
-            m->is_emote = 0;
-            m->is_empty = 0;
-            m->is_delayed = 0;
-            m->is_auto_reply = 0;
-            m->is_prepared = 1;
-            m->is_read = 1;
-            m->is_system_message = 0;
-            m->is_sent = 1;
-            m->has_dd_results = 0;
-            m->is_service_message = 0;
-            m->is_forward = 0;
-            m->was_downgraded = 0;
-            m->is_archive = 0;
-            m->cache_has_attachments = 0;
-            m->was_data_detected = 1;
-            m->was_deduplicated = 0;
 
             _MsgChat *chat = nullptr;
             QString senderKey;
@@ -619,12 +600,7 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
                 chat = iMessageChat(room.isEmpty() ? senderKey : m_countryCache.normalized(QString(), room));
             } else {
                 m->guid = newGuid();
-                m->service = QStringLiteral("SMS");
-                m->account = QStringLiteral("e:");
-                m->error = 0;
-                m->date = smsDate(integer(Date));
-                m->date_read = m->date;
-                m->date_delivered = m->date;
+                IOS5MessageDefaults::applySms(*m, smsDate(integer(Date)));
                 m->is_from_me = integer(Flags) == 3 ? 1 : 0;
                 if (!parts.isEmpty()) {
                     const auto it = parts.constFind(r);
