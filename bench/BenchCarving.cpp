@@ -27,7 +27,8 @@
 //
 // Defaults: 100000 messages in 500 conversations, a fifth deleted. ONLY set
 // to a release (ios5_0, ios5_1, ios6, later), optionally with _journal or
-// _wal, limits the runs; with KEEP set the working folder is kept.
+// _wal, limits the runs; with KEEP set the working folder is kept, with a
+// copy of the files as the scan found them (scanned.db and its -wal).
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -283,6 +284,13 @@ void run(const QDir &root, Writer::Release release, Writer::Mode mode, const Cou
         }
         const qint64 walSize = QFileInfo(w.dbPath() + QStringLiteral("-wal")).size();
         const double made = clock.nsecsElapsed() / 1e9;
+
+        // With KEEP, the files as the scan finds them (the writer removes the
+        // log when it closes).
+        if (!qEnvironmentVariableIsEmpty("KEEP")) {
+            QFile::copy(w.dbPath(), root.filePath(QStringLiteral("scanned.db")));
+            QFile::copy(w.dbPath() + QStringLiteral("-wal"), root.filePath(QStringLiteral("scanned.db-wal")));
+        }
 
         // The scan.
         const QString recyclePath = root.filePath(QStringLiteral("recycle.db"));

@@ -264,8 +264,9 @@ LiveMessages liveMessages(Sqlite3DB &db, const QList<_SqliteCol> &cols, const Co
     if (guid)
         sql += QStringLiteral(", %1 as g").arg(quoted(cols[map.guid].name));
     sql += QStringLiteral(" from message");
-    const QString r = QStringLiteral("r"), d = QStringLiteral("d"), f = QStringLiteral("f"), t = QStringLiteral("t"),
-                  mk = QStringLiteral("m"), dd = QStringLiteral("dd"), g = QStringLiteral("g");
+    // Read by place (the order of the select above): finding a column by its
+    // name for every value of every live row cost a tenth of the scan.
+    const int r = 0, d = 1, f = 2, t = 3, mk = 4, dd = 5, g = 6;
     Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(sql));
     while (c.moveNext()) {
         const bool iMessage = madrid && c.getInt64(mk) == 1;

@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -483,6 +484,104 @@ bool rowidsNeverReused(const QString &createTable)
     return createTable.contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
 }
 
+// A handle row deleted from a page that stays in use loses its rowid: the
+// freeblock's link and size overwrite the cell's first four bytes, which
+// hold the payload length, the rowid and the record's header length. The
+// entry of the table's UNIQUE (id, service) index keeps it: that record's
+// body is id, service, rowid, and right before id stands the rowid's serial
+// type, which a freed entry keeps as well. For each wanted key (id and
+// service as the file stores them, in UTF-8) the rowids that such bytes on
+// the index pages given name; a page of any other type is passed over.
+QHash<QByteArray, QSet<qint64>> rowidsOfIndexEntries(const Sqlite3File &file, const QList<Sqlite3File::_Page> &pages,
+                                                     const QList<QByteArray> &keys)
+{
+    QHash<QByteArray, QSet<qint64>> out;
+    for (const Sqlite3File::_Page &page : pages) {
+        if (!page.page || !page.header || !page.isIndex())
+            continue;
+        const uchar *begin = page.page;
+        const uchar *pageEnd = file.pageEndOf(begin);
+        if (!pageEnd)
+            continue;
+        const uchar *end = std::min(pageEnd, begin + file.usableSize());
+        for (const QByteArray &key : keys) {
+            const QByteArrayView bytes(reinterpret_cast<const char *>(begin), end - begin);
+            for (qsizetype at = bytes.indexOf(key, 1); at > 0; at = bytes.indexOf(key, at + 1)) {
+                // Serial types 1 to 6: integers of 1, 2, 3, 4, 6 and 8 bytes;
+                // 9: the integer 1 (rowid 1), without bytes.
+                static const int kSizes[] = {0, 1, 2, 3, 4, 6, 8};
+                const quint8 type = begin[at - 1];
+                if (type == 9) {
+                    out[key].insert(1);
+                    continue;
+                }
+                if (type < 1 || type > 6)
+                    continue;
+                const int size = kSizes[type];
+                const uchar *p = begin + at + key.size();
+                if (end - p < size)
+                    continue;
+                qint64 v = static_cast<qint8>(p[0]);
+                for (int i = 1; i < size; ++i)
+                    v = static_cast<qint64>(static_cast<quint64>(v) << 8 | p[i]);
+                if (v > 0)
+                    out[key].insert(v);
+            }
+        }
+    }
+    return out;
+}
+
+// Gives each carved handle without a rowid the one its index entries name
+// (rowidsOfIndexEntries) when they name exactly one that is neither a live
+// handle's nor another found handle's, nor named for another of them. The
+// pages searched: every page of the table's indexes, the pages the scan
+// found on its way (the freelist's among them), every image of the log and
+// the file's own pages it replaced.
+void giveRowidsFromIndex(Sqlite3DB &liveDb, const Sqlite3File &file, const QList<quint32> &scanned,
+                         const QSet<qint64> &live, const QHash<QString, QString> &storedIds,
+                         const BestImages<_MsgHandle> &found)
+{
+    QHash<QByteArray, _MsgHandle *> wanted;
+    QSet<qint64> taken = live;
+    for (const auto &f : found.found()) {
+        if (f.record->rowid > 0) {
+            taken.insert(f.record->rowid);
+            continue;
+        }
+        const QString id = storedIds.value(handleKey(*f.record));
+        if (!id.isEmpty())
+            wanted.insert((id + f.record->service).toUtf8(), f.record.get());
+    }
+    if (wanted.isEmpty())
+        return;
+    QList<Sqlite3File::_Page> pages;
+    Sqlite3Cursor c = liveDb.queryThrow(
+        Sqlite3Sql("select rootpage from sqlite_master where type='index' and tbl_name='handle'"));
+    while (c.moveNext()) {
+        const qint64 root = c.getInt64(QStringLiteral("rootpage"));
+        if (root > 0)
+            pages.append(file.treePages(file.readPage(root)));
+    }
+    for (const quint32 n : scanned)
+        pages.append(file.readPage(n));
+    for (int i = 0; i < file.imageCount(); ++i)
+        pages.append(file.readImage(i));
+    for (const quint32 n : file.replacedFilePages())
+        pages.append(file.readFilePage(n));
+    QHash<QByteArray, QSet<qint64>> named = rowidsOfIndexEntries(file, pages, wanted.keys());
+    QHash<qint64, int> claims;
+    for (auto it = named.begin(); it != named.end(); ++it) {
+        it.value().subtract(taken);
+        for (const qint64 r : it.value())
+            ++claims[r];
+    }
+    for (auto it = named.constBegin(); it != named.constEnd(); ++it) {
+        if (it.value().size() == 1 && claims.value(*it.value().constBegin()) == 1)
+            wanted.value(it.key())->rowid = *it.value().constBegin();
+    }
+}
+
 } // namespace
 
 void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject *form)
@@ -628,6 +727,9 @@ void readRawHandles(IOS6MessageDb &db, QObject *form)
         }
 
         BestImages<_MsgHandle> found;
+        // The id of each carved handle as the file stores it (before the
+        // country's normalising), to find its index entry by.
+        QHash<QString, QString> storedIds;
         const auto takeCell = [&](const Sqlite3File::_Cell &c, int age) {
             auto h = std::make_unique<_MsgHandle>();
             if (c.rowid > 0 && !live.contains(c.rowid) && convertHandle(countries, file.rowData(c), columns, *h)) {
@@ -656,7 +758,12 @@ void readRawHandles(IOS6MessageDb &db, QObject *form)
             done = carvingPass(file, form, pages, lists, takeCell, [&](const Sqlite3File::_Page &page, int age) {
                 carveRecords<_MsgHandle>(
                     file, page, lists,
-                    [&](const Row &row, _MsgHandle &h) { return convertHandle(countries, row, columns, h); },
+                    [&](const Row &row, _MsgHandle &h) {
+                        if (!convertHandle(countries, row, columns, h))
+                            return false;
+                        storedIds.insert(handleKey(h), rowText(row.values[columns.id]));
+                        return true;
+                    },
                     [&](std::unique_ptr<_MsgHandle> &h) {
                         if (h->rowid > 0 && live.contains(h->rowid))
                             return;
@@ -665,6 +772,8 @@ void readRawHandles(IOS6MessageDb &db, QObject *form)
                     });
             });
         }
+        if (done && table.rootPage > 0)
+            giveRowidsFromIndex(liveDb, file, pages, live, storedIds, found);
         if (done)
             storeFound(form);
     });

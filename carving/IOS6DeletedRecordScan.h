@@ -44,7 +44,11 @@ struct _MsgChat;
 // log still in the live database (same guid) are not stored.
 void readRawMessages(IOS6MessageDb &db, const QList<_MsgChat *> &chats, QObject *form);
 
-// Handles.
+// Handles. A handle row carved from a freeblock has lost its rowid with its
+// first bytes; it takes the one the entries of the table's (id, service)
+// index name for it (on the index's pages, the freed pages and the log's
+// images), when they name exactly one that no other handle has, so that the
+// messages naming it find their address.
 void readRawHandles(IOS6MessageDb &db, QObject *form);
 
 // Row filters of the carver: at least 38 (5) values with a service of

@@ -206,6 +206,11 @@ public:
     QList<_Row> scanWholePage(const QList<_SqliteCol> &tbCols, int prefixLength, const _Page &page,
                               RowFilter filter, const QList<int> &shorter = {}) const;
 
+    // The end of the page that p lies on (in the file or an image): the last
+    // page of a file cut short ends with the file. Null when p lies outside
+    // both.
+    const uchar *pageEndOf(const uchar *p) const;
+
 private:
     // Offsets of a page in the mapping; false when it starts outside.
     bool pageRange(qint64 pageNo, qint64 &start, qint64 &length) const;
@@ -215,8 +220,6 @@ private:
     // The bytes p lies in: the mapping or the page images.
     bool regionOf(const uchar *p, const uchar *&begin, const uchar *&end) const;
     _Page pageAt(const uchar *page, qint64 length, quint32 pageNo) const;
-    // The end of the page that p lies on; null when p is outside the mapping.
-    const uchar *pageEndOf(const uchar *p) const;
     bool inMapping(const uchar *p) const;
     // Child page numbers of a tree page, left to right.
     std::vector<quint32> childPages(const _Page &page) const;

@@ -288,20 +288,49 @@ TEST(DeletedMessagePrecision, AMessageWhoseHandleRowSurvivesKeepsItsAddress)
     EXPECT_EQ(rows, s.expectedAll(gone));
 }
 
-} // namespace
-
-// --- where deleted rows stand, each on the smallest file that shows it ------------
-
-namespace
-{
-
 QByteArray bytesOf(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A handle row deleted from a page that stays in use loses its rowid with
+// its first bytes (a freeblock's link and size overwrite them); the entry of
+// the table's UNIQUE (id, service) index still names it, so the messages of
+// the wholly deleted conversation keep their address.
+class AWhollyDeletedConversation : public ::testing::TestWithParam<ReleaseCase>
+{
+};
+
+TEST_P(AWhollyDeletedConversation, KeepsItsAddressThroughTheHandlesIndexEntry)
+{
+    ReleaseScan s(GetParam().release, GetParam().mode);
+    s.add(1, 30);
+    s.writer.deleteConversation(storedNumber(1, false), false);
+    // A deletion that rebalances the table's leaves writes their pages anew,
+    // and the rows deleted on them are gone from the files: only those whose
+    // text still stands there are asked for.
+    const QByteArray bytes = bytesOf(s.writer.dbPath()) + bytesOf(s.writer.dbPath() + QStringLiteral("-wal"));
+    s.scan();
+    QList<int> gone;
+    for (int n = 1; n <= 30; ++n) {
+        if (n % 4 != 3 && n % 3 == 1 && bytes.contains(s.message(n).text.toUtf8()))
+            gone.append(n);
+    }
+    EXPECT_GE(gone.size(), 4);
+    EXPECT_EQ(s.stored(), s.expectedAll(gone));
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, AWhollyDeletedConversation,
+                         ::testing::Values(ReleaseCase{Writer::IOS6, Writer::Journal},
+                                           ReleaseCase{Writer::Later, Writer::Journal},
+                                           ReleaseCase{Writer::IOS6, Writer::Wal}),
+                         caseName);
+
 } // namespace
+
+// --- where deleted rows stand, each on the smallest file that shows it ------------
+
 
 // A deletion in log mode writes its page to the log once, at the commit:
 // when the page stood in the file before, the file's page is the only whole
