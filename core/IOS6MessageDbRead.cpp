@@ -52,37 +52,39 @@ int secondsSince2001(qint64 date)
     return int(date > kNanosecondScale ? date / kNanosecondsPerSecond : date);
 }
 
-// Fills m from the columns of the cursor's current row, the first of them
-// at field first, each as the column table says.
-void readColumns(CursorAhead &c, int first, TextPool &texts, _MsgMessage &m)
+// Fills m from column I of the cursor's current row, the first column at
+// field first, as the column table says. Resolved when compiled: a loop over
+// the table that decides for each column of each row costs the read of a
+// million messages a tenth of its time.
+template <int I>
+void readColumn(CursorAhead &c, int first, TextPool &texts, _MsgMessage &m)
 {
     using R = IOS6MessageColumn::Read;
-    for (int i = 0; i < IOS6MessageColumn::Count; ++i) {
-        const IOS6MessageColumn::Spec &column = IOS6MessageColumn::kColumns[i];
-        const int f = first + i;
-        switch (column.read) {
-        case R::Text:
-            m.*column.field.text = c.takeText(f);
-            break;
-        case R::Shared:
-            m.*column.field.text = texts.text(c.utf8(f));
-            break;
-        case R::Blob:
-            m.*column.field.blob = c.takeBlob(f);
-            break;
-        case R::Int:
-            m.*column.field.number = int(c.int64(f));
-            break;
-        case R::Int64:
-            m.*column.field.id = c.int64(f);
-            break;
-        case R::Date:
-            m.*column.field.number = secondsSince2001(c.int64(f));
-            break;
-        case R::None:
-            break;
-        }
-    }
+    constexpr IOS6MessageColumn::Spec column = IOS6MessageColumn::kColumns[I];
+    const int f = first + I;
+    if constexpr (column.read == R::Text)
+        m.*column.field.text = c.takeText(f);
+    else if constexpr (column.read == R::Shared)
+        m.*column.field.text = texts.text(c.utf8(f));
+    else if constexpr (column.read == R::Blob)
+        m.*column.field.blob = c.takeBlob(f);
+    else if constexpr (column.read == R::Int)
+        m.*column.field.number = int(c.int64(f));
+    else if constexpr (column.read == R::Int64)
+        m.*column.field.id = c.int64(f);
+    else if constexpr (column.read == R::Date)
+        m.*column.field.number = secondsSince2001(c.int64(f));
+}
+
+template <int... I>
+void readColumns(CursorAhead &c, int first, TextPool &texts, _MsgMessage &m, std::integer_sequence<int, I...>)
+{
+    (readColumn<I>(c, first, texts, m), ...);
+}
+
+void readColumns(CursorAhead &c, int first, TextPool &texts, _MsgMessage &m)
+{
+    readColumns(c, first, texts, m, std::make_integer_sequence<int, IOS6MessageColumn::Count>());
 }
 
 // From this many rows on, the conversations' hashes are filled on several
