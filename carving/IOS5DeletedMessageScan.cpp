@@ -10,6 +10,7 @@
 #include "Clock.h"
 #include "CountryCache.h"
 #include "DeletedRecordPasses.h"
+#include "IOS5MessageDefaults.h"
 #include "IOS5MessageDb.h"
 #include "LiveCopy.h"
 #include "MessageIdentity.h"
@@ -132,6 +133,7 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
     if (!map.valid || v.size() < map.needed)
         return false;
     m.rowid = row.rowid;
+    IOS5MessageDefaults::apply(m);
     m.replace = rowInt(v[map.replace]);
     if (!readAndFlagsFit(rowInt(v[map.read]), rowInt(v[map.uiFlags])))
         return false;
@@ -143,26 +145,6 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
         return false;
 
     m.version = rowInt(v[map.version]);
-    m.type = 0;
-    m.handle_id = 0;
-    m.is_delivered = 0;
-    m.is_finished = 1;
-    m.is_emote = 0;
-    m.is_empty = 0;
-    m.is_delayed = 0;
-    m.is_auto_reply = 0;
-    m.is_prepared = 1;
-    m.is_read = 1;
-    m.is_system_message = 0;
-    m.is_sent = 1;
-    m.has_dd_results = 0;
-    m.is_service_message = 0;
-    m.is_forward = 0;
-    m.was_downgraded = 0;
-    m.is_archive = 0;
-    m.cache_has_attachments = 0;
-    m.was_data_detected = 1;
-    m.was_deduplicated = 0;
 
     // Every layout with madrid columns says in is_madrid which kind of row
     // it is; a row without them (older than iMessage) is an SMS.
@@ -194,12 +176,9 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
     if (!iMessage) {
         if (withGuid)
             m.guid = newGuid();
-        m.service = QStringLiteral("SMS");
-        m.account = QStringLiteral("e:");
-        m.error = 0;
         // SMS rows count from 1970, the records from 2001.
         date = rowInt64(v[map.date]) - kAppleEpochOffset;
-        m.date = m.date_read = m.date_delivered = saturatedInt(date);
+        IOS5MessageDefaults::applySms(m, saturatedInt(date));
         m.is_from_me = smsIsFromMe(rowInt(v[map.flags]));
         const QString address = rowText(v[map.address]);
         if (address.isEmpty())

@@ -9,6 +9,7 @@
 
 #include "CountryCache.h"
 #include "DeletedRecordPasses.h"
+#include "IOS6MessageColumns.h"
 #include "IOS6MessageDb.h"
 #include "LiveCopy.h"
 #include "RecycledIdentities.h"
@@ -29,31 +30,6 @@ bool isService(const QVariant &value)
     const QString service = rowText(value);
     return service == QLatin1String("SMS") || service == QLatin1String("iMessage");
 }
-
-// Values 14 to 34 of a message row, in the table's order.
-int _MsgMessage::*const kFlagFields[] = {
-    &_MsgMessage::error,
-    &_MsgMessage::date,
-    &_MsgMessage::date_read,
-    &_MsgMessage::date_delivered,
-    &_MsgMessage::is_delivered,
-    &_MsgMessage::is_finished,
-    &_MsgMessage::is_emote,
-    &_MsgMessage::is_from_me,
-    &_MsgMessage::is_empty,
-    &_MsgMessage::is_delayed,
-    &_MsgMessage::is_auto_reply,
-    &_MsgMessage::is_prepared,
-    &_MsgMessage::is_read,
-    &_MsgMessage::is_system_message,
-    &_MsgMessage::is_sent,
-    &_MsgMessage::has_dd_results,
-    &_MsgMessage::is_service_message,
-    &_MsgMessage::is_forward,
-    &_MsgMessage::was_downgraded,
-    &_MsgMessage::is_archive,
-    &_MsgMessage::cache_has_attachments,
-};
 
 // Where the columns of a handle row stand.
 struct HandleMap
@@ -106,8 +82,8 @@ bool convertHandle(CountryCache &countries, const Row &row, _MsgHandle &h)
 // Where the columns of a message row stand; -1 for a column the table lacks.
 struct MessageMap
 {
-    int guid = -1, text = -1, serviceCenter = -1, handleId = -1, subject = -1, country = -1, body = -1,
-        service = -1, account = -1, accountGuid = -1, roomnames = -1, groupTitle = -1;
+    int guid = -1, handleId = -1, body = -1, service = -1;
+    std::vector<std::pair<int, QString _MsgMessage::*>> texts;
     std::vector<std::pair<int, int _MsgMessage::*>> ints;
     int needed = 0;
     bool valid = false;
@@ -116,62 +92,21 @@ struct MessageMap
     {
         MessageMap m;
         const auto at = [&](const char *name) { return columnIndex(cols, QLatin1String(name)); };
+        for (int i = 0; i < IOS6MessageColumn::Count; ++i) {
+            const IOS6MessageColumn::Spec &column = IOS6MessageColumn::kColumns[i];
+            const int index = at(column.name);
+            // The guid and the service are read first, as the test of the row.
+            if (i == IOS6MessageColumn::Guid || i == IOS6MessageColumn::Service)
+                continue;
+            if (column.field.text && index >= 0)
+                m.texts.emplace_back(index, column.field.text);
+            else if (column.field.number && index > 0)
+                m.ints.emplace_back(index, column.field.number);
+        }
         m.guid = at("guid");
-        m.text = at("text");
-        m.serviceCenter = at("service_center");
         m.handleId = at("handle_id");
-        m.subject = at("subject");
-        m.country = at("country");
         m.body = at("attributedBody");
         m.service = at("service");
-        m.account = at("account");
-        m.accountGuid = at("account_guid");
-        m.roomnames = at("cache_roomnames");
-        m.groupTitle = at("group_title");
-        static const std::pair<const char *, int _MsgMessage::*> ints[] = {
-            {"replace", &_MsgMessage::replace},
-            {"version", &_MsgMessage::version},
-            {"type", &_MsgMessage::type},
-            {"error", &_MsgMessage::error},
-            {"date", &_MsgMessage::date},
-            {"date_read", &_MsgMessage::date_read},
-            {"date_delivered", &_MsgMessage::date_delivered},
-            {"is_delivered", &_MsgMessage::is_delivered},
-            {"is_finished", &_MsgMessage::is_finished},
-            {"is_emote", &_MsgMessage::is_emote},
-            {"is_from_me", &_MsgMessage::is_from_me},
-            {"is_empty", &_MsgMessage::is_empty},
-            {"is_delayed", &_MsgMessage::is_delayed},
-            {"is_auto_reply", &_MsgMessage::is_auto_reply},
-            {"is_prepared", &_MsgMessage::is_prepared},
-            {"is_read", &_MsgMessage::is_read},
-            {"is_system_message", &_MsgMessage::is_system_message},
-            {"is_sent", &_MsgMessage::is_sent},
-            {"has_dd_results", &_MsgMessage::has_dd_results},
-            {"is_service_message", &_MsgMessage::is_service_message},
-            {"is_forward", &_MsgMessage::is_forward},
-            {"was_downgraded", &_MsgMessage::was_downgraded},
-            {"is_archive", &_MsgMessage::is_archive},
-            {"cache_has_attachments", &_MsgMessage::cache_has_attachments},
-            {"was_data_detected", &_MsgMessage::was_data_detected},
-            {"was_deduplicated", &_MsgMessage::was_deduplicated},
-            {"is_audio_message", &_MsgMessage::is_audio_message},
-            {"is_played", &_MsgMessage::is_played},
-            {"date_played", &_MsgMessage::date_played},
-            {"item_type", &_MsgMessage::item_type},
-            {"other_handle", &_MsgMessage::other_handle},
-            {"group_action_type", &_MsgMessage::group_action_type},
-            {"share_status", &_MsgMessage::share_status},
-            {"share_direction", &_MsgMessage::share_direction},
-            {"is_expirable", &_MsgMessage::is_expirable},
-            {"expire_state", &_MsgMessage::expire_state},
-            {"message_action_type", &_MsgMessage::message_action_type},
-        };
-        for (const auto &i : ints) {
-            const int index = at(i.first);
-            if (index > 0)
-                m.ints.emplace_back(index, i.second);
-        }
         m.valid = m.guid > 0 && m.service > 0;
         // A row reaches at least the columns of the first release.
         const int last = at("was_deduplicated");
@@ -195,14 +130,8 @@ bool convertMessage(const Row &row, const MessageMap &map, _MsgMessage &m)
         if (i >= 0 && i < v.size())
             field = rowText(v[i]);
     };
-    text(map.text, m.text);
-    text(map.serviceCenter, m.service_center);
-    text(map.subject, m.subject);
-    text(map.country, m.country);
-    text(map.account, m.account);
-    text(map.accountGuid, m.account_guid);
-    text(map.roomnames, m.cache_roomnames);
-    text(map.groupTitle, m.group_title);
+    for (const auto &[i, field] : map.texts)
+        text(i, m.*field);
     if (map.handleId >= 0 && map.handleId < v.size())
         m.handle_id = rowInt64(v[map.handleId]);
     if (map.body >= 0 && map.body < v.size())
@@ -235,72 +164,21 @@ QHash<qint64, _MsgChat *> handleMap(const QList<_MsgChat *> &chats)
 
 QList<_SqliteCol> ios6MessageColumns(int count)
 {
-    // Flags: 1 not null, 2 unique, 3 primary key, 0 none.
-    static const struct
-    {
-        const char *name;
-        const char *type;
-        int flag;
-    } columns[] = {
-        {"ROWID", "INTEGER", 3},
-        {"guid", "TEXT", 1},
-        {"text", "TEXT", 0},
-        {"replace", "INTEGER", 2},
-        {"service_center", "TEXT", 0},
-        {"handle_id", "INTEGER", 2},
-        {"subject", "TEXT", 0},
-        {"country", "TEXT", 0},
-        {"attributedBody", "BLOB", 0},
-        {"version", "INTEGER", 2},
-        {"type", "INTEGER", 2},
-        {"service", "TEXT", 0},
-        {"account", "TEXT", 0},
-        {"account_guid", "TEXT", 0},
-        {"error", "INTEGER", 2},
-        {"date", "INTEGER", 0},
-        {"date_read", "INTEGER", 0},
-        {"date_delivered", "INTEGER", 0},
-        {"is_delivered", "INTEGER", 2},
-        {"is_finished", "INTEGER", 2},
-        {"is_emote", "INTEGER", 2},
-        {"is_from_me", "INTEGER", 2},
-        {"is_empty", "INTEGER", 2},
-        {"is_delayed", "INTEGER", 2},
-        {"is_auto_reply", "INTEGER", 2},
-        {"is_prepared", "INTEGER", 2},
-        {"is_read", "INTEGER", 2},
-        {"is_system_message", "INTEGER", 2},
-        {"is_sent", "INTEGER", 2},
-        {"has_dd_results", "INTEGER", 2},
-        {"is_service_message", "INTEGER", 2},
-        {"is_forward", "INTEGER", 2},
-        {"was_downgraded", "INTEGER", 2},
-        {"is_archive", "INTEGER", 2},
-        {"cache_has_attachments", "INTEGER", 2},
-        {"cache_roomnames", "TEXT", 0},
-        {"was_data_detected", "INTEGER", 2},
-        {"was_deduplicated", "INTEGER", 2},
-        {"is_audio_message", "INTEGER", 2},
-        {"is_played", "INTEGER", 2},
-        {"date_played", "INTEGER", 0},
-        {"item_type", "INTEGER", 2},
-        {"other_handle", "INTEGER", 2},
-        {"group_title", "TEXT", 0},
-        {"group_action_type", "INTEGER", 2},
-        {"share_status", "INTEGER", 0},
-        {"share_direction", "INTEGER", 0},
-        {"is_expirable", "INTEGER", 2},
-        {"expire_state", "INTEGER", 2},
-        {"message_action_type", "INTEGER", 2},
-        {"message_source", "INTEGER", 2},
-    };
     if (count != 38 && count != 51)
         throw std::invalid_argument("no iOS 6 message column list of that many columns");
+    // The phone's columns: ours up to message_action_type (the logic hash is
+    // our own), then message_source. Flagged as the phone's rows show them:
+    // guid never NULL, a column with a default as unique.
     QList<_SqliteCol> cols;
     cols.reserve(count);
-    for (int i = 0; i < count; ++i)
-        cols.append(_SqliteCol(QString::fromLatin1(columns[i].name), QString::fromLatin1(columns[i].type),
-                               columns[i].flag == 1, columns[i].flag == 2, columns[i].flag == 3));
+    cols.append(_SqliteCol(QStringLiteral("ROWID"), QStringLiteral("INTEGER"), false, false, true));
+    for (int i = 0; i < count - 1 && i < IOS6MessageColumn::LogicHash; ++i) {
+        const IOS6MessageColumn::Spec &column = IOS6MessageColumn::kColumns[i];
+        cols.append(_SqliteCol(QString::fromLatin1(column.name), QString::fromLatin1(column.type),
+                               column.constraint != nullptr, column.defaultValue != nullptr));
+    }
+    if (count == 51)
+        cols.append(_SqliteCol(QStringLiteral("message_source"), QStringLiteral("INTEGER"), false, true));
     return cols;
 }
 
@@ -329,39 +207,22 @@ bool rawRowToIOS6Message(const Sqlite3File::_Row &row, _MsgMessage &m)
     if (v.size() < 38)
         return false;
     m.rowid = row.rowid;
-    m.guid = rowText(v[1]);
-    m.text = rowText(v[2]);
-    m.replace = rowInt(v[3]);
-    m.service_center = rowText(v[4]);
-    m.handle_id = rowInt64(v[5]);
-    m.subject = rowText(v[6]);
-    m.country = rowText(v[7]);
-    m.attributedBody = rowBytes(v[8]);
-    m.version = rowInt(v[9]);
-    m.type = rowInt(v[10]);
-    m.service = rowText(v[11]);
-    if (!isService(v[11]))
-        return false;
-    m.account = rowText(v[12]);
-    m.account_guid = rowText(v[13]);
-    for (int i = 0; i < 21; ++i)
-        m.*kFlagFields[i] = rowInt(v[14 + i]);
-    m.cache_roomnames = rowText(v[35]);
-    m.was_data_detected = rowInt(v[36]);
-    m.was_deduplicated = rowInt(v[37]);
-    if (v.size() >= 50) {
-        m.is_audio_message = rowInt(v[38]);
-        m.is_played = rowInt(v[39]);
-        m.date_played = rowInt(v[40]);
-        m.item_type = rowInt(v[41]);
-        m.other_handle = rowInt(v[42]);
-        m.group_title = rowText(v[43]);
-        m.group_action_type = rowInt(v[44]);
-        m.share_status = rowInt(v[45]);
-        m.share_direction = rowInt(v[46]);
-        m.is_expirable = rowInt(v[47]);
-        m.expire_state = rowInt(v[48]);
-        m.message_action_type = rowInt(v[49]);
+    // Value 1 + i is the table's column i; a row of the first release ends
+    // at was_deduplicated.
+    const int columns = v.size() >= 50 ? IOS6MessageColumn::LogicHash : IOS6MessageColumn::kFirstLater;
+    for (int i = 0; i < columns; ++i) {
+        const IOS6MessageColumn::Field &field = IOS6MessageColumn::kColumns[i].field;
+        const QVariant &value = v[1 + i];
+        if (field.text)
+            m.*field.text = rowText(value);
+        else if (field.blob)
+            m.*field.blob = rowBytes(value);
+        else if (field.id)
+            m.*field.id = rowInt64(value);
+        else
+            m.*field.number = rowInt(value);
+        if (i == IOS6MessageColumn::Service && !isService(value))
+            return false;
     }
     return true;
 }

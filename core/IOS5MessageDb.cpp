@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "CursorAhead.h"
+#include "IOS5MessageRows.h"
 #include "MessageIdentity.h"
 #include "PlistNode.h"
 #include "SafePath.h"
-#include "TextPool.h"
 
 namespace
 {
@@ -34,30 +34,11 @@ const char kSmsPath[] = "var/mobile/Library/SMS/sms.db";
 // releases have none.
 const char *const kRequiredTables[] = {"msg_group", "group_member", "message"};
 
-// Columns of the message table that are read, in select order.
-const char *const kMessageColumns[] = {
-    "date", "text", "svc_center", "subject", "country", "flags", "group_id", "address",
-    "is_madrid", "madrid_attributedBody", "madrid_guid", "madrid_account", "madrid_account_guid",
-    "madrid_error", "madrid_date_read", "madrid_date_delivered", "madrid_roomname", "madrid_handle",
-};
-
-int clampToInt(qint64 value)
-{
-    return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-}
-
 // An integer column as the int field of a record; values a file should not
 // hold saturate instead of wrapping into unrelated numbers.
 int intAt(const Sqlite3Cursor &c, const QString &column)
 {
-    return clampToInt(c.getInt64(column));
-}
-
-int smsDate(qint64 unixSeconds)
-{
-    if (unixSeconds < qint64(std::numeric_limits<int>::min()) + kAppleEpochOffset)
-        return std::numeric_limits<int>::min();
-    return clampToInt(unixSeconds - kAppleEpochOffset);
+    return IOS5MessageRows::saturated(c.getInt64(column));
 }
 
 void readFunction(sqlite3_context *context, int argc, sqlite3_value **argv)
@@ -68,37 +49,6 @@ void readFunction(sqlite3_context *context, int argc, sqlite3_value **argv)
 QString trText(const char *source)
 {
     return QCoreApplication::translate("IOS5MessageDb", source);
-}
-
-// Where a phone keeps the files of MMS parts, relative to the device's file
-// system.
-const char kPartsPath[] = "var/mobile/Library/SMS/Parts";
-// The device folder a part becomes an attachment under, in the iOS 6 manner
-// (one folder per attachment, named by its guid, holding the part's name).
-const char kAttachmentFolder[] = "~/Library/SMS/Attachments/";
-
-// The media type of a part without its parameters, in lower case.
-QString mediaType(const QString &contentType)
-{
-    const qsizetype semicolon = contentType.indexOf(QLatin1Char(';'));
-    return (semicolon < 0 ? contentType : contentType.left(semicolon)).trimmed().toLower();
-}
-
-// The name an MMS gave a part, reduced to one plain file name: it comes
-// from the message and is used as a path component.
-QString partName(const QString &contentLoc)
-{
-    QString name = contentLoc.mid(std::max(contentLoc.lastIndexOf(QLatin1Char('/')),
-                                           contentLoc.lastIndexOf(QLatin1Char('\\'))) + 1);
-    static const QString refused = QStringLiteral(":*?\"<>|");
-    QString clean;
-    clean.reserve(name.size());
-    for (const QChar ch : std::as_const(name)) {
-        if (!refused.contains(ch) && ch.unicode() >= 0x20)
-            clean.append(ch);
-    }
-    clean = clean.trimmed();
-    return isSafePathComponent(clean) ? clean : QString();
 }
 
 } // namespace
@@ -141,7 +91,7 @@ void IOS5MessageDb::closeAfterFailure()
     m_tableSql.clear();
     m_madrid = false;
     m_messageColumns.clear();
-    m_piecesColumns.clear();
+    m_mms.clearColumns();
 }
 
 void IOS5MessageDb::registerFunctions()
@@ -175,45 +125,10 @@ void IOS5MessageDb::readTableMap()
     const auto info = tbInfo(QStringLiteral("message"));
     for (auto it = info.cbegin(); it != info.cend(); ++it)
         present.insert(it.key().toLower());
-    QStringList columns{QStringLiteral("m.rowid as rowid")};
-    for (const char *column : kMessageColumns) {
-        const QString name = QLatin1String(column);
-        columns.append(present.contains(name.toLower()) ? QStringLiteral("m.%1 as %1").arg(name)
-                                                        : QStringLiteral("NULL as %1").arg(name));
-    }
-    m_messageColumns = QStringLiteral("select %1 from message as m").arg(columns.join(QStringLiteral(", ")));
+    m_messageColumns = IOS5MessageRows::selectSql(present);
     m_madrid = m_tableSql.contains(QStringLiteral("madrid_chat")) && present.contains(QStringLiteral("madrid_roomname"))
                && present.contains(QStringLiteral("madrid_handle"));
-    readPiecesColumns();
-}
-
-void IOS5MessageDb::readPiecesColumns()
-{
-    m_piecesColumns.clear();
-    if (!m_tableSql.contains(QStringLiteral("msg_pieces")))
-        return;
-    QSet<QString> present;
-    const auto info = tbInfo(QStringLiteral("msg_pieces"));
-    for (auto it = info.cbegin(); it != info.cend(); ++it)
-        present.insert(it.key().toLower());
-    // Without the message a part belongs to there is nothing to read.
-    if (!present.contains(QStringLiteral("message_id")))
-        return;
-    // Without a type no part is text, and none brings its data.
-    if (!present.contains(QStringLiteral("content_type")))
-        present.remove(QStringLiteral("data"));
-    QStringList columns{QStringLiteral("p.rowid as rowid")};
-    for (const char *column : {"message_id", "part_id", "content_type", "content_loc"}) {
-        const QString name = QLatin1String(column);
-        columns.append(present.contains(name) ? QStringLiteral("p.%1 as %1").arg(name)
-                                              : QStringLiteral("NULL as %1").arg(name));
-    }
-    // A picture may be kept in data as well; only a text part's is read.
-    columns.append(present.contains(QStringLiteral("data"))
-                       ? QStringLiteral("case when lower(ltrim(p.content_type)) like 'text/plain%'"
-                                        " then p.data end as data")
-                       : QStringLiteral("NULL as data"));
-    m_piecesColumns = columns.join(QStringLiteral(", "));
+    m_mms.readColumns(*this, m_tableSql.contains(QStringLiteral("msg_pieces")));
 }
 
 void IOS5MessageDb::fillContact(_MsgHandle *handle)
@@ -277,7 +192,7 @@ void IOS5MessageDb::smsChats(MsgDataSet::Data &d)
         }
         auto *chat = new _MsgChat;
         chat->rowid = id;
-        chat->_last = smsDate(last);
+        chat->_last = IOS5MessageRows::smsDate(last);
         chat->style = 45;
         chat->state = 3;
         chat->guid = QStringLiteral("SMS;-;") + QString::number(c.getInt(QStringLiteral("hash")));
@@ -439,23 +354,6 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
     chats(set);
     MsgDataSet::Data &d = *set.data();
 
-    // In ascending id order, so that of several conversations with one
-    // identifier the same one wins every time. An iMessage looks for an
-    // iMessage conversation first, so that it is not moved into an SMS
-    // conversation with the same correspondent.
-    QHash<QString, _MsgChat *> anyByIdentifier;
-    QHash<QString, _MsgChat *> iMessageByIdentifier;
-    const QList<_MsgChat *> chatList = set.chatList();
-    for (_MsgChat *chat : chatList) {
-        anyByIdentifier.insert(chat->chat_identifier, chat);
-        if (chat->service_name == QLatin1String("iMessage"))
-            iMessageByIdentifier.insert(chat->chat_identifier, chat);
-    }
-    auto iMessageChat = [&](const QString &identifier) -> _MsgChat * {
-        _MsgChat *chat = iMessageByIdentifier.value(identifier);
-        return chat ? chat : anyByIdentifier.value(identifier);
-    };
-
     Sqlite3Sql sql(m_messageColumns);
     if (chatId > 0) {
         sql.appendSql(QStringLiteral(" where m.group_id=?")).addInt64Param(chatId);
@@ -468,320 +366,26 @@ void IOS5MessageDb::messages(MsgDataSet &set, qint64 chatId)
             .addInt64Param(-chatId);
     }
 
-    // The parts of the MMS among the rows, and the records made for them.
-    const QHash<qint64, QList<MmsPart>> parts = readParts(chatId);
-    QList<QPair<_MsgMessage *, const QList<MmsPart> *>> mms;
-
-    // Each column is read by its place, found once from the first row's
-    // names; the texts that repeat from row to row (accounts, country codes,
-    // service centres) are shared by the records. Each conversation's
-    // messages are gathered in row order and put into its hash once the rows
-    // have ended, the hash made as large as it will get.
-    enum Column {
-        Rowid,
-        Date,
-        Text,
-        SvcCenter,
-        Subject,
-        Country,
-        Flags,
-        GroupId,
-        Address,
-        IsMadrid,
-        MadridAttributedBody,
-        MadridGuid,
-        MadridAccount,
-        MadridAccountGuid,
-        MadridError,
-        MadridDateRead,
-        MadridDateDelivered,
-        MadridRoomname,
-        MadridHandle,
-        ColumnCount
-    };
-    static const char *const kNames[ColumnCount] = {"rowid",
-                                                    "date",
-                                                    "text",
-                                                    "svc_center",
-                                                    "subject",
-                                                    "country",
-                                                    "flags",
-                                                    "group_id",
-                                                    "address",
-                                                    "is_madrid",
-                                                    "madrid_attributedBody",
-                                                    "madrid_guid",
-                                                    "madrid_account",
-                                                    "madrid_account_guid",
-                                                    "madrid_error",
-                                                    "madrid_date_read",
-                                                    "madrid_date_delivered",
-                                                    "madrid_roomname",
-                                                    "madrid_handle"};
-    using Kind = CursorAhead::Kind;
-    auto kindOf = [](int column) {
-        switch (column) {
-        case Text:
-        case Subject:
-        case Address:
-        case MadridGuid:
-        case MadridRoomname:
-        case MadridHandle:
-            return Kind::Text;
-        case SvcCenter:
-        case Country:
-        case MadridAccount:
-        case MadridAccountGuid:
-            return Kind::Utf8;
-        case MadridAttributedBody:
-            return Kind::Blob;
-        default:
-            return Kind::Int64;
-        }
-    };
-    auto fields = [&kindOf](const Sqlite3Cursor &first) {
-        std::vector<CursorAhead::Field> f;
-        for (int i = 0; i < ColumnCount; ++i)
-            f.push_back({first.columnIndex(QLatin1String(kNames[i])), kindOf(i)});
-        return f;
-    };
-    TextPool texts;
-    using Rows = std::vector<std::pair<qint64, _MsgMessage *>>;
-    QHash<_MsgChat *, Rows> pending;
-    auto link = [&pending] {
-        for (auto it = pending.begin(); it != pending.end(); ++it) {
-            QHash<QString, _MsgMessage *> &messages = it.key()->messages;
-            messages.reserve(messages.size() + qsizetype(it.value().size()));
-            for (const auto &[rowid, message] : it.value())
-                messages.insert(QString::number(rowid), message);
-        }
-        pending.clear();
-    };
-
+    // The parts of the MMS among the rows, read before them.
+    const IOS5MmsParts::ByMessage parts = m_mms.read(*this, chatId);
+    IOS5MessageRows rows(set, m_countryCache, parts);
     // A failure half way leaves what was read linked, as it was read.
     try {
         // The rows are stepped on a thread of their own, a few batches ahead
         // of the records made from them; until they end, the connection is
         // that thread's.
-        CursorAhead c(*this, sql, fields);
-        while (c.next()) {
-            auto integer = [&c](Column column) { return c.int64(column); };
-            auto number = [&c](Column column) { return clampToInt(c.int64(column)); };
-            auto text = [&c](Column column) { return c.takeText(column); };
-            auto shared = [&c, &texts](Column column) { return texts.text(c.utf8(column)); };
-            const qint64 r = integer(Rowid);
-            if (d.messages.contains(r))
-                continue;
-            auto m = std::make_unique<_MsgMessage>();
-            m->rowid = r;
-            m->_key = r;
-            m->text = text(Text);
-            m->replace = 0;
-            m->service_center = shared(SvcCenter);
-            m->subject = text(Subject);
-            m->country = shared(Country);
-            m->version = 10;
-            m->type = 0;
-            m->is_delivered = 0;
-            m->is_finished = 1;
-            m->is_emote = 0;
-            m->is_empty = 0;
-            m->is_delayed = 0;
-            m->is_auto_reply = 0;
-            m->is_prepared = 1;
-            m->is_read = 1;
-            m->is_system_message = 0;
-            m->is_sent = 1;
-            m->has_dd_results = 0;
-            m->is_service_message = 0;
-            m->is_forward = 0;
-            m->was_downgraded = 0;
-            m->is_archive = 0;
-            m->cache_has_attachments = 0;
-            m->was_data_detected = 1;
-            m->was_deduplicated = 0;
-
-            _MsgChat *chat = nullptr;
-            QString senderKey;
-            if (integer(IsMadrid) != 0) {
-                m->attributedBody = c.takeBlob(MadridAttributedBody);
-                m->guid = text(MadridGuid);
-                m->service = QStringLiteral("iMessage");
-                m->account = shared(MadridAccount);
-                m->account_guid = shared(MadridAccountGuid);
-                m->error = number(MadridError);
-                m->date = number(Date);
-                m->date_read = number(MadridDateRead);
-                m->date_delivered = number(MadridDateDelivered);
-                m->is_from_me = m->date_delivered > 0 ? 1 : 0;
-                const QString room = text(MadridRoomname);
-                senderKey = m_countryCache.normalized(QString(), text(MadridHandle));
-                chat = iMessageChat(room.isEmpty() ? senderKey : m_countryCache.normalized(QString(), room));
-            } else {
-                m->guid = newGuid();
-                m->service = QStringLiteral("SMS");
-                m->account = QStringLiteral("e:");
-                m->error = 0;
-                m->date = smsDate(integer(Date));
-                m->date_read = m->date;
-                m->date_delivered = m->date;
-                m->is_from_me = integer(Flags) == 3 ? 1 : 0;
-                if (!parts.isEmpty()) {
-                    const auto it = parts.constFind(r);
-                    if (it != parts.constEnd())
-                        mms.append({m.get(), &it.value()});
-                }
-                // SMS rows belong to SMS conversations only, which have positive ids.
-                const qint64 gid = integer(GroupId);
-                chat = gid > 0 ? d.chats.value(gid) : nullptr;
-                if (chat && chat->handles.size() >= 2 && !m->is_from_me)
-                    senderKey = m_countryCache.normalized(m->country, text(Address));
-            }
-
-            _MsgMessage *message = m.release();
-            d.messages.insert(r, message);
-            if (!chat)
-                continue;
-            message->chat = chat;
-            pending[chat].emplace_back(r, message);
-            const qsizetype n = chat->handles.size();
-            if (n == 1)
-                message->sender = chat->handles.cbegin().value();
-            else if (n >= 2 && !message->is_from_me)
-                message->sender = chat->handles.value(senderKey);
-        }
+        CursorAhead c(*this, sql, &IOS5MessageRows::fields);
+        while (c.next())
+            rows.add(c);
     } catch (...) {
-        link();
+        rows.link();
         throw;
     }
-    link();
+    rows.link();
     // Once the rows are linked: the parts' guids follow from the whole
     // message, its sender included.
-    for (const auto &[message, messageParts] : std::as_const(mms))
-        applyParts(d, message, *messageParts);
-}
-
-QHash<qint64, QList<IOS5MessageDb::MmsPart>> IOS5MessageDb::readParts(qint64 chatId)
-{
-    QHash<qint64, QList<MmsPart>> parts;
-    // iMessage rows keep no parts here.
-    if (m_piecesColumns.isEmpty() || chatId < 0)
-        return parts;
-    // One pass, before the messages: MMS are few beside the SMS, so the
-    // message rows only look their number up. Only text parts bring their
-    // data; a picture's is its file.
-    Sqlite3Sql sql(QStringLiteral("select %1 from msg_pieces as p").arg(m_piecesColumns));
-    if (chatId > 0)
-        sql.appendSql(QStringLiteral(" inner join message as m on p.message_id=m.rowid and m.group_id=?"))
-            .addInt64Param(chatId);
-    sql.appendSql(QStringLiteral(" order by p.message_id, p.part_id, p.rowid"));
-    Sqlite3Cursor c = queryThrow(sql);
-    while (c.moveNext()) {
-        MmsPart part;
-        part.rowid = c.getInt64(QStringLiteral("rowid"));
-        part.partId = c.getInt64(QStringLiteral("part_id"));
-        part.type = mediaType(c.getText(QStringLiteral("content_type")));
-        // The layout of the slides is no content of its own.
-        if (part.type == QLatin1String("application/smil"))
-            continue;
-        if (part.type == QLatin1String("text/plain"))
-            part.text = QString::fromUtf8(c.getBlob(QStringLiteral("data")));
-        else
-            part.location = c.getText(QStringLiteral("content_loc"));
-        parts[c.getInt64(QStringLiteral("message_id"))].append(part);
-    }
-    return parts;
-}
-
-void IOS5MessageDb::applyParts(MsgDataSet::Data &d, _MsgMessage *m, const QList<MmsPart> &parts)
-{
-    QString text;
-    bool hasTextPart = false;
-    bool lastWasText = false;
-    QList<_MsgAttachment *> made;
-    for (const MmsPart &part : parts) {
-        if (part.type == QLatin1String("text/plain")) {
-            QString piece = part.text;
-            while (piece.endsWith(QChar(0)))
-                piece.chop(1);
-            if (lastWasText && !text.isEmpty() && !piece.isEmpty())
-                text.append(QLatin1Char('\n'));
-            text.append(piece);
-            hasTextPart = true;
-            lastWasText = true;
-            continue;
-        }
-
-        const QString file = partFile(m->rowid, part.partId);
-        QString name = partName(part.location);
-        if (name.isEmpty())
-            name = file.isEmpty() ? QStringLiteral("%1-%2").arg(m->rowid).arg(part.partId) : QFileInfo(file).fileName();
-
-        qint64 key = part.rowid;
-        if (key <= 0 || d.attachments.contains(key)) {
-            key = -(qint64(d.attachments.size()) + 1);
-            while (d.attachments.contains(key))
-                --key;
-        }
-        auto *a = new _MsgAttachment;
-        d.attachments.insert(key, a);
-        a->rowid = key;
-        a->created_date = m->date;
-        a->mime_type = part.type;
-        a->is_outgoing = m->is_from_me;
-        a->transfer_name = name;
-        // The folder follows once the message is complete.
-        a->filename = name;
-        if (!file.isEmpty()) {
-            a->_local_path = file;
-            a->total_bytes = QFileInfo(file).size();
-        }
-        m->attachments.insert(QString::number(key), a);
-        made.append(a);
-        text.append(QChar(0xFFFC));
-        lastWasText = false;
-    }
-
-    // A message whose parts carry no text keeps its own, followed by the
-    // places of its attachments.
-    m->text = hasTextPart ? text : m->text + text;
-    if (made.isEmpty())
-        return;
-    m->cache_has_attachments = 1;
-    // The same message gives its parts the same guids at every read, so that
-    // writing it again finds the attachments it wrote before. The
-    // fingerprint takes only the last component of a file name.
-    const QString identity = messageFingerprint(m);
-    for (qsizetype i = 0; i < made.size(); ++i) {
-        _MsgAttachment *a = made.at(i);
-        a->guid = guidFromData(QStringLiteral("%1/%2").arg(identity).arg(i).toUtf8());
-        a->filename = QLatin1String(kAttachmentFolder) + a->guid + QLatin1Char('/') + a->transfer_name;
-    }
-}
-
-QString IOS5MessageDb::partFile(qint64 messageId, qint64 partId)
-{
-    // The phone names a part's file "<message>-<part>" with the type's
-    // extension, in folders of its own choosing; its preview beside it
-    // carries a further suffix. The folder is walked once, without following
-    // links out of it.
-    if (!m_partFilesRead) {
-        m_partFilesRead = true;
-        QDirIterator it(m_root.absoluteFilePath(QLatin1String(kPartsPath)), QDir::Files | QDir::NoSymLinks,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const QString fileName = it.fileName();
-            const QString key = fileName.left(fileName.indexOf(QLatin1Char('.')));
-            auto found = m_partFiles.find(key);
-            // Of two files with one key the same one wins every time.
-            if (found == m_partFiles.end())
-                m_partFiles.insert(key, path);
-            else if (path < found.value())
-                found.value() = path;
-        }
-    }
-    return m_partFiles.value(QStringLiteral("%1-%2").arg(messageId).arg(partId));
+    for (const auto &[message, messageParts] : rows.mms())
+        m_mms.apply(d, message, *messageParts);
 }
 
 qint64 IOS5MessageDb::messageCount()

@@ -10,6 +10,7 @@
 #include "Country.h"
 #include "CountryCache.h"
 #include "CountryLibDb.h"
+#include "IOS5MmsParts.h"
 #include "IOSContactsMemDb.h"
 #include "MessageRecycleDb.h"
 #include "MsgDataSet.h"
@@ -81,32 +82,11 @@ public:
 private:
     void registerFunctions();
     void readTableMap();
-    void readPiecesColumns();
     void closeAfterFailure();
 
     void smsChats(MsgDataSet::Data &d);
     void smsMembers(MsgDataSet::Data &d);
     void iMessageChats(MsgDataSet::Data &d);
-    // One part of an MMS message (a row of msg_pieces): a text part's text,
-    // or the name the MMS gave any other part.
-    struct MmsPart
-    {
-        qint64 rowid = 0;
-        qint64 partId = 0;
-        QString type; // media type, lower case, without parameters
-        QString text;
-        QString location;
-    };
-    // The parts of the messages of an SMS conversation (chatId > 0) or of
-    // all (0), by message rowid and in their order; the layout parts left
-    // out. One pass over msg_pieces.
-    QHash<qint64, QList<MmsPart>> readParts(qint64 chatId);
-    // Text parts make the message's text, every other part an attachment
-    // with a U+FFFC where it stands.
-    void applyParts(MsgDataSet::Data &d, _MsgMessage *m, const QList<MmsPart> &parts);
-    // The copy of a part's file under the source folder's Library/SMS/Parts;
-    // empty when it holds none.
-    QString partFile(qint64 messageId, qint64 partId);
     void fillContact(_MsgHandle *handle);
 
     QDir m_root;
@@ -123,12 +103,8 @@ private:
     // The select list of the message query, with NULL for madrid columns a
     // file of an older release lacks.
     QString m_messageColumns;
-    // The select list of the parts query; empty when the file has no usable
-    // msg_pieces table.
-    QString m_piecesColumns;
-    // Part files of the source folder by "<message>-<part>", found once.
-    QHash<QString, QString> m_partFiles;
-    bool m_partFilesRead = false;
+    // The MMS parts of the file.
+    IOS5MmsParts m_mms{m_root};
 
     // Addresses repeat in every message; normalising each once keeps long
     // loads from spending their time in pattern matching.

@@ -292,57 +292,29 @@ qint64 IOS6MessageDb::insertMessage(const _MsgMessage *m, qint64 handleId, qint6
 {
     ensureOpen();
     namespace C = IOS6MessageColumn;
-    InsertRow row(MessageTable, C::kNames, C::Count);
-    row.text(C::Guid, m->guid).text(C::Text, m->text).integer(C::Replace, m->replace);
-    if (!m->service_center.isEmpty())
-        row.text(C::ServiceCenter, m->service_center);
-    row.int64(C::HandleId, handleId);
-    if (!m->subject.isEmpty())
-        row.text(C::Subject, m->subject);
-    if (!m->country.isEmpty())
-        row.text(C::Country, m->country);
-    if (!m->attributedBody.isEmpty())
-        row.blob(C::AttributedBody, m->attributedBody);
-    row.integer(C::Version, m->version).integer(C::Type, m->type);
-    row.text(C::Service, m->service).text(C::Account, m->account).text(C::AccountGuid, m->account_guid);
-    row.integer(C::Error, m->error).integer(C::Date, m->date).integer(C::DateRead, m->date_read);
-    row.integer(C::DateDelivered, m->date_delivered);
-    const int flags[] = {m->is_delivered,       m->is_finished,   m->is_emote,      m->is_from_me,
-                         m->is_empty,           m->is_delayed,    m->is_auto_reply, m->is_prepared,
-                         m->is_read,            m->is_system_message, m->is_sent,   m->has_dd_results,
-                         m->is_service_message, m->is_forward,    m->was_downgraded, m->is_archive,
-                         m->cache_has_attachments};
-    static_assert(std::size(flags) == C::CacheHasAttachments - C::IsDelivered + 1, "one value for each flag");
-    for (int i = 0; i < int(std::size(flags)); ++i)
-        row.integer(C::IsDelivered + i, flags[i]);
-    row.text(C::CacheRoomnames, m->cache_roomnames);
-    row.integer(C::WasDataDetected, m->was_data_detected).integer(C::WasDeduplicated, m->was_deduplicated);
-
-    auto has = [this](C::Column column) { return m_cols.msgLater[column - C::kFirstLater]; };
-    if (has(C::IsAudioMessage))
-        row.integer(C::IsAudioMessage, m->is_audio_message);
-    if (has(C::IsPlayed))
-        row.integer(C::IsPlayed, m->is_played);
-    if (has(C::DatePlayed))
-        row.integer(C::DatePlayed, m->date_played);
-    if (has(C::ItemType))
-        row.integer(C::ItemType, m->item_type);
-    if (has(C::OtherHandle) && otherHandleId > 0)
-        row.int64(C::OtherHandle, otherHandleId);
-    if (has(C::GroupTitle) && !m->group_title.isEmpty())
-        row.text(C::GroupTitle, m->group_title);
-    if (has(C::GroupActionType))
-        row.integer(C::GroupActionType, m->group_action_type);
-    if (has(C::ShareStatus))
-        row.integer(C::ShareStatus, m->share_status);
-    if (has(C::ShareDirection))
-        row.integer(C::ShareDirection, m->share_direction);
-    if (has(C::IsExpirable))
-        row.integer(C::IsExpirable, m->is_expirable);
-    if (has(C::ExpireState))
-        row.integer(C::ExpireState, m->expire_state);
-    if (has(C::MessageActionType))
-        row.integer(C::MessageActionType, m->message_action_type);
+    InsertRow row(MessageTable, C::kNames.data(), C::Count);
+    // Bound in the table's order, as the statement names them.
+    for (int i = 0; i < C::LogicHash; ++i) {
+        const C::Spec &column = C::kColumns[i];
+        if (i >= C::kFirstLater && !m_cols.msgLater[i - C::kFirstLater])
+            continue;
+        if (i == C::HandleId) {
+            row.int64(i, handleId);
+        } else if (i == C::OtherHandle) {
+            if (otherHandleId > 0)
+                row.int64(i, otherHandleId);
+        } else if (column.field.text) {
+            const QString &value = m->*column.field.text;
+            if (!column.nullWhenEmpty || !value.isEmpty())
+                row.text(i, value);
+        } else if (column.field.blob) {
+            const QByteArray &value = m->*column.field.blob;
+            if (!column.nullWhenEmpty || !value.isEmpty())
+                row.blob(i, value);
+        } else {
+            row.integer(i, m->*column.field.number);
+        }
+    }
     if (m_cols.msgLogicHash)
         row.text(C::LogicHash, logicHash.isEmpty() ? messageFingerprint(m) : logicHash);
     executeThrow(row.statement(m_insertSql));

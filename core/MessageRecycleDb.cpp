@@ -1,11 +1,13 @@
 #include "MessageRecycleDb.h"
 
 #include <QFileInfo>
+#include <QStringList>
 #include <QtDebug>
 
 #include <limits>
 #include <stdexcept>
 
+#include "IOS6MessageColumns.h"
 #include "MessageIdentity.h"
 #include "PartialFile.h"
 #include "SmsChat.h"
@@ -13,37 +15,45 @@
 namespace
 {
 
+namespace C = IOS6MessageColumn;
+
+// The recycle database keeps the columns of the iOS 6 message table up to
+// was_deduplicated, declared as the phone declares them, and its own after.
+constexpr int kStoredColumns = C::kFirstLater;
+
 // Statements in this order: the message table and its indexes, the chat
 // table and its indexes, the handle table and its index. The last index
 // serves the duplicate test of messageRowid, whose second half would
 // otherwise be answered by walking every message of the same second.
-const char kSchema[] =
-    "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, text TEXT,"
-    " replace INTEGER DEFAULT 0, service_center TEXT, handle_id INTEGER DEFAULT 0, subject TEXT, country TEXT,"
-    " attributedBody BLOB, version INTEGER DEFAULT 0, type INTEGER DEFAULT 0, service TEXT, account TEXT,"
-    " account_guid TEXT, error INTEGER DEFAULT 0, date INTEGER, date_read INTEGER, date_delivered INTEGER,"
-    " is_delivered INTEGER DEFAULT 0, is_finished INTEGER DEFAULT 0, is_emote INTEGER DEFAULT 0,"
-    " is_from_me INTEGER DEFAULT 0, is_empty INTEGER DEFAULT 0, is_delayed INTEGER DEFAULT 0,"
-    " is_auto_reply INTEGER DEFAULT 0, is_prepared INTEGER DEFAULT 0, is_read INTEGER DEFAULT 0,"
-    " is_system_message INTEGER DEFAULT 0, is_sent INTEGER DEFAULT 0, has_dd_results INTEGER DEFAULT 0,"
-    " is_service_message INTEGER DEFAULT 0, is_forward INTEGER DEFAULT 0, was_downgraded INTEGER DEFAULT 0,"
-    " is_archive INTEGER DEFAULT 0, cache_has_attachments INTEGER DEFAULT 0, cache_roomnames TEXT,"
-    " was_data_detected INTEGER DEFAULT 0, was_deduplicated INTEGER DEFAULT 0, chat_identifier TEXT, handle TEXT,"
-    " src_rowid INTEGER, is_skip INTEGER NOT NULL DEFAULT 0);\n"
-    "CREATE INDEX message_idx_chat_identifier ON message(is_skip, chat_identifier, date);\n"
-    "CREATE INDEX message_idx_chat_date ON message(date);\n"
-    "CREATE INDEX message_idx_handle_id ON message(handle_id);\n"
-    "CREATE INDEX message_idx_src_rowid ON message(src_rowid);\n"
-    "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, style INTEGER,"
-    " state INTEGER, account_id TEXT, properties BLOB, chat_identifier TEXT, service_name TEXT, room_name TEXT,"
-    " account_login TEXT, is_archived INTEGER DEFAULT 0, last_addressed_handle TEXT, display_name TEXT,"
-    " src_rowid INTEGER);\n"
-    "CREATE INDEX chat_idx_identifier ON chat(chat_identifier);\n"
-    "CREATE INDEX chat_idx_src_rowid ON chat(src_rowid);\n"
-    "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, id TEXT NOT NULL, country TEXT,"
-    " service TEXT NOT NULL, uncanonicalized_id TEXT, src_rowid INTEGER, UNIQUE (id, service));\n"
-    "CREATE INDEX handle_idx_src_rowid ON handle(src_rowid);\n"
-    "CREATE INDEX message_idx_identity ON message(date, is_from_me, text);\n";
+QString schema()
+{
+    QString message = QStringLiteral("CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT");
+    for (int i = 0; i < kStoredColumns; ++i) {
+        const C::Spec &column = C::kColumns[i];
+        message += QStringLiteral(", %1 %2").arg(QLatin1String(column.name), QLatin1String(column.type));
+        if (column.constraint)
+            message += QLatin1Char(' ') + QLatin1String(column.constraint);
+        if (column.defaultValue)
+            message += QStringLiteral(" DEFAULT ") + QLatin1String(column.defaultValue);
+    }
+    message += QLatin1String(", chat_identifier TEXT, handle TEXT, src_rowid INTEGER, is_skip INTEGER NOT NULL DEFAULT 0);\n");
+    return message
+           + QLatin1String(
+               "CREATE INDEX message_idx_chat_identifier ON message(is_skip, chat_identifier, date);\n"
+               "CREATE INDEX message_idx_chat_date ON message(date);\n"
+               "CREATE INDEX message_idx_handle_id ON message(handle_id);\n"
+               "CREATE INDEX message_idx_src_rowid ON message(src_rowid);\n"
+               "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, style INTEGER,"
+               " state INTEGER, account_id TEXT, properties BLOB, chat_identifier TEXT, service_name TEXT, room_name TEXT,"
+               " account_login TEXT, is_archived INTEGER DEFAULT 0, last_addressed_handle TEXT, display_name TEXT,"
+               " src_rowid INTEGER);\n"
+               "CREATE INDEX chat_idx_identifier ON chat(chat_identifier);\n"
+               "CREATE INDEX chat_idx_src_rowid ON chat(src_rowid);\n"
+               "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, id TEXT NOT NULL, country TEXT,"
+               " service TEXT NOT NULL, uncanonicalized_id TEXT, src_rowid INTEGER, UNIQUE (id, service));\n"
+               "CREATE INDEX handle_idx_src_rowid ON handle(src_rowid);\n"
+               "CREATE INDEX message_idx_identity ON message(date, is_from_me, text);\n");
+}
 
 // Files made before the duplicate test had an index of its own get it at
 // their next opening.
@@ -51,13 +61,21 @@ const char kIdentityIndex[] = "CREATE INDEX IF NOT EXISTS message_idx_identity O
 
 // Every column a message row is stored with, in the table's order; those
 // left empty are bound as NULL, as if left out.
-const char kInsertMessage[] =
-    "insert into message(guid, text, \"replace\", service_center, handle_id, subject, country, attributedBody,"
-    " version, type, service, account, account_guid, error, date, date_read, date_delivered, is_delivered,"
-    " is_finished, is_emote, is_from_me, is_empty, is_delayed, is_auto_reply, is_prepared, is_read,"
-    " is_system_message, is_sent, has_dd_results, is_service_message, is_forward, was_downgraded, is_archive,"
-    " cache_has_attachments, cache_roomnames, was_data_detected, was_deduplicated, chat_identifier, handle,"
-    " src_rowid) values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+QString insertMessageSql()
+{
+    QStringList names;
+    for (int i = 0; i < kStoredColumns; ++i) {
+        const QString name = QLatin1String(C::kColumns[i].name);
+        // A keyword.
+        names.append(i == C::Replace ? QLatin1Char('"') + name + QLatin1Char('"') : name);
+    }
+    names << QStringLiteral("chat_identifier") << QStringLiteral("handle") << QStringLiteral("src_rowid");
+    QStringList marks;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        marks.append(QStringLiteral("?"));
+    return QStringLiteral("insert into message(%1) values(%2)")
+        .arg(names.join(QStringLiteral(", ")), marks.join(QLatin1Char(',')));
+}
 
 const char kInsertHandle[] =
     "insert into handle(id, country, service, uncanonicalized_id, src_rowid) values(?,?,?,?,?)";
@@ -99,6 +117,23 @@ void addOptionalText(Sqlite3Sql &sql, const QString &value)
         sql.addNullParam();
     else
         sql.addTextParam(value);
+}
+
+// The stored columns of the cursor's row into r, by name (names: theirs).
+void readStoredColumns(const Sqlite3Cursor &c, const QStringList &names, _MsgMessage &r)
+{
+    for (int i = 0; i < kStoredColumns; ++i) {
+        const C::Field &field = C::kColumns[i].field;
+        const QString &name = names.at(i);
+        if (field.text)
+            r.*field.text = c.getText(name);
+        else if (field.blob)
+            r.*field.blob = c.getBlob(name);
+        else if (field.id)
+            r.*field.id = c.getInt64(name);
+        else
+            r.*field.number = c.getInt(name);
+    }
 }
 
 void addOptionalRowid(Sqlite3Sql &sql, qint64 rowid)
@@ -216,7 +251,7 @@ void MessageRecycleDb::create()
         Sqlite3DB fresh;
         fresh.openThrow(part.path(), ReadWriteCreate);
         QString error;
-        if (fresh.exec(QString::fromLatin1(kSchema), error) != 0)
+        if (fresh.exec(schema(), error) != 0)
             throw std::runtime_error(QStringLiteral("create MessageRecycleDb error. %1").arg(error).toStdString());
     }
     part.commit();
@@ -236,30 +271,32 @@ qint64 MessageRecycleDb::insertMessage(const _MsgMessage &m, const QString &chat
                                        qint64 srcRowid)
 {
     ensureOpen();
-    Sqlite3Sql sql(kInsertMessage);
-    // A carved guid that is damaged or empty gets a fresh one, so that it can
-    // never collide with another row's on the UNIQUE constraint.
-    sql.addTextParam(isGuidShaped(m.guid) ? m.guid : newGuid());
-    sql.addTextParam(m.text);
-    sql.addIntParam(m.replace);
-    addOptionalText(sql, m.service_center);
-    sql.addInt64Param(m.handle_id);
-    addOptionalText(sql, m.subject);
-    addOptionalText(sql, m.country);
-    if (m.attributedBody.isEmpty())
-        sql.addNullParam();
-    else
-        sql.addBlobParam(m.attributedBody);
-    sql.addIntParam(m.version).addIntParam(m.type);
-    sql.addTextParam(m.service).addTextParam(m.account).addTextParam(m.account_guid);
-    sql.addIntParam(m.error).addIntParam(m.date).addIntParam(m.date_read).addIntParam(m.date_delivered);
-    for (int flag : {m.is_delivered, m.is_finished, m.is_emote, m.is_from_me, m.is_empty, m.is_delayed,
-                     m.is_auto_reply, m.is_prepared, m.is_read, m.is_system_message, m.is_sent, m.has_dd_results,
-                     m.is_service_message, m.is_forward, m.was_downgraded, m.is_archive})
-        sql.addIntParam(flag);
-    sql.addIntParam(m.attachments.isEmpty() ? 0 : 1);
-    sql.addTextParam(m.cache_roomnames);
-    sql.addIntParam(m.was_data_detected).addIntParam(m.was_deduplicated);
+    static const QString insertSql = insertMessageSql();
+    Sqlite3Sql sql(insertSql);
+    for (int i = 0; i < kStoredColumns; ++i) {
+        const C::Spec &column = C::kColumns[i];
+        if (i == C::Guid) {
+            // A carved guid that is damaged or empty gets a fresh one, so that
+            // it can never collide with another row's on the UNIQUE constraint.
+            sql.addTextParam(isGuidShaped(m.guid) ? m.guid : newGuid());
+        } else if (i == C::CacheHasAttachments) {
+            sql.addIntParam(m.attachments.isEmpty() ? 0 : 1);
+        } else if (column.field.text) {
+            if (column.nullWhenEmpty)
+                addOptionalText(sql, m.*column.field.text);
+            else
+                sql.addTextParam(m.*column.field.text);
+        } else if (column.field.blob) {
+            if ((m.*column.field.blob).isEmpty())
+                sql.addNullParam();
+            else
+                sql.addBlobParam(m.*column.field.blob);
+        } else if (column.field.id) {
+            sql.addInt64Param(m.*column.field.id);
+        } else {
+            sql.addIntParam(m.*column.field.number);
+        }
+    }
     sql.addTextParam(chatIdentifier).addTextParam(handle);
     addOptionalRowid(sql, srcRowid);
     executeThrow(sql);
@@ -317,6 +354,9 @@ QList<_MsgRecycledMessage> MessageRecycleDb::readMessages()
     ensureOpen();
     QList<_MsgRecycledMessage> list;
     Sqlite3Cursor c = queryThrow("select * from message where is_skip=0");
+    QStringList names;
+    for (int i = 0; i < kStoredColumns; ++i)
+        names.append(QLatin1String(C::kColumns[i].name));
     while (c.moveNext()) {
         const qint64 stored = c.getInt64(QStringLiteral("rowid"));
         qint64 rowid = 0;
@@ -328,43 +368,7 @@ QList<_MsgRecycledMessage> MessageRecycleDb::readMessages()
         }
         _MsgRecycledMessage &r = list.emplaceBack();
         r.rowid = rowid;
-        r.guid = c.getText(QStringLiteral("guid"));
-        r.text = c.getText(QStringLiteral("text"));
-        r.replace = c.getInt(QStringLiteral("replace"));
-        r.service_center = c.getText(QStringLiteral("service_center"));
-        r.handle_id = c.getInt64(QStringLiteral("handle_id"));
-        r.subject = c.getText(QStringLiteral("subject"));
-        r.country = c.getText(QStringLiteral("country"));
-        r.attributedBody = c.getBlob(QStringLiteral("attributedBody"));
-        r.version = c.getInt(QStringLiteral("version"));
-        r.type = c.getInt(QStringLiteral("type"));
-        r.service = c.getText(QStringLiteral("service"));
-        r.account = c.getText(QStringLiteral("account"));
-        r.account_guid = c.getText(QStringLiteral("account_guid"));
-        r.error = c.getInt(QStringLiteral("error"));
-        r.date = c.getInt(QStringLiteral("date"));
-        r.date_read = c.getInt(QStringLiteral("date_read"));
-        r.date_delivered = c.getInt(QStringLiteral("date_delivered"));
-        r.is_delivered = c.getInt(QStringLiteral("is_delivered"));
-        r.is_finished = c.getInt(QStringLiteral("is_finished"));
-        r.is_emote = c.getInt(QStringLiteral("is_emote"));
-        r.is_from_me = c.getInt(QStringLiteral("is_from_me"));
-        r.is_empty = c.getInt(QStringLiteral("is_empty"));
-        r.is_delayed = c.getInt(QStringLiteral("is_delayed"));
-        r.is_auto_reply = c.getInt(QStringLiteral("is_auto_reply"));
-        r.is_prepared = c.getInt(QStringLiteral("is_prepared"));
-        r.is_read = c.getInt(QStringLiteral("is_read"));
-        r.is_system_message = c.getInt(QStringLiteral("is_system_message"));
-        r.is_sent = c.getInt(QStringLiteral("is_sent"));
-        r.has_dd_results = c.getInt(QStringLiteral("has_dd_results"));
-        r.is_service_message = c.getInt(QStringLiteral("is_service_message"));
-        r.is_forward = c.getInt(QStringLiteral("is_forward"));
-        r.was_downgraded = c.getInt(QStringLiteral("was_downgraded"));
-        r.is_archive = c.getInt(QStringLiteral("is_archive"));
-        r.cache_has_attachments = c.getInt(QStringLiteral("cache_has_attachments"));
-        r.cache_roomnames = c.getText(QStringLiteral("cache_roomnames"));
-        r.was_data_detected = c.getInt(QStringLiteral("was_data_detected"));
-        r.was_deduplicated = c.getInt(QStringLiteral("was_deduplicated"));
+        readStoredColumns(c, names, r);
         r._deleted = true;
         r.chat_identifier = c.getText(QStringLiteral("chat_identifier"));
         r.handle = c.getText(QStringLiteral("handle"));

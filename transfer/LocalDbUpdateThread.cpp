@@ -10,6 +10,7 @@
 #include "AppFolders.h"
 #include "ExportMessagesDb.h"
 #include "FileUtils.h"
+#include "IOS5MessageDefaults.h"
 #include "MessageIdentity.h"
 #include "PhoneNumber.h"
 #include "ProgressForm.h"
@@ -123,28 +124,9 @@ void LocalDbUpdateThread::convert(const QString &path, const QString &folder)
             m.sender = &handle;
             m.chat = &chat;
             m.text = body.isEmpty() ? QString() : QString::fromUtf8(rc4(key, body));
-            m.replace = 0;
-            m.version = 10;
-            m.type = 0;
-            m.service = QStringLiteral("SMS");
-            m.account = QStringLiteral("e:");
-            m.error = 0;
-            m.date = appleDate(rows.getInt64(QStringLiteral("date")));
-            m.date_read = m.date;
-            m.date_delivered = m.date;
+            IOS5MessageDefaults::apply(m);
+            IOS5MessageDefaults::applySms(m, appleDate(rows.getInt64(QStringLiteral("date"))));
             m.is_from_me = rows.getInt64(QStringLiteral("is_send")) != 0 ? 1 : 0;
-            m.is_delivered = 0;
-            m.is_finished = 1;
-            m.is_emote = 0;
-            m.is_empty = 0;
-            m.is_delayed = 0;
-            m.is_auto_reply = 0;
-            m.is_prepared = 1;
-            m.is_read = 1;
-            m.is_system_message = 0;
-            m.is_sent = 1;
-            m.was_data_detected = 1;
-            m.was_deduplicated = 0;
             // The same old message always gets the same guid.
             m.guid = guidFromData(messageFingerprint(&m).toUtf8());
 
