@@ -93,7 +93,7 @@ struct MessageMap
         MessageMap m;
         const auto at = [&](const char *name) { return columnIndex(cols, QLatin1String(name)); };
         for (int i = 0; i < IOS6MessageColumn::Count; ++i) {
-            const IOS6MessageColumn::Spec &column = IOS6MessageColumn::kColumns[i];
+            const IOS6MessageColumn::ColumnDefinition &column = IOS6MessageColumn::kColumns[i];
             const int index = at(column.name);
             // The guid and the service are read first, as the test of the row.
             if (i == IOS6MessageColumn::Guid || i == IOS6MessageColumn::Service)
@@ -173,7 +173,7 @@ QList<_SqliteCol> ios6MessageColumns(int count)
     cols.reserve(count);
     cols.append(_SqliteCol(QStringLiteral("ROWID"), QStringLiteral("INTEGER"), false, false, true));
     for (int i = 0; i < count - 1 && i < IOS6MessageColumn::LogicHash; ++i) {
-        const IOS6MessageColumn::Spec &column = IOS6MessageColumn::kColumns[i];
+        const IOS6MessageColumn::ColumnDefinition &column = IOS6MessageColumn::kColumns[i];
         cols.append(_SqliteCol(QString::fromLatin1(column.name), QString::fromLatin1(column.type),
                                column.constraint != nullptr, column.defaultValue != nullptr));
     }

@@ -100,7 +100,7 @@ struct Field
     qint64 _MsgMessage::*id = nullptr;
 };
 
-struct Spec
+struct ColumnDefinition
 {
     // The name, type and default as the table's CREATE statement spells
     // them (no default: none there).
@@ -116,7 +116,7 @@ struct Spec
 };
 
 // One row per column, in the order of the enum.
-inline constexpr Spec kColumns[] = {
+inline constexpr ColumnDefinition kColumns[] = {
     {"guid", "TEXT", nullptr, Read::Text, &_MsgMessage::guid, false, "UNIQUE NOT NULL"},
     {"text", "TEXT", nullptr, Read::Text, &_MsgMessage::text},
     {"replace", "INTEGER", "0", Read::Int, &_MsgMessage::replace},

@@ -60,7 +60,7 @@ template <int I>
 void readColumn(CursorAhead &c, int first, TextPool &texts, _MsgMessage &m)
 {
     using R = IOS6MessageColumn::Read;
-    constexpr IOS6MessageColumn::Spec column = IOS6MessageColumn::kColumns[I];
+    constexpr IOS6MessageColumn::ColumnDefinition column = IOS6MessageColumn::kColumns[I];
     const int f = first + I;
     if constexpr (column.read == R::Text)
         m.*column.field.text = c.takeText(f);
@@ -398,7 +398,7 @@ void IOS6MessageDb::messages(MsgDataSet &set, qint64 chatId)
         f.push_back({places.value(QStringLiteral("rowid"), -1), Kind::Int64});
         f.push_back({places.value(QStringLiteral("chat_id"), -1), Kind::Int64});
         for (int i = 0; i < C::Count; ++i) {
-            const C::Spec &column = C::kColumns[i];
+            const C::ColumnDefinition &column = C::kColumns[i];
             const int place =
                 column.read == C::Read::None ? -1 : places.value(QString::fromLatin1(column.name).toLower(), -1);
             f.push_back({place, cursorKind(column.read)});

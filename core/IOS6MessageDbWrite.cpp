@@ -295,7 +295,7 @@ qint64 IOS6MessageDb::insertMessage(const _MsgMessage *m, qint64 handleId, qint6
     InsertRow row(MessageTable, C::kNames.data(), C::Count);
     // Bound in the table's order, as the statement names them.
     for (int i = 0; i < C::LogicHash; ++i) {
-        const C::Spec &column = C::kColumns[i];
+        const C::ColumnDefinition &column = C::kColumns[i];
         if (i >= C::kFirstLater && !m_cols.msgLater[i - C::kFirstLater])
             continue;
         if (i == C::HandleId) {

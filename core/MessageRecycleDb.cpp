@@ -29,7 +29,7 @@ QString schema()
 {
     QString message = QStringLiteral("CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT");
     for (int i = 0; i < kStoredColumns; ++i) {
-        const C::Spec &column = C::kColumns[i];
+        const C::ColumnDefinition &column = C::kColumns[i];
         message += QStringLiteral(", %1 %2").arg(QLatin1String(column.name), QLatin1String(column.type));
         if (column.constraint)
             message += QLatin1Char(' ') + QLatin1String(column.constraint);
@@ -274,7 +274,7 @@ qint64 MessageRecycleDb::insertMessage(const _MsgMessage &m, const QString &chat
     static const QString insertSql = insertMessageSql();
     Sqlite3Sql sql(insertSql);
     for (int i = 0; i < kStoredColumns; ++i) {
-        const C::Spec &column = C::kColumns[i];
+        const C::ColumnDefinition &column = C::kColumns[i];
         if (i == C::Guid) {
             // A carved guid that is damaged or empty gets a fresh one, so that
             // it can never collide with another row's on the UNIQUE constraint.
