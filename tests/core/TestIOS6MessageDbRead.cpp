@@ -30,6 +30,19 @@ protected:
     QDir root() const { return QDir(dir.path()); }
     QString smsDb() const { return IOS6SmsDbFixture::smsDbPath(root()); }
 
+    // Reads into set a file that is damaged: the read fails with SQLite's own
+    // message, keeping what it read before.
+    static void expectMalformedRead(IOS6MessageDb &db, MsgDataSet &set)
+    {
+        std::string error;
+        try {
+            db.messages(set, 0);
+        } catch (const std::exception &e) {
+            error = e.what();
+        }
+        EXPECT_NE(error.find("malformed"), std::string::npos) << error;
+    }
+
     static QStringList keysOf(const QHash<QString, _MsgMessage *> &hash)
     {
         QStringList keys = hash.keys();
@@ -319,13 +332,7 @@ TEST_F(IOS6MessageDbReadTest, ADamagedPageHalfWayKeepsTheMessagesBeforeIt)
 
     IOS6MessageDb db(root(), QString(), false);
     MsgDataSet set = MsgDataSet::create();
-    std::string error;
-    try {
-        db.messages(set, 0);
-    } catch (const std::exception &e) {
-        error = e.what();
-    }
-    EXPECT_NE(error.find("malformed"), std::string::npos) << error;
+    expectMalformedRead(db, set);
     const auto &messages = set.data()->messages;
     ASSERT_GT(before, 1000);
     ASSERT_LE(before, 2000);
@@ -380,13 +387,7 @@ TEST_F(IOS6MessageDbReadTest, AFailureOfTheAttachmentsLeavesTheMessagesLinked)
 
         IOS6MessageDb db(root(), QString(), false);
         MsgDataSet set = MsgDataSet::create();
-        std::string error;
-        try {
-            db.messages(set, 0);
-        } catch (const std::exception &e) {
-            error = e.what();
-        }
-        EXPECT_NE(error.find("malformed"), std::string::npos) << error;
+        expectMalformedRead(db, set);
         const auto &messages = set.data()->messages;
         ASSERT_EQ(messages.size(), count);
         for (int c = 0; c < 2; ++c) {
