@@ -85,6 +85,7 @@ struct MessageMap
     int guid = -1, handleId = -1, body = -1, service = -1;
     std::vector<std::pair<int, QString _MsgMessage::*>> texts;
     std::vector<std::pair<int, int _MsgMessage::*>> ints;
+    std::vector<std::pair<int, int _MsgMessage::*>> dates;
     int needed = 0;
     bool valid = false;
 
@@ -101,7 +102,7 @@ struct MessageMap
             if (column.field.text && index >= 0)
                 m.texts.emplace_back(index, column.field.text);
             else if (column.field.number && index > 0)
-                m.ints.emplace_back(index, column.field.number);
+                (column.read == IOS6MessageColumn::Read::Date ? m.dates : m.ints).emplace_back(index, column.field.number);
         }
         m.guid = at("guid");
         m.handleId = at("handle_id");
@@ -139,6 +140,10 @@ bool convertMessage(const Row &row, const MessageMap &map, _MsgMessage &m)
     for (const auto &i : map.ints) {
         if (i.first < v.size())
             m.*i.second = rowInt(v[i.first]);
+    }
+    for (const auto &i : map.dates) {
+        if (i.first < v.size())
+            m.*i.second = IOS6MessageColumn::secondsSince2001(rowInt64(v[i.first]));
     }
     return true;
 }
@@ -219,6 +224,8 @@ bool rawRowToIOS6Message(const Sqlite3File::_Row &row, _MsgMessage &m)
             m.*field.blob = rowBytes(value);
         else if (field.id)
             m.*field.id = rowInt64(value);
+        else if (IOS6MessageColumn::kColumns[i].read == IOS6MessageColumn::Read::Date)
+            m.*field.number = IOS6MessageColumn::secondsSince2001(rowInt64(value));
         else
             m.*field.number = rowInt(value);
         if (i == IOS6MessageColumn::Service && !isService(value))

@@ -3,9 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <iterator>
+#include <limits>
 #include <utility>
 
 #include "_MsgMessage.h"
@@ -84,6 +86,17 @@ inline constexpr int kLaterCount = LogicHash - IsAudioMessage;
 // the body, a number, a rowid, a date of the file (seconds or, from iOS 11 on,
 // nanoseconds since 2001), or not at all.
 enum class Read { Text, Shared, Blob, Int, Int64, Date, None };
+
+// A date of the file as the whole seconds since 2001 that records hold.
+// From iOS 11 on phones keep dates in nanoseconds since 2001: a value on that
+// scale (10^11 seconds would lie past the year 5000) is taken as such.
+inline int secondsSince2001(qint64 date)
+{
+    constexpr qint64 kNanosecondScale = 100000000000LL;
+    constexpr qint64 kNanosecondsPerSecond = 1000000000LL;
+    const qint64 seconds = date > kNanosecondScale ? date / kNanosecondsPerSecond : date;
+    return int(std::clamp<qint64>(seconds, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
 
 // The record field a column goes to; at most one of these is set.
 struct Field

@@ -42,15 +42,7 @@ CursorAhead::Kind cursorKind(IOS6MessageColumn::Read read)
     }
 }
 
-// A date of the file as the whole seconds since 2001 that records hold.
-// From iOS 11 on phones keep dates in nanoseconds since 2001: a value on that
-// scale (10^11 seconds would lie past the year 5000) is taken as such.
-int secondsSince2001(qint64 date)
-{
-    constexpr qint64 kNanosecondScale = 100000000000LL;
-    constexpr qint64 kNanosecondsPerSecond = 1000000000LL;
-    return int(date > kNanosecondScale ? date / kNanosecondsPerSecond : date);
-}
+using IOS6MessageColumn::secondsSince2001;
 
 // Fills m from column I of the cursor's current row, the first column at
 // field first, as the column table says. Resolved when compiled: a loop over

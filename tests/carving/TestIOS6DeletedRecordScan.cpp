@@ -13,6 +13,7 @@
 #include "CaseName.h"
 #include "IOS6DeletedRecordScan.h"
 #include "IOS6MessageDb.h"
+#include "IOS11SmsDbFixture.h"
 #include "IOS6SmsDbFixture.h"
 #include "MsgDataSet.h"
 #include "RecordingProgress.h"
@@ -321,6 +322,43 @@ TEST_F(IOS6Scan, DeletionsStillInTheWriteAheadLogAreFound)
     EXPECT_EQ(storedMessages()[0].guid, guidOf(4));
     ASSERT_EQ(storedHandles().size(), 1);
     EXPECT_EQ(storedHandles()[0].id, numberId(1));
+}
+
+// A phone from iOS 11 on keeps a message's dates in nanoseconds since 2001:
+// a deleted one is stored with the seconds they hold, as a live one reads.
+TEST(IOS6ScanDates, DatesInNanosecondsOfADeletedMessageAreStoredAsSeconds)
+{
+    QTemporaryDir dir;
+    {
+        IOS11SmsDbFixture sms(IOS6SmsDbFixture::smsDbPath(QDir(dir.path())));
+        keepDeletedBytes(sms.db(), 4096);
+        const qint64 ann = sms.addHandle(QStringLiteral("ann@example.com"));
+        const qint64 chat = sms.addChat(ann, QStringLiteral("ann@example.com"));
+        for (int n = 1; n <= 3; ++n) {
+            IOS11SmsDbFixture::Message m;
+            m.chat = chat;
+            m.handle = ann;
+            m.guid = guidOf(n);
+            m.text = QStringLiteral("message %1 %2").arg(n).arg(QString(20, u'z'));
+            m.date = 531234567891234567 + n * 1000000000LL;
+            m.dateRead = 531234600123456789 + n * 1000000000LL;
+            sms.addMessage(m);
+        }
+        sms.db().executeThrow("DELETE FROM message WHERE ROWID = 2");
+    }
+    IOS6MessageDb reader(QDir(dir.path()), kMcc, false);
+    MsgDataSet set = MsgDataSet::create();
+    reader.chats(set);
+    readRawMessages(reader, set.data()->chats.values(), nullptr);
+
+    Sqlite3DB recycled;
+    recycled.openThrow(reader.recycleDb()->path(), Sqlite3DB::ReadOnly);
+    Sqlite3Cursor c = recycled.queryThrow("select guid, date, date_read from message");
+    ASSERT_TRUE(c.moveNext());
+    EXPECT_EQ(c.getText(QStringLiteral("guid")), guidOf(2));
+    EXPECT_EQ(c.getInt64(QStringLiteral("date")), 531234569);
+    EXPECT_EQ(c.getInt64(QStringLiteral("date_read")), 531234602);
+    EXPECT_FALSE(c.moveNext());
 }
 
 TEST_F(IOS6Scan, OldCopiesOfLiveMessagesAreNotCarved)
