@@ -65,7 +65,6 @@ void execOrThrow(Sqlite3DB &db, const QString &sql)
 
 IOS6SmsDbFixture::IOS6SmsDbFixture(const QString &path, Shape shape, bool laterColumns, const QString &guidColumn)
     : m_db(std::make_unique<Sqlite3DB>())
-    , m_shape(shape)
     , m_later(shape == Device && laterColumns)
 {
     QFile::remove(path);

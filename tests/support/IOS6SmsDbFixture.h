@@ -69,6 +69,5 @@ public:
 
 private:
     std::unique_ptr<Sqlite3DB> m_db;
-    Shape m_shape;
     bool m_later;
 };
