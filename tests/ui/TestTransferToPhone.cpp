@@ -423,10 +423,12 @@ TEST_P(TransferLeavingTest, APhoneThatLeavesEndsTheTransferWithAnErrorNamingIt)
     // The tool may or may not have begun the stage that was left; no later
     // one began.
     const QStringList runs = toolRuns();
-    if (c.stage == 0)
+    if (c.stage == 0) {
         EXPECT_TRUE(runs.isEmpty()) << runs.join('\n').toStdString();
-    if (c.stage < 4)
+    }
+    if (c.stage < 4) {
         EXPECT_TRUE(runs.filter(QStringLiteral("--restore")).isEmpty()) << runs.join('\n').toStdString();
+    }
     EXPECT_FALSE(QFileInfo::exists(restoredSmsDb(QStringLiteral("dst"))));
     EXPECT_EQ(phoneNode(QStringLiteral("dst")), nullptr);
 }
