@@ -12,7 +12,8 @@
 // KEEP set the work folder stays, for a look at the local database. With
 // SOURCE set to the device folder of a kept run, its sms.db is read instead
 // of a new one (made with the same arguments), which saves generating it on
-// every run. With READONLY set the run ends after the read.
+// every run. With READONLY set the run ends after the read, with FIRSTONLY
+// set after the first backup (for a look at the database it leaves).
 //
 // The peak resident memory is shown before and after the read: the
 // generation of the source comes first and holds little, so the second figure
@@ -207,6 +208,8 @@ int main(int argc, char **argv)
     std::printf("back up into a new local database: %7.3f s, cpu %6.3f s  (%lld messages, %lld attachments stored, "
                 "%d files copied)\n",
                 first, firstCpu, rows(localDb, "message"), rows(localDb, "attachment"), filesBelow(copies));
+    if (qEnvironmentVariableIsSet("FIRSTONLY"))
+        return 0;
     cpu = cpuSeconds();
     const double again = runBackup(messages, local);
     std::printf("back up again (all duplicates):    %7.3f s, cpu %6.3f s  (%lld messages stored, %d files)\n", again,

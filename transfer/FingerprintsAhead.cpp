@@ -51,6 +51,8 @@ void FingerprintsAhead::computeBlock(qsizetype from)
     const qsizetype count = std::min(kBlock, m_messages.size() - from);
     m_blockFrom = from;
     m_block.assign(size_t(count), Coming{});
+    // On several threads: against one loop on this thread, a backup of
+    // duplicates takes about a quarter less.
     runSlices(count, kMinSlice, [this, from](qsizetype begin, qsizetype end) {
         for (qsizetype i = begin; i < end; ++i) {
             if (const _MsgMessage *m = m_messages.at(from + i))
