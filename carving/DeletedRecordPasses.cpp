@@ -261,7 +261,7 @@ void inScanTransaction(MessageRecycleDb &recycle, const std::function<void()> &w
 bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &pages,
                  const QList<QList<_SqliteCol>> &lists,
                  const std::function<void(const Sqlite3File::_Cell &cell, int age)> &onImageCell,
-                 const std::function<void(const Sqlite3File::_Page &page, int age)> &carve)
+                 const std::function<void(const Sqlite3File::_Page &page, int age)> &carve, bool postProgress)
 {
     if (lists.isEmpty())
         return true;
@@ -272,7 +272,8 @@ bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &p
     for (int i = 0; i < total; ++i) {
         if (scanCancelled(form))
             return false;
-        postScanProgress(form, i + 1, total);
+        if (postProgress)
+            postScanProgress(form, i + 1, total);
         const Page page = readScanPage(file, items[i]);
         const bool image = items[i].kind != ScanPage::Current;
         const int age = ageOf(items[i]);

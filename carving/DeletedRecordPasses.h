@@ -105,11 +105,12 @@ constexpr int kCurrentAge = std::numeric_limits<int>::max();
 // is a table leaf, every live cell whose record has from fewest to most
 // values goes to onImageCell. Then the page goes to carve. Both are told how
 // recent the page is (its age). False when the user cancelled. lists must
-// not be empty: without them the pass takes no page.
+// not be empty: without them the pass takes no page. Without postProgress
+// the form is only asked (a further pass of a scan whose progress is told).
 bool carvingPass(const Sqlite3File &file, QObject *form, const QList<quint32> &pages,
                  const QList<QList<_SqliteCol>> &lists,
                  const std::function<void(const Sqlite3File::_Cell &cell, int age)> &onImageCell,
-                 const std::function<void(const Sqlite3File::_Page &page, int age)> &carve);
+                 const std::function<void(const Sqlite3File::_Page &page, int age)> &carve, bool postProgress = true);
 
 // A carved row, the column list (its index) it was carved with, and what
 // accept said of it.

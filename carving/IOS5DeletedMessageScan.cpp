@@ -1,5 +1,6 @@
 #include "IOS5DeletedMessageScan.h"
 
+#include <QDir>
 #include <QHash>
 #include <QSet>
 
@@ -9,11 +10,14 @@
 
 #include "Clock.h"
 #include "CountryCache.h"
+#include "DeletedMmsParts.h"
 #include "DeletedRecordPasses.h"
 #include "IOS5MessageDefaults.h"
 #include "IOS5MessageDb.h"
+#include "IOS5MmsParts.h"
 #include "LiveCopy.h"
 #include "MessageIdentity.h"
+#include "PlistNode.h"
 #include "RecycledIdentities.h"
 #include "RowValues.h"
 #include "Sqlite3DB.h"
@@ -33,7 +37,7 @@ struct ColumnMap
     int address = -1, date = -1, text = -1, flags = -1, replace = -1, svcCenter = -1, uiFlags = -1, version = -1,
         subject = -1, country = -1, read = -1;
     int handle = -1, guid = -1, room = -1, service = -1, account = -1, accountGuid = -1, error = -1, isMadrid = -1,
-        dateRead = -1, dateDelivered = -1;
+        dateRead = -1, dateDelivered = -1, recipients = -1;
     // The madrid columns an SMS row leaves NULL, and those it holds 0 or
     // NULL in (a phone writes 0 into its madrid numbers).
     std::vector<int> smsNull;
@@ -64,6 +68,7 @@ struct ColumnMap
         m.isMadrid = at("is_madrid");
         m.dateRead = at("madrid_date_read");
         m.dateDelivered = at("madrid_date_delivered");
+        m.recipients = at("recipients");
         for (int i = 0; i < cols.size(); ++i) {
             if (!cols[i].name.startsWith(QLatin1String("madrid_"), Qt::CaseInsensitive) || i == m.accountGuid)
                 continue;
@@ -97,6 +102,24 @@ int smsIsFromMe(qint64 flags)
     return (flags & 1) != 0 ? 1 : 0;
 }
 
+// Where a phone keeps the recipients of an MMS it writes with no address: an
+// array of their numbers, as a property list. The bytes come from the row,
+// which may be another row's damaged bytes: only the first entry is read,
+// and only when it is a text.
+QString firstRecipient(const QVariant &recipients)
+{
+    // A phone's list of a few numbers takes some hundred bytes.
+    constexpr qsizetype kMostBytes = 64 * 1024;
+    const QByteArray bytes = rowBytes(recipients);
+    if (bytes.isEmpty() || bytes.size() > kMostBytes)
+        return QString();
+    const PlistNode list = PlistNode::fromData(bytes);
+    if (!list.isArray() || list.arraySize() < 1)
+        return QString();
+    const PlistNode first = list.arrayItem(0);
+    return first.isString() ? first.toString().trimmed() : QString();
+}
+
 bool readAndFlagsFit(int read, int uiFlags)
 {
     return (read == 0 || read == 1) && (uiFlags == 0 || uiFlags == 4 || uiFlags == 5 || uiFlags == 6);
@@ -120,15 +143,21 @@ public:
 
     // An SMS row gets its fresh guid only with withGuid: making one costs
     // more than the rest of the conversion, and most rows are not stored.
-    bool convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m, bool withGuid = true);
+    // mms, when given, is set when the row is an MMS whose text stands in
+    // its parts.
+    bool convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m, bool withGuid = true,
+                 bool *mms = nullptr);
 
 private:
     CountryCache m_countries;
     qint64 m_latest;
 };
 
-bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m, bool withGuid)
+bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycledMessage &m, bool withGuid,
+                               bool *mms)
 {
+    if (mms)
+        *mms = false;
     const QList<QVariant> &v = row.values;
     if (!map.valid || v.size() < map.needed)
         return false;
@@ -180,7 +209,14 @@ bool MessageConverter::convert(const Row &row, const ColumnMap &map, _MsgRecycle
         date = rowInt64(v[map.date]) - kAppleEpochOffset;
         IOS5MessageDefaults::applySms(m, saturatedInt(date));
         m.is_from_me = smsIsFromMe(rowInt(v[map.flags]));
-        const QString address = rowText(v[map.address]);
+        QString address = rowText(v[map.address]);
+        // A phone writes an MMS with neither address nor text: the
+        // recipients list holds the other party, the parts hold the text.
+        if (address.isEmpty() && !v[map.address].isValid() && !v[map.text].isValid()) {
+            address = firstRecipient(value(v, map.recipients));
+            if (mms && !address.isEmpty())
+                *mms = true;
+        }
         if (address.isEmpty())
             return false;
         m.chat_identifier = m_countries.normalized(m.country, address);
@@ -211,12 +247,16 @@ QString quoted(const QString &name)
 // What tells a found row for a copy of a live message: the date,
 // direction and text of every live message, the guid of every live
 // iMessage, and, where the table's rowids are never used again
-// (AUTOINCREMENT), every live rowid.
+// (AUTOINCREMENT), every live rowid. A live MMS is told by the text of its
+// parts, as a found image of it gets it.
 struct LiveMessages
 {
     MessageTriples triples;
     QSet<QString> guids;
     QSet<qint64> rowids;
+    // Every live rowid: the live parts of a message belong to the live row
+    // of that rowid when there is one.
+    QSet<qint64> allRowids;
 
     bool contains(const _MsgRecycledMessage &m) const
     {
@@ -228,7 +268,8 @@ struct LiveMessages
     }
 };
 
-LiveMessages liveMessages(Sqlite3DB &db, const QList<_SqliteCol> &cols, const ColumnMap &map, bool rowidsUnique)
+LiveMessages liveMessages(Sqlite3DB &db, const QList<_SqliteCol> &cols, const ColumnMap &map, bool rowidsUnique,
+                          const IOS5MmsParts::ByMessage &liveParts)
 {
     LiveMessages live;
     if (!map.valid)
@@ -251,11 +292,19 @@ LiveMessages liveMessages(Sqlite3DB &db, const QList<_SqliteCol> &cols, const Co
         const bool iMessage = madrid && c.getInt64(mk) == 1;
         const qint64 date = iMessage ? c.getInt64(d) : c.getInt64(d) - kAppleEpochOffset;
         const int fromMe = iMessage ? (saturatedInt(c.getInt64(dd)) > 0 ? 1 : 0) : smsIsFromMe(c.getInt64(f));
-        live.triples.add(saturatedInt(date), fromMe, c.getText(t));
+        const qint64 rowid = c.getInt64(r);
+        const QString text = c.getText(t);
+        live.triples.add(saturatedInt(date), fromMe, text);
+        if (!iMessage && text.isEmpty() && !liveParts.isEmpty()) {
+            const QString partsText = IOS5MmsParts::textOf(liveParts.value(rowid));
+            if (!partsText.isEmpty())
+                live.triples.add(saturatedInt(date), fromMe, partsText);
+        }
         if (iMessage && guid)
             live.guids.insert(c.getText(g));
         if (rowidsUnique)
-            live.rowids.insert(c.getInt64(r));
+            live.rowids.insert(rowid);
+        live.allRowids.insert(rowid);
     }
     return live;
 }
@@ -402,8 +451,15 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
     const QList<QList<_SqliteCol>> lists = ios5CarvingLists(table.sql);
     const ColumnMap map = ColumnMap::of(lists.first());
     const bool rowidsUnique = table.sql.contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
+    // The parts of MMS messages, live ones read as the live reader reads
+    // them.
+    const SchemaEntry piecesTable = schemaEntry(liveDb, QStringLiteral("msg_pieces"));
+    DeletedMmsParts foundParts(piecesTable.sql);
+    IOS5MmsParts partsReader{QDir()};
+    partsReader.readColumns(liveDb, piecesTable.rootPage > 0);
+    const IOS5MmsParts::ByMessage liveParts = partsReader.read(liveDb, 0);
     const LiveMessages live =
-        table.rootPage > 0 ? liveMessages(liveDb, lists.first(), map, rowidsUnique) : LiveMessages();
+        table.rootPage > 0 ? liveMessages(liveDb, lists.first(), map, rowidsUnique, liveParts) : LiveMessages();
 
     MessageRecycleDb &recycle = *db.recycleDb();
     inScanTransaction(recycle, [&] {
@@ -419,28 +475,103 @@ void readRawMessages(IOS5MessageDb &db, QObject *form)
             recycle.insertMessage(m, m.chat_identifier, m.handle, m.rowid);
             known.add(m);
         };
+        // MMS found wait for their parts, which give their text and with it
+        // what tells them from live messages and from one another.
+        struct FoundMms
+        {
+            _MsgRecycledMessage message;
+            bool wholeCell = false;
+            int age = 0;
+        };
+        std::vector<FoundMms> mmsFound;
+        const auto takeMessage = [&](const _MsgRecycledMessage &m, bool mms, bool wholeCell, int age) {
+            if (mms)
+                mmsFound.push_back({m, wholeCell, age});
+            else if (!live.contains(m))
+                found.offer(m, wholeCell, age);
+        };
         const auto takeCell = [&](const Sqlite3File::_Cell &cell, int age) {
             _MsgRecycledMessage m;
-            if (converter.convert(file.rowData(cell), map, m, false) && !live.contains(m))
-                found.offer(m, true, age);
+            bool mms = false;
+            if (converter.convert(file.rowData(cell), map, m, false, &mms))
+                takeMessage(m, mms, true, age);
         };
         QList<quint32> pages;
-        freelistPass(file, form, pages,
-                     [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) { takeCell(cell, kCurrentAge); });
+        freelistPass(file, form, pages, [&](const Sqlite3File::_Page &, const Sqlite3File::_Cell &cell) {
+            takeCell(cell, kCurrentAge);
+            if (foundParts.usable())
+                foundParts.offer(file.rowData(cell), true, kCurrentAge);
+        });
         // Whole cells of the database as it stands are the best images there
         // are: stored before the carving, so that a cancel keeps them.
         found.storeAll(nullptr, storeOne);
         if (table.rootPage > 0) {
             appendTreePages(file, table.rootPage, pages);
-            carvingPass(file, form, pages, lists, takeCell, [&](const Sqlite3File::_Page &page, int age) {
+            QSet<const _MsgRecycledMessage *> mmsCarved;
+            const auto carveMessages = [&](const Sqlite3File::_Page &page, int age) {
                 carveRecords<_MsgRecycledMessage>(
                     file, page, lists,
-                    [&](const Row &row, _MsgRecycledMessage &m) { return converter.convert(row, map, m, false); },
+                    [&](const Row &row, _MsgRecycledMessage &m) {
+                        bool mms = false;
+                        if (!converter.convert(row, map, m, false, &mms))
+                            return false;
+                        if (mms)
+                            mmsCarved.insert(&m);
+                        return true;
+                    },
                     [&](const std::unique_ptr<_MsgRecycledMessage> &m) {
-                        if (!live.contains(*m))
-                            found.offer(*m, false, age);
+                        takeMessage(*m, mmsCarved.contains(m.get()), false, age);
                     });
-            });
+                mmsCarved.clear();
+            };
+            const bool done = carvingPass(file, form, pages, lists, takeCell, carveMessages);
+            // The parts of deleted MMS stand in the pages of msg_pieces and
+            // in whatever else the pages of the message table were before.
+            if (done && !mmsFound.empty() && foundParts.usable()) {
+                QList<quint32> partPages = pages;
+                if (piecesTable.rootPage > 0)
+                    appendTreePages(file, piecesTable.rootPage, partPages);
+                const QList<QList<_SqliteCol>> partLists{foundParts.columns()};
+                carvingPass(
+                    file, form, partPages, partLists,
+                    [&](const Sqlite3File::_Cell &cell, int age) { foundParts.offer(file.rowData(cell), true, age); },
+                    [&](const Sqlite3File::_Page &page, int age) {
+                        for (const CarvedRow &c : carveBest(file, page, partLists, [&](const Row &row, int) {
+                                 IOS5MmsParts::Part part;
+                                 qint64 messageId = 0;
+                                 return foundParts.partOf(row, part, messageId) ? 0 : -1;
+                             }))
+                            foundParts.offer(c.row, false, age);
+                    },
+                    false);
+            }
+        }
+        // An image without its rowid cannot be given its parts: where an
+        // image with one was found of the same MMS (its date, direction and
+        // other party), that one stands for it.
+        const auto mmsKey = [](const _MsgRecycledMessage &m) {
+            return identityOf(m.date, m.is_from_me, m.chat_identifier);
+        };
+        QSet<QString> withRowid;
+        for (const FoundMms &f : mmsFound) {
+            if (f.message.rowid > 0)
+                withRowid.insert(mmsKey(f.message));
+        }
+        for (FoundMms &f : mmsFound) {
+            _MsgRecycledMessage &m = f.message;
+            if (m.rowid <= 0 && withRowid.contains(mmsKey(m)))
+                continue;
+            // The live parts of a rowid are those of the live message that
+            // has it, where one does.
+            const qint64 id = m.rowid;
+            const QList<IOS5MmsParts::Part> ownLive =
+                live.allRowids.contains(id) ? QList<IOS5MmsParts::Part>() : liveParts.value(id);
+            const QList<IOS5MmsParts::Part> parts = id > 0 ? foundParts.partsOf(id, ownLive) : ownLive;
+            const QString text = IOS5MmsParts::textOf(parts);
+            if (!text.isEmpty())
+                m.text = text;
+            if (!live.contains(m))
+                found.offer(m, f.wholeCell, f.age);
         }
         // A cancel stops the storing; what is stored by then is committed.
         found.storeAll(form, storeOne);

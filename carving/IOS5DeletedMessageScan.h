@@ -29,6 +29,12 @@ class QObject;
 // after a cancel, and rolled back when an error ends the scan. Running it
 // again stores nothing twice.
 //
+// An MMS, which a phone writes without address and text, takes its other
+// party from the first entry of its recipients list and its text from the
+// text parts (in part order) of the rows of msg_pieces found of it, deleted
+// or live; where none is found it keeps what its row tells, without text.
+// Its attachments are not kept: the recycle database holds none.
+//
 // form: the progress dialog or a stand-in, or null. With a form the scan
 // reads its cancelled flag between items and posts one progress step per
 // page it carves.
@@ -45,9 +51,10 @@ bool isRawIOS5MessageRow(const Sqlite3File::_Row &row);
 // Fills message (a fresh record) from a decoded or carved row of a message
 // table with the columns given (the row's values in their order; values it
 // lacks at the end count as NULL); false when the row is no message that can
-// have been stored: an unknown country code, an SMS without address, madrid
-// columns that do not fit the kind of row, a date not after 2001 or in the
-// future. The message may be partly filled then. Without columns, the fixed
+// have been stored: an unknown country code, an SMS without address (an MMS
+// without one takes the first of its recipients, its text left empty),
+// madrid columns that do not fit the kind of row, a date not after 2001 or
+// in the future. The message may be partly filled then. Without columns, the fixed
 // layout of 33 columns.
 bool rawRowToIOS5Message(IOS5MessageDb &db, const Sqlite3File::_Row &row, _MsgRecycledMessage &message,
                          const QList<_SqliteCol> &columns = QList<_SqliteCol>());

@@ -22,11 +22,17 @@ const char kPartsPath[] = "var/mobile/Library/SMS/Parts";
 // (one folder per attachment, named by its guid, holding the part's name).
 const char kAttachmentFolder[] = "~/Library/SMS/Attachments/";
 
-// The media type of a part without its parameters, in lower case.
-QString mediaType(const QString &contentType)
+// Appends a text part to the text made so far: a line break between two
+// text parts that follow one another, the NULs a phone may leave at the end
+// of a part's data dropped.
+void appendTextPart(QString &text, const QString &part, bool lastWasText)
 {
-    const qsizetype semicolon = contentType.indexOf(QLatin1Char(';'));
-    return (semicolon < 0 ? contentType : contentType.left(semicolon)).trimmed().toLower();
+    QString piece = part;
+    while (piece.endsWith(QChar(0)))
+        piece.chop(1);
+    if (lastWasText && !text.isEmpty() && !piece.isEmpty())
+        text.append(QLatin1Char('\n'));
+    text.append(piece);
 }
 
 // The name an MMS gave a part, reduced to one plain file name: it comes
@@ -47,6 +53,30 @@ QString partName(const QString &contentLoc)
 }
 
 } // namespace
+
+QString IOS5MmsParts::mediaType(const QString &contentType)
+{
+    const qsizetype semicolon = contentType.indexOf(QLatin1Char(';'));
+    return (semicolon < 0 ? contentType : contentType.left(semicolon)).trimmed().toLower();
+}
+
+QString IOS5MmsParts::textOf(const QList<Part> &parts)
+{
+    QString text;
+    bool hasTextPart = false;
+    bool lastWasText = false;
+    for (const Part &part : parts) {
+        if (part.type == QLatin1String("application/smil"))
+            continue;
+        const bool isText = part.type == QLatin1String("text/plain");
+        if (isText) {
+            appendTextPart(text, part.text, lastWasText);
+            hasTextPart = true;
+        }
+        lastWasText = isText;
+    }
+    return hasTextPart ? text : QString();
+}
 
 IOS5MmsParts::IOS5MmsParts(const QDir &root)
     : m_root(root)
@@ -122,12 +152,7 @@ void IOS5MmsParts::apply(MsgDataSet::Data &d, _MsgMessage *m, const QList<Part> 
     QList<_MsgAttachment *> made;
     for (const Part &part : parts) {
         if (part.type == QLatin1String("text/plain")) {
-            QString piece = part.text;
-            while (piece.endsWith(QChar(0)))
-                piece.chop(1);
-            if (lastWasText && !text.isEmpty() && !piece.isEmpty())
-                text.append(QLatin1Char('\n'));
-            text.append(piece);
+            appendTextPart(text, part.text, lastWasText);
             hasTextPart = true;
             lastWasText = true;
             continue;

@@ -45,6 +45,14 @@ public:
     // attachments' guids follow from it.
     void apply(MsgDataSet::Data &d, _MsgMessage *m, const QList<Part> &parts);
 
+    // The text the text parts of a message make (parts in their order), as
+    // apply joins them, without the places of the other parts; empty when
+    // none is a text part.
+    static QString textOf(const QList<Part> &parts);
+    // The media type of a part's content type, without its parameters, in
+    // lower case.
+    static QString mediaType(const QString &contentType);
+
 private:
     // The copy of a part's file under the source folder's Library/SMS/Parts;
     // empty when it holds none.

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <memory>
 #include <stdexcept>
@@ -216,11 +217,45 @@ QByteArray fileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The messages of a source folder's recycle.db, oldest first, as
+// "text|date|is_from_me|service|chat_identifier|handle|src_rowid".
+QStringList recycledRows(const QString &folder)
+{
+    Sqlite3DB recycle;
+    recycle.openThrow(QDir(folder).filePath(QStringLiteral("recycle.db")), Sqlite3DB::ReadOnly);
+    Sqlite3Cursor c = recycle.queryThrow(
+        "select text, date, is_from_me, service, chat_identifier, handle, src_rowid from message order by date");
+    QStringList rows;
+    while (c.moveNext())
+        rows.append(QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+                        .arg(c.getText(QStringLiteral("text")))
+                        .arg(c.getInt64(QStringLiteral("date")))
+                        .arg(c.getInt(QStringLiteral("is_from_me")))
+                        .arg(c.getText(QStringLiteral("service")), c.getText(QStringLiteral("chat_identifier")),
+                             c.getText(QStringLiteral("handle")))
+                        .arg(c.getInt64(QStringLiteral("src_rowid"))));
+    return rows;
+}
+
+// The phone's dates count from 1970, the records' from 2001.
+const QStringList kRealPhonesDeletedMessages{
+    "Hey Johnny. Where did you hide the gun?|351890700|1|SMS|+12096490617|+12096490617|1",
+    "In the dumpster behind the store. |351890729|0|SMS|+12096490617|+12096490617|2",
+    "Dang foo. Cops are bout to pull me over. Gotta delete that text yo!|351890758|1|SMS|"
+    "+12096490617|+12096490617|3",
+    "Stop txting me. Call me later to tell me what happened?|351890793|0|SMS|+12096490617|"
+    "+12096490617|4",
+    "Aight playa|351890800|1|SMS|+12096490617|+12096490617|5",
+    "This will be deleted prior to the logical dump. |357177428|1|SMS|+12094030664|"
+    "+12094030664|10",
+};
+
 // A real iOS 5.1 phone's files (tests/support/real-ios5/SOURCE.md): six
 // deleted messages stand whole in older images of the message table's leaf
 // in the log, written as the phone writes SMS rows (0 in the madrid numbers,
 // flags 1 while a message is sent). The scan takes them and changes neither
-// the database nor its log.
+// the database nor its log. The phone's MMS "Check it ouy" (message 6, its
+// text in msg_pieces) is live: its older images are no deleted message.
 TEST(IOS5ScanOfARealPhonesFiles, GivesItsSixDeletedMessagesAndLeavesTheFilesAsTheyWere)
 {
     TestClock clock(kNow);
@@ -237,32 +272,46 @@ TEST(IOS5ScanOfARealPhonesFiles, GivesItsSixDeletedMessagesAndLeavesTheFilesAsTh
     }
     EXPECT_EQ(fileBytes(smsDb), db);
     EXPECT_EQ(fileBytes(smsDb + QStringLiteral("-wal")), log);
+    EXPECT_EQ(recycledRows(dir.path()), kRealPhonesDeletedMessages);
+}
 
-    Sqlite3DB recycle;
-    recycle.openThrow(QDir(dir.path()).filePath(QStringLiteral("recycle.db")), Sqlite3DB::ReadOnly);
-    Sqlite3Cursor c = recycle.queryThrow(
-        "select text, date, is_from_me, service, chat_identifier, handle, src_rowid from message order by date");
-    QStringList rows;
-    while (c.moveNext())
-        rows.append(QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
-                        .arg(c.getText(QStringLiteral("text")))
-                        .arg(c.getInt64(QStringLiteral("date")))
-                        .arg(c.getInt(QStringLiteral("is_from_me")))
-                        .arg(c.getText(QStringLiteral("service")), c.getText(QStringLiteral("chat_identifier")),
-                             c.getText(QStringLiteral("handle")))
-                        .arg(c.getInt64(QStringLiteral("src_rowid"))));
-    // The phone's dates count from 1970, the records' from 2001.
-    EXPECT_EQ(rows, (QStringList{
-                        "Hey Johnny. Where did you hide the gun?|351890700|1|SMS|+12096490617|+12096490617|1",
-                        "In the dumpster behind the store. |351890729|0|SMS|+12096490617|+12096490617|2",
-                        "Dang foo. Cops are bout to pull me over. Gotta delete that text yo!|351890758|1|SMS|"
-                        "+12096490617|+12096490617|3",
-                        "Stop txting me. Call me later to tell me what happened?|351890793|0|SMS|+12096490617|"
-                        "+12096490617|4",
-                        "Aight playa|351890800|1|SMS|+12096490617|+12096490617|5",
-                        "This will be deleted prior to the logical dump. |357177428|1|SMS|+12094030664|"
-                        "+12094030664|10",
-                    }));
+// The phone's read() of a message's flags, which its triggers call: 2 once
+// read, 3 once sent.
+void phoneRead(sqlite3_context *context, int, sqlite3_value **args)
+{
+    sqlite3_result_int(context, (sqlite3_value_int64(args[0]) & 2) != 0 ? 1 : 0);
+}
+
+// The same files with the phone's MMS deleted the way the phone deletes a
+// message (its trigger deletes the parts), the log kept as a phone keeps
+// it: the MMS is given with the number of its recipients list and the text
+// of its deleted text part.
+TEST(IOS5ScanOfARealPhonesFiles, ItsMmsDeletedGivesTheRecipientAndTheTextOfItsDeletedPart)
+{
+    TestClock clock(kNow);
+    QTemporaryDir dir;
+    const QString smsDb =
+        RealIOS5Files::copyInto(QStringLiteral(LARKSPAN_SOURCE_DIR "/tests/support/real-ios5"), dir.path());
+    {
+        Sqlite3DB phone;
+        phone.openThrow(smsDb, Sqlite3DB::ReadWrite);
+        ASSERT_EQ(sqlite3_db_config(phone.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_create_function(phone.handle(), "read", 1, SQLITE_UTF8, nullptr, phoneRead, nullptr,
+                                          nullptr),
+                  SQLITE_OK);
+        phone.executeThrow("DELETE FROM message WHERE ROWID=6");
+        Sqlite3Cursor parts = phone.queryThrow("select count(*) as n from msg_pieces");
+        ASSERT_TRUE(parts.moveNext());
+        ASSERT_EQ(parts.getInt64(QStringLiteral("n")), 0);
+    }
+    ASSERT_TRUE(QFileInfo(smsDb + QStringLiteral("-wal")).size() > 0);
+    {
+        IOS5MessageDb reader(QDir(dir.path()), QStringLiteral("310"));
+        readRawMessages(reader, nullptr);
+    }
+    QStringList expected = kRealPhonesDeletedMessages;
+    expected.insert(5, QStringLiteral("Check it ouy|353124489|1|SMS|+12095981933|+12095981933|6"));
+    EXPECT_EQ(recycledRows(dir.path()), expected);
 }
 
 TEST_F(IOS5Scan, DeletionsStillInTheWriteAheadLogAreFound)
@@ -308,6 +357,99 @@ TEST_F(IOS5ScanBeforeIMessage, RowsOfTheOldestLayoutAreFoundToo)
     erase(QStringLiteral("ROWID IN (3, 17)"));
     readRawMessages(reader(), nullptr);
     EXPECT_EQ(textsOf(stored()), (QSet<QString>{smsText(3), smsText(17)}));
+}
+
+// The message table and msg_pieces as an iOS 5.1 phone declares them, with
+// the write-ahead log a phone keeps: the older images of a page in the log
+// hold its deleted rows whole, with their rowids.
+class IOS5ScanOfMms : public IOS5Scan
+{
+protected:
+    IOS5ScanOfMms()
+        : IOS5Scan(IOS5DbFixture::Phone51)
+    {
+        fx.db().executeThrow("PRAGMA journal_mode=WAL");
+    }
+
+    static IOS5DbFixture::Mms mms(qint64 rowid)
+    {
+        IOS5DbFixture::Mms m;
+        m.rowid = rowid;
+        m.date = 1300000000 + rowid * 60;
+        m.recipients = IOS5DbFixture::participants({kAsha}, IOS5DbFixture::Xml);
+        m.groupId = 1;
+        m.country = QStringLiteral("in");
+        return m;
+    }
+
+    // The parts a phone writes of an MMS with a picture: the layout, the
+    // text in two parts, the picture.
+    void addParts(qint64 messageId, qint64 firstRowid, const QString &first, const QString &second)
+    {
+        const auto piece = [&](qint64 n, qint64 part, const char *type, const QByteArray &data, const char *loc) {
+            IOS5DbFixture::Piece p;
+            p.rowid = firstRowid + n;
+            p.messageId = messageId;
+            p.partId = part;
+            p.contentType = QLatin1String(type);
+            p.data = data;
+            p.contentId = QString::number(part);
+            p.contentLoc = QLatin1String(loc);
+            fx.addPiece(p);
+        };
+        piece(0, 0, "application/smil", QByteArray("<smil><body><par><img src=\"IMG_0001.jpg\"/></par></body></smil>"),
+              "smil.xml");
+        piece(1, 1, "text/plain;charset=utf-8", first.toUtf8(), "text_0001.txt");
+        piece(2, 2, "text/plain", second.toUtf8(), "text_0002.txt");
+        piece(3, 3, "image/jpeg", QByteArray(), "IMG_0001.jpg");
+    }
+};
+
+// A deleted MMS has its text only in its deleted parts (the phone deletes
+// them with the message); a live one beside it is no deleted message.
+TEST_F(IOS5ScanOfMms, ADeletedMmsTakesItsTextFromItsDeletedParts)
+{
+    fx.addSms(sms(1));
+    fx.addMms(mms(2));
+    addParts(2, 1, QStringLiteral("Running late"), QStringLiteral("see the photo"));
+    fx.addMms(mms(3));
+    addParts(3, 5, QStringLiteral("Still here"), QStringLiteral("and live"));
+    erase(QStringLiteral("ROWID=2"));
+    Sqlite3Cursor left = fx.db().queryThrow("select count(*) as n from msg_pieces where message_id=2");
+    ASSERT_TRUE(left.moveNext());
+    ASSERT_EQ(left.getInt64(QStringLiteral("n")), 0);
+
+    readRawMessages(reader(), nullptr);
+    const QList<Stored> rows = stored();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].text, QStringLiteral("Running late\nsee the photo"));
+    EXPECT_EQ(rows[0].service, QStringLiteral("SMS"));
+    EXPECT_EQ(rows[0].chatIdentifier, kAshaId);
+    EXPECT_EQ(rows[0].handle, kAshaId);
+    EXPECT_EQ(rows[0].srcRowid, 2);
+    EXPECT_EQ(rows[0].date, mms(2).date - kUnix2001);
+    EXPECT_EQ(rows[0].isFromMe, 1);
+
+    // Scanning again stores it no second time.
+    readRawMessages(reader(), nullptr);
+    EXPECT_EQ(stored().size(), 1);
+}
+
+// Where no image of its parts is left, a deleted MMS keeps what its row
+// tells: its other party, date and direction, without text.
+TEST_F(IOS5ScanOfMms, ADeletedMmsWhosePartsAreGoneKeepsWhatItsRowTells)
+{
+    fx.addSms(sms(1));
+    fx.addMms(mms(2));
+    erase(QStringLiteral("ROWID=2"));
+
+    readRawMessages(reader(), nullptr);
+    const QList<Stored> rows = stored();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].text, QString());
+    EXPECT_EQ(rows[0].chatIdentifier, kAshaId);
+    EXPECT_EQ(rows[0].srcRowid, 2);
+    EXPECT_EQ(rows[0].date, mms(2).date - kUnix2001);
 }
 
 TEST_F(IOS5Scan, ProgressIsOneStepPerCarvedPage)
@@ -485,6 +627,31 @@ Row iMessageRow()
     return row;
 }
 
+QByteArray recipients(const QStringList &ids)
+{
+    return IOS5DbFixture::participants(ids, IOS5DbFixture::Xml);
+}
+
+QByteArray recipientsPlist(const char *body)
+{
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">") + body +
+           QByteArray("</plist>\n");
+}
+
+// A carved MMS row of the 33-column layout as a phone writes it: no address,
+// no text, its recipients list, 0 in the madrid numbers.
+Row mmsRow(const QByteArray &recipientsList)
+{
+    Row row = smsRow(33);
+    row.values[1] = QVariant();
+    row.values[3] = QVariant();
+    row.values[10] = 0;
+    row.values[15] = recipientsList;
+    for (const int i : {19, 21, 28, 30, 31})
+        row.values[i] = 0;
+    return row;
+}
+
 struct FilterCase
 {
     std::string name;
@@ -618,7 +785,30 @@ INSTANTIATE_TEST_SUITE_P(
                     320000000, 0},
         ConvertCase{"imessage_service_in_lower_case", with(iMessageRow(), 23, QStringLiteral("madrid")), false, "",
                     "", "", 0, 0},
-        ConvertCase{"imessage_dated_0", with(iMessageRow(), 2, 0), false, "", "", "", 0, 0}),
+        ConvertCase{"imessage_dated_0", with(iMessageRow(), 2, 0), false, "", "", "", 0, 0},
+        // An MMS has its other party in its recipients list.
+        ConvertCase{"mms_with_an_xml_recipients_list", mmsRow(recipients({kAsha, "9123456789"})), true, "SMS",
+                    kAshaId, kAshaId, kSmsDate, 1},
+        ConvertCase{"mms_with_a_binary_recipients_list",
+                    mmsRow(IOS5DbFixture::participants({kAsha}, IOS5DbFixture::Binary)), true, "SMS", kAshaId,
+                    kAshaId, kSmsDate, 1},
+        ConvertCase{"mms_received", with(mmsRow(recipients({kAsha})), 4, 2), true, "SMS", kAshaId, kAshaId,
+                    kSmsDate, 0},
+        ConvertCase{"mms_with_an_empty_recipients_list", mmsRow(recipients({})), false, "", "", "", 0, 0},
+        ConvertCase{"mms_with_an_empty_recipient", mmsRow(recipients({""})), false, "", "", "", 0, 0},
+        ConvertCase{"mms_whose_recipients_are_no_list", mmsRow(recipientsPlist("<string>9876543210</string>")), false,
+                    "", "", "", 0, 0},
+        ConvertCase{"mms_whose_first_recipient_is_a_number",
+                    mmsRow(recipientsPlist("<array><integer>9876543210</integer><string>9876543210</string></array>")),
+                    false, "", "", "", 0, 0},
+        ConvertCase{"mms_whose_recipients_are_cut", mmsRow(recipients({kAsha}).left(120)), false, "", "", "", 0, 0},
+        ConvertCase{"mms_whose_recipients_are_no_blob", with(mmsRow(recipients({kAsha})), 15, 7), false, "", "", "",
+                    0, 0},
+        // A row with an address of its own, even an empty one, is an SMS.
+        ConvertCase{"empty_address_with_recipients", with(mmsRow(recipients({kAsha})), 1, QString("")), false, "",
+                    "", "", 0, 0},
+        ConvertCase{"mms_with_a_text_of_its_own", with(mmsRow(recipients({kAsha})), 3, QStringLiteral("hi")), false,
+                    "", "", "", 0, 0}),
     CaseName());
 
 } // namespace

@@ -36,6 +36,20 @@ const char kMadridColumns[] =
     " madrid_attachmentInfo BLOB, madrid_url TEXT, madrid_error INTEGER, is_madrid INTEGER,"
     " madrid_date_read INTEGER, madrid_date_delivered INTEGER, madrid_account_guid TEXT";
 
+// An iOS 5.1 phone's own message table and the trigger that deletes the
+// parts of a deleted message (read from a real phone's sms.db).
+const char kPhone51MessageTable[] =
+    "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, address TEXT, date INTEGER, text TEXT,"
+    " flags INTEGER, replace INTEGER, svc_center TEXT, group_id INTEGER, association_id INTEGER, height INTEGER,"
+    " UIFlags INTEGER, version INTEGER, subject TEXT, country TEXT, headers BLOB, recipients BLOB, read INTEGER,"
+    " madrid_attributedBody BLOB, madrid_handle TEXT, madrid_version INTEGER, madrid_guid TEXT,"
+    " madrid_type INTEGER, madrid_roomname TEXT, madrid_service TEXT, madrid_account TEXT,"
+    " madrid_account_guid TEXT, madrid_flags INTEGER, madrid_attachmentInfo BLOB, madrid_url TEXT,"
+    " madrid_error INTEGER, is_madrid INTEGER, madrid_date_read INTEGER, madrid_date_delivered INTEGER)";
+const char kPhone51PiecesTrigger[] =
+    "CREATE TRIGGER delete_pieces AFTER DELETE ON message BEGIN DELETE from msg_pieces where old.ROWID =="
+    " msg_pieces.message_id; END";
+
 Sqlite3Sql &addOptionalText(Sqlite3Sql &sql, const QString &value)
 {
     // Empty optional texts stay NULL, as the device leaves them.
@@ -55,14 +69,16 @@ IOS5DbFixture::IOS5DbFixture(const QString &sourceFolder, Layout layout)
     m_db.openThrow(path, Sqlite3DB::ReadWriteCreate);
     m_db.executeThrow(kGroupTable);
     m_db.executeThrow(kMemberTable);
-    if (layout == Full)
+    if (layout == Full || layout == Phone51)
         m_db.executeThrow(kMadridChatTable);
     QString message = QStringLiteral("CREATE TABLE message (%1").arg(QLatin1String(kMessageColumns));
     if (layout != BeforeIMessage)
         message += QLatin1String(kMadridColumns);
-    m_db.executeThrow(Sqlite3Sql(message + QLatin1Char(')')));
+    m_db.executeThrow(layout == Phone51 ? Sqlite3Sql(kPhone51MessageTable) : Sqlite3Sql(message + QLatin1Char(')')));
     m_db.executeThrow(kPiecesTable);
     m_db.executeThrow(kPiecesIndex);
+    if (layout == Phone51)
+        m_db.executeThrow(kPhone51PiecesTrigger);
 }
 
 QString IOS5DbFixture::smsDbPath(const QString &sourceFolder)
@@ -148,6 +164,17 @@ void IOS5DbFixture::addIMessage(const IMessage &message)
     addOptionalText(sql, message.account).addIntParam(message.error);
     sql.addInt64Param(message.dateRead).addInt64Param(message.dateDelivered);
     addOptionalText(sql, message.accountGuid);
+    m_db.executeThrow(sql);
+}
+
+void IOS5DbFixture::addMms(const Mms &mms)
+{
+    Sqlite3Sql sql("insert into message (ROWID, address, date, text, flags, replace, group_id, association_id,"
+                   " height, UIFlags, version, country, recipients, read, madrid_version, madrid_type,"
+                   " madrid_error, is_madrid, madrid_date_read, madrid_date_delivered)"
+                   " values (?, NULL, ?, NULL, ?, 0, ?, 0, 0, 0, 0, ?, ?, 1, 0, 0, 0, 0, 0, 0)");
+    sql.addInt64Param(mms.rowid).addInt64Param(mms.date).addIntParam(mms.flags).addInt64Param(mms.groupId);
+    addOptionalText(sql, mms.country).addBlobParam(mms.recipients);
     m_db.executeThrow(sql);
 }
 

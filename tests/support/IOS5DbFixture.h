@@ -23,6 +23,10 @@ public:
         // The layout of releases before iMessage: no madrid_chat table and
         // no madrid columns in the message table.
         BeforeIMessage,
+        // The message table, msg_pieces and its trigger exactly as an iOS
+        // 5.1 phone declares them (madrid_account_guid in the middle of the
+        // madrid columns; deleting a message deletes its parts).
+        Phone51,
     };
 
     explicit IOS5DbFixture(const QString &sourceFolder, Layout layout = Full);
@@ -92,6 +96,19 @@ public:
         int height = 0;
     };
     void addPiece(const Piece &piece);
+
+    // An MMS row as a phone writes it: no address and no text (the parts
+    // hold it), the other parties in recipients, 0 in the madrid numbers.
+    struct Mms
+    {
+        qint64 rowid = 0;
+        qint64 date = 0; // seconds since 1970
+        QByteArray recipients; // participants() of the other parties
+        int flags = 3;
+        qint64 groupId = 0;
+        QString country;
+    };
+    void addMms(const Mms &mms);
 
 private:
     QString m_folder;
