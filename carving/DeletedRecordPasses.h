@@ -80,7 +80,8 @@ void attachLog(Sqlite3File &file, const WriteAheadLog &log);
 // there to be carved. No checkpoint runs: it would overwrite the file's
 // pages with the log's newest images, and an older page can be the only
 // whole copy of rows a deletion rebuilt out of it. Returns a private copy of
-// the file and the log for reading the live rows with the engine. Errors of
+// the file and the log for reading the live rows with the engine, which may
+// read the file's mapping: it must go before the file closes. Errors of
 // opening the file or making the copy throw.
 std::unique_ptr<LiveCopy> openForScan(const QString &dbPath, Sqlite3File &file);
 

@@ -14,12 +14,15 @@ class Sqlite3DB;
 // file and deletes it, overwriting the older images a scan is after), so the
 // engine never opens the scanned files themselves: only this copy, which it
 // may change as it likes. The copy lives in a folder of its own, private to
-// the user, and goes with the object.
+// the user, and goes with the object. A file in rollback-journal mode without
+// a log needs no copy on disk: the engine reads the scan's bytes in place as
+// a read-only database in memory.
 class LiveCopy
 {
 public:
-    // file: the database file's bytes; log: its log's (empty when it has
-    // none). Throws std::runtime_error when the copy cannot be written or
+    // file: the database file's bytes, which must stay as they are while
+    // the object lives (a file without a log is read from them in place);
+    // log: its log's (empty when it has none). Throws std::runtime_error when the copy cannot be written or
     // the engine cannot open it.
     LiveCopy(const uchar *file, qint64 size, const QByteArray &log);
     ~LiveCopy();
