@@ -129,14 +129,17 @@ void IOS5DbFixture::addMadridChat(qint64 rowid, const QString &chatIdentifier, c
 
 void IOS5DbFixture::addSms(const Sms &sms)
 {
-    // SMS rows of a layout with iMessage say that they are none.
+    // SMS rows of a layout with iMessage say that they are none, with 0 in
+    // the madrid numbers and dates (NULL in madrid_flags), as the real
+    // phone's rows in real-ios5 have them.
     Sqlite3Sql sql(m_layout == BeforeIMessage
                        ? "insert into message (ROWID, address, date, text, flags, replace, svc_center, group_id,"
                          " association_id, height, UIFlags, version, subject, country, read)"
                          " values (?, ?, ?, ?, ?, 0, ?, ?, 0, 0, 4, 0, ?, ?, 1)"
                        : "insert into message (ROWID, address, date, text, flags, replace, svc_center, group_id,"
-                         " association_id, height, UIFlags, version, subject, country, read, is_madrid)"
-                         " values (?, ?, ?, ?, ?, 0, ?, ?, 0, 0, 4, 0, ?, ?, 1, 0)");
+                         " association_id, height, UIFlags, version, subject, country, read, is_madrid,"
+                         " madrid_version, madrid_type, madrid_error, madrid_date_read, madrid_date_delivered)"
+                         " values (?, ?, ?, ?, ?, 0, ?, ?, 0, 0, 4, 0, ?, ?, 1, 0, 0, 0, 0, 0, 0)");
     sql.addInt64Param(sms.rowid).addTextParam(sms.address).addInt64Param(sms.date).addTextParam(sms.text);
     sql.addIntParam(sms.flags);
     addOptionalText(sql, sms.svcCenter).addInt64Param(sms.groupId);
